@@ -1,0 +1,57 @@
+#pragma once
+
+// Control of the scheduler service "VMeridoxSrv" from the desktop
+// application: install, remove, start, stop, restart and query it. Results
+// keep the service manager's numbering: 0 for success, else an error number
+// (1060 not installed, 1073 already installed, 1056 already running,
+// 1062 not running ...); states 1 stopped, 2 start pending, 3 stop pending,
+// 4 running, 0 when the state cannot be read.
+
+#include <memory>
+
+namespace ServiceError {
+constexpr int Success = 0;
+constexpr int AccessDenied = 5;           // the unit file cannot be written or removed
+constexpr int GenFailure = 31;            // the service manager refused the request
+constexpr int RequestTimeout = 1053;      // the service manager did not answer in time
+constexpr int AlreadyRunning = 1056;
+constexpr int ServiceDisabled = 1058;     // masked unit
+constexpr int DoesNotExist = 1060;
+constexpr int NotActive = 1062;
+constexpr int ServiceExists = 1073;
+constexpr int ManagerUnavailable = 1722;  // systemctl missing or no user service manager
+}  // namespace ServiceError
+
+namespace ServiceState {
+constexpr int Unknown = 0;
+constexpr int Stopped = 1;
+constexpr int StartPending = 2;
+constexpr int StopPending = 3;
+constexpr int Running = 4;
+}  // namespace ServiceState
+
+class NTServiceControl {
+public:
+    virtual ~NTServiceControl() = default;
+
+    // 0 when the service is installed, else the error number.
+    virtual int CheckServiceInstalled() = 0;
+    // The current state, 0 when it cannot be read.
+    virtual int GetServiceState() = 0;
+    virtual int InstallService() = 0;
+    // Stops the service (waiting a bounded time for it) and removes it.
+    virtual int UninstallService() = 0;
+    virtual int RunService() = 0;
+    virtual int StopService() = 0;
+    // Stops a running service, waits (bounded) until it stopped and starts
+    // it again. True only when the start was issued.
+    virtual bool RestartService() = 0;
+    // The designer runs on any supported system.
+    virtual bool IsWindowsNT() { return true; }
+};
+
+// The controller in use: the systemd one until replaced.
+NTServiceControl& ServiceControl();
+// Replaces the controller (tests); returns the previous one. Null restores
+// the systemd controller.
+std::unique_ptr<NTServiceControl> SetServiceControl(std::unique_ptr<NTServiceControl> Control);

@@ -1,0 +1,212 @@
+#include "data/ConnectionString.h"
+
+namespace ado {
+
+namespace {
+
+bool sameKey(const QString& a, const QString& b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+bool needsQuoting(const QString& v)
+{
+    return v.contains(u';') || v.contains(u'=') || v.contains(u'\'') || v.contains(u'"')
+        || (!v.isEmpty() && (v.front().isSpace() || v.back().isSpace()));
+}
+
+} // namespace
+
+std::optional<ConnectionString> ConnectionString::parse(const QString& text, QString* error)
+{
+    ConnectionString cs;
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    auto fail = [&](const QString& why) -> std::optional<ConnectionString> {
+        if (error)
+            *error = QStringLiteral("Invalid connection string: %1").arg(why);
+        return std::nullopt;
+    };
+    while (i < n) {
+        // Key: up to a single '='; "==" is a literal '='.
+        QString key;
+        bool haveEquals = false;
+        while (i < n) {
+            const QChar c = text[i];
+            if (c == u'=') {
+                if (i + 1 < n && text[i + 1] == u'=') {
+                    key += u'=';
+                    i += 2;
+                    continue;
+                }
+                haveEquals = true;
+                ++i;
+                break;
+            }
+            if (c == u';')
+                break;
+            key += c;
+            ++i;
+        }
+        key = key.trimmed();
+        if (!haveEquals) {
+            if (!key.isEmpty())
+                return fail(QStringLiteral("\"%1\" has no value (expected Key=Value)").arg(key));
+            ++i;   // empty pair
+            continue;
+        }
+        if (key.isEmpty())
+            return fail(QStringLiteral("a value without a key"));
+        // Value.
+        while (i < n && text[i].isSpace() && text[i] != u';')
+            ++i;
+        QString value;
+        if (i < n && (text[i] == u'\'' || text[i] == u'"')) {
+            const QChar q = text[i++];
+            bool closed = false;
+            while (i < n) {
+                if (text[i] == q) {
+                    if (i + 1 < n && text[i + 1] == q) {
+                        value += q;
+                        i += 2;
+                        continue;
+                    }
+                    closed = true;
+                    ++i;
+                    break;
+                }
+                value += text[i++];
+            }
+            if (!closed)
+                return fail(QStringLiteral("the quoted value of \"%1\" is not closed").arg(key));
+            while (i < n && text[i] != u';') {
+                if (!text[i].isSpace())
+                    return fail(QStringLiteral("text after the quoted value of \"%1\"").arg(key));
+                ++i;
+            }
+        } else if (i < n && text[i] == u'{') {
+            const qsizetype close = text.indexOf(u'}', i);
+            if (close < 0)
+                return fail(QStringLiteral("the braced value of \"%1\" is not closed").arg(key));
+            value = text.mid(i, close - i + 1);
+            i = close + 1;
+            while (i < n && text[i] != u';')
+                value += text[i++];
+            value = value.trimmed();
+        } else {
+            while (i < n && text[i] != u';')
+                value += text[i++];
+            value = value.trimmed();
+        }
+        if (i < n && text[i] == u';')
+            ++i;
+        cs.set(key, value);
+    }
+    return cs;
+}
+
+bool ConnectionString::contains(const QString& key) const
+{
+    for (const auto& p : pairs_)
+        if (sameKey(p.first, key))
+            return true;
+    return false;
+}
+
+QString ConnectionString::value(const QString& key) const
+{
+    for (const auto& p : pairs_)
+        if (sameKey(p.first, key))
+            return p.second;
+    return {};
+}
+
+QString ConnectionString::value(std::initializer_list<const char*> keys) const
+{
+    for (const char* k : keys) {
+        const QString key = QString::fromLatin1(k);
+        if (contains(key))
+            return value(key);
+    }
+    return {};
+}
+
+void ConnectionString::set(const QString& key, const QString& value)
+{
+    for (auto& p : pairs_)
+        if (sameKey(p.first, key)) {
+            p.second = value;
+            return;
+        }
+    pairs_.emplace_back(key, value);
+}
+
+void ConnectionString::remove(const QString& key)
+{
+    std::erase_if(pairs_, [&](const auto& p) { return sameKey(p.first, key); });
+}
+
+QString ConnectionString::provider() const
+{
+    return value(QStringLiteral("Provider"));
+}
+
+ProviderKind ConnectionString::providerKind() const
+{
+    return providerKindOf(provider());
+}
+
+QString ConnectionString::toString() const
+{
+    QStringList parts;
+    for (const auto& [k, v] : pairs_) {
+        QString key = k;
+        key.replace(u'=', QStringLiteral("=="));
+        QString val = v;
+        if (needsQuoting(val)) {
+            const QChar q = val.contains(u'"') && !val.contains(u'\'') ? u'\'' : u'"';
+            val.replace(q, QString(q) + q);
+            val = q + val + q;
+        }
+        parts << key + u'=' + val;
+    }
+    return parts.join(u';');
+}
+
+QString ConnectionString::toOdbcString(const QStringList& skipKeys) const
+{
+    QStringList parts;
+    for (const auto& [k, v] : pairs_) {
+        bool skip = false;
+        for (const auto& s : skipKeys)
+            skip = skip || sameKey(s, k);
+        if (skip)
+            continue;
+        QString val = v;
+        if (!val.startsWith(u'{') && (val.contains(u';') || val.contains(u'=')
+                                      || (!val.isEmpty() && (val.front().isSpace() || val.back().isSpace()))))
+            val = u'{' + QString(val).replace(u'}', QStringLiteral("}}")) + u'}';
+        parts << k + u'=' + val;
+    }
+    return parts.join(u';');
+}
+
+ProviderKind providerKindOf(const QString& provider)
+{
+    QString p = provider.trimmed();
+    // "SQLite.1", "MSDASQL.1": the version suffix does not change the provider.
+    const qsizetype dot = p.indexOf(u'.');
+    if (dot > 0)
+        p = p.left(dot);
+    if (p.isEmpty() || sameKey(p, QStringLiteral("SQLite")) || sameKey(p, QStringLiteral("SQLite3")))
+        return ProviderKind::SQLite;
+    if (sameKey(p, QStringLiteral("PostgreSQL")) || sameKey(p, QStringLiteral("PgSQL")))
+        return ProviderKind::PostgreSQL;
+    if (sameKey(p, QStringLiteral("MSDASQL")) || sameKey(p, QStringLiteral("ODBC")))
+        return ProviderKind::ODBC;
+    if (sameKey(p, QStringLiteral("MSPersist")))
+        return ProviderKind::Persist;
+    return ProviderKind::Unknown;
+}
+
+} // namespace ado

@@ -1,0 +1,35 @@
+#pragma once
+
+// Internal helpers shared by the data layer's sources (not for other callers).
+
+#include "data/AdoTypes.h"
+#include "data/ConnectionString.h"
+#include "data/DataError.h"
+#include "data/Field.h"
+
+#include <QDateTime>
+#include <QVariant>
+
+namespace ado::detail {
+
+DataError makeError(long number, const QString& description, const QString& source = QStringLiteral("Meridox data"));
+QString describeStandardError(long number);
+
+// Date and time text: "yyyy-MM-dd hh:mm:ss" (with 'T' when isoT), ".zzz"
+// added only when there are milliseconds.
+QString formatDateTime(const QDateTime& dt, bool isoT);
+// Accepts ISO forms (with 'T' or blank, optional fraction and zone), a date
+// alone, a time alone and US "M/d/yyyy [h:mm:ss AM]". Invalid when none fit.
+QDateTime parseDateTime(const QString& text);
+// Local wall-clock time without zone information.
+QDateTime plainLocal(const QDateTime& dt);
+
+// A value read from a database or file brought to the field's representation
+// (never fails: a value that does not convert is kept as it came).
+QVariant normalizeValue(const QVariant& raw, const FieldInfo& field);
+// Blank-padding of fixed-length text to its size.
+QVariant padFixed(const QVariant& v, const FieldInfo& field);
+// A converted value as it is bound for a provider.
+QVariant toBindValue(const QVariant& v, const FieldInfo& field, ProviderKind kind);
+
+} // namespace ado::detail

@@ -1,0 +1,93 @@
+#pragma once
+
+// Internal state behind Connection and Recordset handles (not for other callers).
+
+#include "data/Connection.h"
+#include "data/DataPrivate.h"
+#include "data/Recordset.h"
+
+#include <QHash>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <memory>
+#include <optional>
+
+namespace ado::detail {
+
+struct ConnectionState {
+    QString connectionString;
+    QString qtName;            // unique Qt connection name while open
+    QString providerName;
+    ProviderKind kind = ProviderKind::SQLite;
+    bool createIfMissing = false;
+    bool open = false;
+    long transLevel = 0;
+    ErrorList errors;
+    QHash<QString, TableSchema> schemaCache;
+    // Statements prepared once per SQL text and reused (writes of recordsets
+    // and table writers).
+    QHash<QString, std::shared_ptr<QSqlQuery>> statements;
+
+    ~ConnectionState();
+    QSqlDatabase db() const { return QSqlDatabase::database(qtName, false); }
+    void close();
+    DataError record(long number, const QString& description);
+    DataError recordSql(const QSqlError& e, const QString& context);
+    std::shared_ptr<QSqlQuery> statement(const QString& sql, DataError* error);
+    QString quote(const QString& identifier) const;
+    std::optional<TableSchema> tableSchema(const QString& table, DataError* error);
+    std::optional<std::vector<FieldInfo>> queryFields(const QString& sql, DataError* error);
+};
+
+// Error of a Qt SQL failure with the database's own message.
+DataError sqlError(const QSqlError& e, const QString& context, const QString& source);
+
+// Field layout of an executed query's record, enriched with declared types.
+std::vector<FieldInfo> fieldsOfQuery(ConnectionState& c, const QSqlQuery& q, const QString& sql);
+
+struct RecordsetState {
+    enum class Mode { Closed, Materialised, Streaming, Disconnected };
+    Mode mode = Mode::Closed;
+    std::vector<FieldInfo> fields;
+    QHash<QString, int> byName;   // lower-case name -> index
+    std::vector<QVariantList> rows;
+    std::vector<QVariant> rowIds;  // SQLite rowid per row, when used to locate rows
+    long pos = -1;                 // -1 BOF, rows.size() EOF
+    bool currentDeleted = false;
+
+    EditModeEnum editMode = adEditNone;
+    QVariantList editValues;
+    std::vector<bool> changed;
+
+    DataError lastError;
+    QString source;
+    QString fileName;
+    CursorTypeEnum cursorType = adOpenUnspecified;
+    LockTypeEnum lockType = adLockUnspecified;
+
+    std::shared_ptr<ConnectionState> conn;
+    // Streaming.
+    std::unique_ptr<QSqlQuery> query;
+    QVariantList current;
+    bool streamAtEnd = false;
+    long streamPos = 0;            // 1-based position of current, 0 = before first
+    long countCache = -2;          // -2: not counted yet
+    long rowsAffected = 0;         // of a statement that returned no rows
+
+    // Writes.
+    QString baseTable;
+    std::optional<TableSchema> table;
+    std::vector<int> columnOfField;    // table column index per field, -1 none
+    bool useRowId = false;
+
+    void setFields(std::vector<FieldInfo> f);
+    void clearError() { lastError = DataError{}; }
+    bool fail(long number, const QString& description = QString());
+    bool fail(const DataError& e);
+    bool requireOpen();
+    bool hasCurrent() const;
+    const QVariantList* currentRow() const;
+};
+
+} // namespace ado::detail

@@ -1,0 +1,101 @@
+// Loading and saving the document of a process.
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <limits>
+
+#include "document/clsProcess.h"
+#include "file/IntegrationFile.h"
+
+QString clsProcess::LoadIntegration(const QString& Filename, IDocumentView* form) {
+    m_form = form;
+    AttachDocumentForm();
+
+    QByteArray content;
+    if (Filename.isEmpty()) {
+        content = QByteArray(IntegrationFile::EmptyIntegration);
+    } else {
+        QFile file(Filename);
+        if (!file.open(QIODevice::ReadOnly))
+            return IntegrationFile::ParseErrorText(file.error(), file.errorString(), 0, 0, 0, QString(), Filename);
+        content = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            return IntegrationFile::ParseErrorText(file.error(), file.errorString(), 0, 0, 0, QString(), Filename);
+    }
+
+    QString error;
+    const std::optional<IntegrationFile::FileDocument> doc = IntegrationFile::Parse(content, Filename, error);
+    if (!doc)
+        return error;
+
+    // Everything that could refuse the document is checked before the first
+    // node is added, so a refused file changes nothing.
+    const qint64 nodeRoom = std::numeric_limits<std::int16_t>::max() - m_shapes->NodeCounter();
+    qint64 links = 0;
+    for (const auto& node : doc->nodes)
+        links += qint64(node.next.size());
+    if (qint64(doc->nodes.size()) > nodeRoom || links > std::numeric_limits<std::int16_t>::max() - m_lines->LinkCounter())
+        return IntegrationFile::ParseErrorText(0, QStringLiteral("The integration holds more nodes or links than a document can number."),
+                                               0, 0, 0, QString(), Filename);
+
+    // File positions become the numbers of the nodes created now, which
+    // differ from the positions when the document already held nodes.
+    std::vector<std::int16_t> numbers;
+    numbers.reserve(doc->nodes.size());
+    for (const auto& node : doc->nodes) {
+        const cShapeRef added = m_shapes->AddShape(node.kind, node.x, node.y, node.caption);
+        numbers.push_back(added->Index);
+        if (node.kind == aData || node.kind == aStorage || node.kind == aDecission)
+            m_shapes->AddElementsToNode(added->Key, node.elements);
+    }
+    for (std::size_t i = 0; i < doc->nodes.size(); ++i) {
+        for (const auto& link : doc->nodes[i].next) {
+            const QString from = QString::number(numbers[i]);
+            const QString to = QString::number(numbers[std::size_t(link.target - 1)]);
+            if (!m_lines->addLine(from, to, link.caption))
+                m_log->AddLog(QStringLiteral("Link from node %1 to node %2 of %3 was not loaded.")
+                                  .arg(i + 1)
+                                  .arg(link.target)
+                                  .arg(Filename));
+        }
+    }
+    for (const tFormula& formula : doc->formulas) {
+        if (!m_formulas->AddFormula(formula.name, formula.formula))
+            m_log->AddLog(QStringLiteral("Formula '%1' of %2 was not loaded: %3 is already defined.")
+                              .arg(formula.name, Filename, formula.name));
+    }
+    m_filename = Filename;
+    return QString();
+}
+
+QString clsProcess::SaveIntegration(const QString& Filename) {
+    const QString target = Filename.isEmpty() ? m_filename : Filename;
+    const auto failure = [&](const QString& reason) {
+        const QString text = QStringLiteral("The integration could not be saved to '%1': %2").arg(target, reason);
+        m_log->AddLog(text);
+        return text;
+    };
+    if (target.isEmpty())
+        return failure(QStringLiteral("no file name was given."));
+
+    QByteArray content;
+    const QString error = IntegrationFile::Write(*this, content);
+    if (!error.isEmpty())
+        return failure(error);
+
+    // Written beside the old file and renamed over it, so a failed save
+    // leaves the old file whole.
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly))
+        return failure(file.errorString());
+    if (file.write(content) != content.size()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return failure(reason);
+    }
+    if (!file.commit())
+        return failure(file.errorString());
+    m_filename = target;
+    return QString();
+}

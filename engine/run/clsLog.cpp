@@ -1,0 +1,125 @@
+#include "run/clsLog.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QMutex>
+#include <QRegularExpression>
+
+#include "stores/cMeridoxData.h"
+
+namespace {
+
+QMutex& defaultSinkMutex() {
+    static QMutex mutex;
+    return mutex;
+}
+
+// Appends the row to the errors store under the store's lock, with the next
+// free ID, so concurrent runs lose no rows.
+QString saveToErrorsStore(const tErrorRow& row) {
+    bool numeric = false;
+    const qlonglong number = row.ErrNumber.trimmed().toLongLong(&numeric);
+    cMeridoxData::Row values;
+    values.insert(QStringLiteral("RECORD"), row.Record);
+    values.insert(QStringLiteral("NAME"), row.Name);
+    values.insert(QStringLiteral("RUNTIME"), row.RunTime);
+    values.insert(QStringLiteral("ERRNUMBER"), numeric ? QVariant(number) : QVariant());
+    values.insert(QStringLiteral("ERRDESC"), row.ErrDesc);
+    cMeridoxData store;
+    const StoreResult result = store.appendRow(executionlogdata, values, StoreId::Next);
+    if (result.ok)
+        return QString();
+    return result.error.isEmpty() ? QStringLiteral("the errors store could not be written") : result.error;
+}
+
+clsLog::ErrorSink& defaultSink() {
+    static clsLog::ErrorSink sink = saveToErrorsStore;
+    return sink;
+}
+
+const QString LineBreak = QStringLiteral("\r\n");
+
+// The locale's time format without a time-zone field (a time of day has none).
+QString timeOfDay(const QTime& time) {
+    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
+    static const QRegularExpression zone(QStringLiteral("\\s*t+\\s*"));
+    format.replace(zone, QStringLiteral(" "));
+    return QLocale::system().toString(time, format.trimmed());
+}
+
+}  // namespace
+
+clsLog::clsLog(QObject* parent) : QObject(parent) {
+    QMutexLocker lock(&defaultSinkMutex());
+    m_sink = defaultSink();
+}
+
+clsLog::~clsLog() = default;
+
+void clsLog::setErrorSink(ErrorSink sink) {
+    m_sink = std::move(sink);
+    m_sinkFailureReported = false;
+}
+
+void clsLog::setDefaultErrorSink(ErrorSink sink) {
+    QMutexLocker lock(&defaultSinkMutex());
+    defaultSink() = std::move(sink);
+}
+
+QString clsLog::WithTimePrefix(const QString& Val, const QTime& time) {
+    const int hundredths = (time.msec() / 10) % 100;
+    return timeOfDay(time) + QLatin1Char('.') + QStringLiteral("%1").arg(hundredths, 2, 10, QLatin1Char('0')) +
+           QStringLiteral(": ") + Val;
+}
+
+void clsLog::append(const QString& line) {
+    m_buffer += LineBreak;
+    m_buffer += line;
+    emit LogAdded(line);
+}
+
+QString clsLog::AddLog(const QString& Val, bool ShowTime, const QString& IntName, const QString& ErrNumber,
+                       std::int32_t Record, bool SaveRecord) {
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString line = ShowTime ? WithTimePrefix(Val, now.time()) : Val;
+    append(line);
+    if (SaveRecord && m_sink) {
+        const tErrorRow row{Record, IntName, now, ErrNumber, line};
+        QString failure;
+        try {
+            failure = m_sink(row);
+        } catch (const std::exception& e) {
+            failure = QString::fromLocal8Bit(e.what());
+        } catch (...) {
+            failure = QStringLiteral("unknown failure");
+        }
+        if (failure.isEmpty()) {
+            m_sinkFailureReported = false;
+        } else if (!m_sinkFailureReported) {
+            // Once, so a store that stays unwritable does not double every
+            // line of a long run.
+            m_sinkFailureReported = true;
+            append(QStringLiteral("Error rows cannot be saved to the errors store: ") + failure);
+        }
+    }
+    return line;
+}
+
+QString clsLog::AddCritical(const QString& Val, bool ShowTime) {
+    const QString line = ShowTime ? WithTimePrefix(Val, QTime::currentTime()) : Val;
+    m_critical = true;
+    append(line);
+    return line;
+}
+
+QString clsLog::SaveLog(const QString& LogFile) {
+    QFile file(LogFile);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return file.errorString();
+    const QByteArray bytes = (m_buffer + LineBreak).toUtf8();
+    if (file.write(bytes) != bytes.size())
+        return file.errorString();
+    if (!file.flush())
+        return file.errorString();
+    return QString();
+}

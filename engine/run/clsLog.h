@@ -1,0 +1,67 @@
+#pragma once
+
+// The log of one run: text lines in memory with an optional time prefix,
+// the critical flag that stops a run, error rows for the errors store, and
+// the LogAdded event for every line added.
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+// One row of the errors store ("executedlogdata.xml").
+struct tErrorRow {
+    std::int32_t Record = 0;  // RECORD: the source record being processed
+    QString Name;             // NAME: the integration (or component)
+    QDateTime RunTime;        // RUNTIME: when the error was recorded
+    QString ErrNumber;        // ERRNUMBER, as text
+    QString ErrDesc;          // ERRDESC: the logged line, with its prefix
+};
+
+class clsLog : public QObject {
+    Q_OBJECT
+public:
+    // Appends one row to the errors store; returns empty text on success,
+    // else the reason it failed.
+    using ErrorSink = std::function<QString(const tErrorRow&)>;
+
+    explicit clsLog(QObject* parent = nullptr);
+    ~clsLog() override;
+
+    // Adds a line (time-prefixed when ShowTime) and, when SaveRecord, saves
+    // an error row for it. Returns the line as added. A row that cannot be
+    // saved is reported once on the log; logging never fails its caller.
+    QString AddLog(const QString& Val, bool ShowTime = false, const QString& IntName = QString(),
+                   const QString& ErrNumber = QString(), std::int32_t Record = 0, bool SaveRecord = false);
+    // Adds a line and makes the log critical. Returns the line as added.
+    QString AddCritical(const QString& Val, bool ShowTime = false);
+    bool IsCritical() const { return m_critical; }
+    // Appends the buffer and a line break to a file (created when missing).
+    // Returns empty text, or the reason the file could not be written.
+    QString SaveLog(const QString& LogFile);
+
+    // Every line so far, each preceded by CR LF.
+    const QString& Text() const { return m_buffer; }
+
+    // Where error rows go. New logs take the default sink, which appends to
+    // the errors store ("executedlogdata.xml" in the run-data folder); with
+    // an empty sink, error rows are not kept.
+    void setErrorSink(ErrorSink sink);
+    static void setDefaultErrorSink(ErrorSink sink);
+
+    // "<time of day>.<hundredths>: " + Val, the time in the locale's format.
+    static QString WithTimePrefix(const QString& Val, const QTime& time);
+
+signals:
+    void LogAdded(const QString& Text);
+
+private:
+    void append(const QString& line);
+
+    QString m_buffer;
+    bool m_critical = false;
+    ErrorSink m_sink;
+    bool m_sinkFailureReported = false;
+};

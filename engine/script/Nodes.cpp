@@ -1,0 +1,696 @@
+#include "script/Nodes.h"
+
+#include <cmath>
+
+namespace vbs::rt {
+
+// ---------------------------------------------------------------- Err object
+
+class ErrObject : public IScriptObject {
+public:
+    explicit ErrObject(Interp& in) : in_(in) {}
+    enum { Number = 1, Description, Source, Clear, Raise, HelpFile, HelpContext };
+
+    QString typeName() const override { return QStringLiteral("ErrObject"); }
+    const void* memberClass() const override { static const int key = 0; return &key; }
+    int memberId(const QString& name) override
+    {
+        static const QHash<QString, int> ids = {
+            {"number", Number}, {"description", Description}, {"source", Source}, {"clear", Clear},
+            {"raise", Raise}, {"helpfile", HelpFile}, {"helpcontext", HelpContext}};
+        return ids.value(name.toLower(), UnknownMember);
+    }
+    Variant get(int id, std::span<Variant> args) override
+    {
+        switch (id) {
+        case DefaultMember:
+        case Number: return Variant::fromLong(in_.errNumber);
+        case Description: return Variant(in_.errDescription);
+        case Source: return Variant(in_.errSource);
+        case HelpFile: return Variant(QString());
+        case HelpContext: return Variant::fromLong(0);
+        case Clear: in_.clearErr(); return Variant();
+        case Raise: {
+            if (args.empty() || args.size() > 5) raiseError(err::WrongArgCount);
+            int32_t number = toLong(args[0]);
+            if (number <= 0 || number > 65535) {
+                // VBScript accepts the full Long range for user errors.
+                if (number == 0) raiseError(err::InvalidCall);
+            }
+            ScriptError e;
+            e.number = number;
+            e.source = args.size() > 1 && !args[1].isEmpty() ? toStr(args[1]) : QStringLiteral("VBScript runtime error");
+            e.description = args.size() > 2 && !args[2].isEmpty() ? toStr(args[2]) : errorDescription(number);
+            throw e;
+        }
+        default: raiseError(err::NoSuchMember);
+        }
+    }
+    void put(int id, std::span<Variant>, const Variant& value) override
+    {
+        switch (id) {
+        case DefaultMember:
+        case Number: in_.errNumber = toLong(value); return;
+        case Description: in_.errDescription = toStr(value); return;
+        case Source: in_.errSource = toStr(value); return;
+        default: raiseError(err::NoSuchMember);
+        }
+    }
+
+private:
+    Interp& in_;
+};
+
+// ---------------------------------------------------------------- interpreter
+
+Interp::Interp()
+{
+    errObject = std::make_shared<ErrObject>(*this);
+    GlobalEntry* e = entry(QStringLiteral("Err"));
+    e->baseKind = GlobalEntry::HostObject;
+    e->baseValue = Variant::fromObject(errObject);
+    e->reset();
+    builtins.host = this;
+}
+
+Interp::~Interp() = default;
+
+GlobalEntry* Interp::findEntry(const QString& name) const
+{
+    return byName_.value(name.toLower(), nullptr);
+}
+
+GlobalEntry* Interp::entry(const QString& name)
+{
+    QString key = name.toLower();
+    if (GlobalEntry* e = byName_.value(key, nullptr)) return e;
+    GlobalEntry& e = entries_.emplace_back();
+    e.name = name;
+    const Registry& reg = standardRegistry();
+    if (const BuiltinInfo* b = reg.findFunction(name)) {
+        e.baseKind = GlobalEntry::Builtin;
+        e.baseBuiltin = b;
+    } else if (const ConstantInfo* c = reg.findConstant(name)) {
+        e.baseKind = GlobalEntry::Constant;
+        e.baseValue = c->value;
+    }
+    e.reset();
+    byName_.insert(key, &e);
+    return &e;
+}
+
+void Interp::resetGlobals()
+{
+    for (GlobalEntry& e : entries_) e.reset();
+    clearErr();
+}
+
+void Interp::setErr(const ScriptError& e)
+{
+    errNumber = e.number;
+    errDescription = e.description;
+    errSource = e.source.isEmpty() ? QStringLiteral("VBScript runtime error") : e.source;
+    errLocated = false;
+}
+
+void Interp::clearErr()
+{
+    errNumber = 0;
+    errDescription.clear();
+    errSource.clear();
+}
+
+void Interp::budgetExceeded()
+{
+    ScriptError e{err::InstructionBudget, errorDescription(err::InstructionBudget), QString(), true};
+    throw e;
+}
+
+namespace {
+
+// Argument values on the stack for the usual short argument lists.
+struct ArgValues {
+    static constexpr size_t Inline = 6;
+    Variant inlineValues[Inline];
+    std::vector<Variant> heap;
+    std::span<Variant> span;
+
+    explicit ArgValues(size_t n)
+    {
+        if (n <= Inline) {
+            span = std::span<Variant>(inlineValues, n);
+        } else {
+            heap.resize(n);
+            span = std::span<Variant>(heap);
+        }
+    }
+};
+
+void evalArgs(std::vector<ExprPtr>& args, Frame& f, ArgValues& out)
+{
+    for (size_t i = 0; i < args.size(); ++i) out.span[i] = args[i]->eval(f);
+}
+
+[[noreturn]] void raiseWithName(int number, const QString& name)
+{
+    raiseError(number, errorDescription(number) + QStringLiteral(": '") + name + u'\'');
+}
+
+struct DepthGuard {
+    Interp& in;
+    explicit DepthGuard(Interp& i) : in(i)
+    {
+        if (++in.depth > in.maxDepth) {
+            --in.depth;
+            throw ScriptError{err::OutOfStack, errorDescription(err::OutOfStack), QString(), true};
+        }
+    }
+    ~DepthGuard() { --in.depth; }
+};
+
+} // namespace
+
+Variant Interp::callProcedure(const Procedure& p, std::vector<ExprPtr>& args, Frame& caller)
+{
+    const size_t params = p.byRef.size();
+    if (args.size() != params) raiseWithName(err::WrongArgCount, p.name);
+    constexpr int Inline = 12;
+    Variant inlineStore[Inline];
+    Variant* inlinePtrs[Inline];
+    std::vector<Variant> heapStore;
+    std::vector<Variant*> heapPtrs;
+    Variant* store = inlineStore;
+    Variant** ptrs = inlinePtrs;
+    if (p.slotCount > Inline) {
+        heapStore.resize(size_t(p.slotCount));
+        heapPtrs.resize(size_t(p.slotCount));
+        store = heapStore.data();
+        ptrs = heapPtrs.data();
+    }
+    for (size_t i = 0; i < params; ++i) {
+        if (p.byRef[i]) {
+            if (Variant* r = args[i]->varRef(caller)) {
+                ptrs[i] = r;
+                continue;
+            }
+        }
+        store[i] = args[i]->eval(caller);
+        ptrs[i] = &store[i];
+    }
+    for (int i = int(params); i < p.slotCount; ++i) ptrs[i] = &store[i];
+    DepthGuard guard(*this);
+    Frame f{this, ptrs, &p, false};
+    execBlock(p.body, f);
+    return p.resultSlot >= 0 ? std::move(store[p.resultSlot]) : Variant();
+}
+
+Variant Interp::callProcedureWithValues(const Procedure& p, std::span<Variant> args)
+{
+    if (args.size() != p.byRef.size()) raiseWithName(err::WrongArgCount, p.name);
+    std::vector<Variant> store(size_t(std::max(p.slotCount, 1)));
+    std::vector<Variant*> ptrs(store.size());
+    for (size_t i = 0; i < store.size(); ++i) ptrs[i] = &store[i];
+    for (size_t i = 0; i < args.size(); ++i) store[i] = args[i];
+    DepthGuard guard(*this);
+    Frame f{this, ptrs.data(), &p, false};
+    execBlock(p.body, f);
+    return p.resultSlot >= 0 ? std::move(store[size_t(p.resultSlot)]) : Variant();
+}
+
+Variant Interp::callBuiltin(const BuiltinInfo& b, std::vector<ExprPtr>& args, Frame& caller)
+{
+    int n = int(args.size());
+    if (n < b.minArgs || (b.maxArgs >= 0 && n > b.maxArgs)) raiseWithName(err::WrongArgCount, b.name);
+    ArgValues values(args.size());
+    evalArgs(args, caller, values);
+    Variant r = b.fn(builtins, values.span);
+    if (b.flags & BuiltinWritesArgs) {
+        for (size_t i = 0; i < args.size(); ++i)
+            if (Variant* ref = args[i]->varRef(caller)) *ref = std::move(values.span[i]);
+    }
+    return r;
+}
+
+// ---------------------------------------------------------------- blocks
+
+Flow execBlock(const Block& b, Frame& f)
+{
+    for (const StmtPtr& s : b) {
+        f.in->tick();
+        try {
+            Flow fl = s->exec(f);
+            if (fl != Flow::Normal) return fl;
+        } catch (ScriptError& e) {
+            if (e.fatal || !f.resumeNext) {
+                f.in->noteError(*s);
+                throw;
+            }
+            f.in->setErr(e);
+        }
+    }
+    return Flow::Normal;
+}
+
+void storeValue(Variant& dst, Variant v, bool isSet)
+{
+    if (isSet) {
+        if (!v.isObject()) raiseError(err::ObjectRequired);
+        dst = std::move(v);
+        return;
+    }
+    if (v.isObject()) v = valueOf(v);
+    dst = std::move(v);
+}
+
+void Expr::assign(Frame&, Variant, bool)
+{
+    raiseError(err::IllegalAssignment);
+}
+
+// ---------------------------------------------------------------- names
+
+void NameExpr::raiseNamed(int number)
+{
+    raiseWithName(number, name);
+}
+
+static std::vector<int32_t> indexesOf(std::vector<ExprPtr>& args, Frame& f)
+{
+    std::vector<int32_t> idx;
+    idx.reserve(args.size());
+    for (ExprPtr& a : args) idx.push_back(toLong(a->eval(f)));
+    return idx;
+}
+
+Variant NameExpr::indexValue(Frame& f, const Variant& container)
+{
+    if (container.isArray()) {
+        if (args.empty()) return container;
+        std::vector<int32_t> idx = indexesOf(args, f);
+        return container.arr()->at(idx);
+    }
+    if (container.isObject()) {
+        if (!container.obj()) raiseError(err::ObjectNotSet);
+        ArgValues values(args.size());
+        evalArgs(args, f, values);
+        ObjectRef keep = container.obj();
+        return keep->get(IScriptObject::DefaultMember, values.span);
+    }
+    if (args.empty()) return container;
+    raiseNamed(err::TypeMismatch);
+}
+
+Variant NameExpr::evalGlobal(Frame& f)
+{
+    GlobalEntry* e = entry;
+    switch (e->kind) {
+    case GlobalEntry::Variable:
+    case GlobalEntry::Constant:
+    case GlobalEntry::HostObject:
+        if (!hasParens) return e->value;
+        return indexValue(f, e->value);
+    case GlobalEntry::Proc:
+        return f.in->callProcedure(*e->proc, args, f);
+    case GlobalEntry::Builtin:
+        return f.in->callBuiltin(*e->builtin, args, f);
+    case GlobalEntry::Undefined:
+    default:
+        if (hasParens) raiseNamed(err::TypeMismatch);
+        if (explicitNames) raiseNamed(err::VariableUndefined);
+        return Variant();
+    }
+}
+
+Variant NameExpr::eval(Frame& f)
+{
+    switch (bind) {
+    case Bind::Local: {
+        const Variant& v = *f.vars[slot];
+        if (!hasParens) return v;
+        return indexValue(f, v);
+    }
+    case Bind::Const:
+        if (hasParens) raiseNamed(err::TypeMismatch);
+        return constValue;
+    case Bind::Dynamic:
+        if (entry->kind == GlobalEntry::Undefined) {
+            const Variant& v = *f.vars[slot];
+            if (!hasParens) return v;
+            if (v.isArray() || v.isObject()) return indexValue(f, v);
+            raiseNamed(err::TypeMismatch);
+        }
+        return evalGlobal(f);
+    case Bind::Global:
+    default:
+        return evalGlobal(f);
+    }
+}
+
+Variant& NameExpr::variable(Frame& f)
+{
+    switch (bind) {
+    case Bind::Local: return *f.vars[slot];
+    case Bind::Const: raiseNamed(err::IllegalAssignment);
+    case Bind::Dynamic:
+        if (entry->kind == GlobalEntry::Undefined) return *f.vars[slot];
+        [[fallthrough]];
+    case Bind::Global:
+    default:
+        switch (entry->kind) {
+        case GlobalEntry::Variable: return entry->value;
+        case GlobalEntry::Undefined:
+            if (explicitNames) raiseNamed(err::VariableUndefined);
+            entry->kind = GlobalEntry::Variable;
+            entry->value = Variant();
+            return entry->value;
+        default: raiseNamed(err::IllegalAssignment);
+        }
+    }
+}
+
+Variant* NameExpr::varRef(Frame& f)
+{
+    if (hasParens) return nullptr;
+    switch (bind) {
+    case Bind::Local: return f.vars[slot];
+    case Bind::Const: return nullptr;
+    case Bind::Dynamic:
+        if (entry->kind == GlobalEntry::Undefined) return f.vars[slot];
+        [[fallthrough]];
+    default:
+        if (entry->kind == GlobalEntry::Variable) return &entry->value;
+        if (entry->kind == GlobalEntry::Undefined && !explicitNames) {
+            entry->kind = GlobalEntry::Variable;
+            return &entry->value;
+        }
+        return nullptr;
+    }
+}
+
+void NameExpr::assign(Frame& f, Variant value, bool isSet)
+{
+    if (!hasParens) {
+        storeValue(variable(f), std::move(value), isSet);
+        return;
+    }
+    // An array item or the default member of an object.
+    Variant* container = nullptr;
+    if (bind == Bind::Global || (bind == Bind::Dynamic && entry->kind != GlobalEntry::Undefined)) {
+        if (entry->kind == GlobalEntry::Variable || entry->kind == GlobalEntry::HostObject) container = &entry->value;
+        else if (entry->kind == GlobalEntry::Undefined) raiseNamed(explicitNames ? err::VariableUndefined : err::TypeMismatch);
+        else raiseNamed(err::IllegalAssignment);
+    } else if (bind == Bind::Const) {
+        raiseNamed(err::IllegalAssignment);
+    } else {
+        container = f.vars[slot];
+    }
+    if (container->isArray()) {
+        std::vector<int32_t> idx = indexesOf(args, f);
+        if (!container->isArray()) raiseError(err::TypeMismatch);
+        Variant& item = container->mutableArr().at(idx);
+        storeValue(item, std::move(value), isSet);
+        return;
+    }
+    if (container->isObject()) {
+        if (!container->obj()) raiseError(err::ObjectNotSet);
+        ObjectRef keep = container->obj();
+        ArgValues values(args.size());
+        evalArgs(args, f, values);
+        if (!isSet && value.isObject()) value = valueOf(value);
+        keep->put(IScriptObject::DefaultMember, values.span, value);
+        return;
+    }
+    raiseNamed(err::TypeMismatch);
+}
+
+// ---------------------------------------------------------------- members
+
+IScriptObject& MemberExpr::target(Frame& f, Variant& holder)
+{
+    holder = object->eval(f);
+    if (!holder.isObject()) raiseWithName(err::ObjectRequired, name);
+    if (!holder.obj()) raiseError(err::ObjectNotSet);
+    return *holder.obj();
+}
+
+int MemberExpr::memberOf(IScriptObject& o)
+{
+    const void* cls = o.memberClass();
+    if (cls != cachedClass) {
+        cachedId = o.memberId(name);
+        cachedClass = cls;
+    }
+    if (cachedId < 0) raiseWithName(err::NoSuchMember, name);
+    return cachedId;
+}
+
+Variant MemberExpr::eval(Frame& f)
+{
+    Variant holder;
+    IScriptObject& o = target(f, holder);
+    int id = memberOf(o);
+    ArgValues values(args.size());
+    evalArgs(args, f, values);
+    return o.get(id, values.span);
+}
+
+void MemberExpr::assign(Frame& f, Variant value, bool isSet)
+{
+    Variant holder;
+    IScriptObject& o = target(f, holder);
+    int id = memberOf(o);
+    ArgValues values(args.size());
+    evalArgs(args, f, values);
+    if (isSet && !value.isObject()) raiseError(err::ObjectRequired);
+    if (!isSet && value.isObject()) value = valueOf(value);
+    o.put(id, values.span, value);
+}
+
+// ---------------------------------------------------------------- operators
+
+Variant applyBinary(BinOp op, const Variant& a, const Variant& b, bool aLit, bool bLit)
+{
+    switch (op) {
+    case BinOp::Add: return opAdd(a, b);
+    case BinOp::Sub: return opSub(a, b);
+    case BinOp::Mul: return opMul(a, b);
+    case BinOp::Div: return opDiv(a, b);
+    case BinOp::IntDiv: return opIntDiv(a, b);
+    case BinOp::Mod: return opMod(a, b);
+    case BinOp::Pow: return opPow(a, b);
+    case BinOp::Concat: return opConcat(a, b);
+    case BinOp::And: return opAnd(a, b);
+    case BinOp::Or: return opOr(a, b);
+    case BinOp::Xor: return opXor(a, b);
+    case BinOp::Eqv: return opEqv(a, b);
+    case BinOp::Imp: return opImp(a, b);
+    case BinOp::Is: return Variant::fromBool(opIs(a, b));
+    case BinOp::Eq: return opCompare(CompareOp::Eq, a, b, aLit, bLit);
+    case BinOp::Ne: return opCompare(CompareOp::Ne, a, b, aLit, bLit);
+    case BinOp::Lt: return opCompare(CompareOp::Lt, a, b, aLit, bLit);
+    case BinOp::Gt: return opCompare(CompareOp::Gt, a, b, aLit, bLit);
+    case BinOp::Le: return opCompare(CompareOp::Le, a, b, aLit, bLit);
+    case BinOp::Ge: return opCompare(CompareOp::Ge, a, b, aLit, bLit);
+    }
+    return Variant();
+}
+
+Variant BinaryExpr::eval(Frame& f)
+{
+    Variant a = lhs->eval(f);
+    Variant b = rhs->eval(f);
+    if (op >= BinOp::Eq) return applyBinary(op, a, b, lhs->isLiteral(), rhs->isLiteral());
+    return applyBinary(op, a, b, false, false);
+}
+
+Variant UnaryExpr::eval(Frame& f)
+{
+    Variant v = operand->eval(f);
+    return op == UnOp::Neg ? opNeg(v) : opNot(v);
+}
+
+// ---------------------------------------------------------------- statements
+
+Flow AssignStmt::exec(Frame& f)
+{
+    Variant v = value->eval(f);
+    target->assign(f, std::move(v), isSet);
+    return Flow::Normal;
+}
+
+Flow CallStmt::exec(Frame& f)
+{
+    call->eval(f);
+    return Flow::Normal;
+}
+
+Flow IfStmt::exec(Frame& f)
+{
+    for (auto& [cond, block] : branches) {
+        if (conditionValue(cond->eval(f))) return execBlock(block, f);
+    }
+    return execBlock(elseBlock, f);
+}
+
+namespace {
+
+bool integralForType(VarType t)
+{
+    return t == VarType::Byte || t == VarType::Integer || t == VarType::Long || t == VarType::Boolean ||
+           t == VarType::Empty;
+}
+
+} // namespace
+
+Flow ForStmt::exec(Frame& f)
+{
+    Variant vFrom = toNumeric(from->eval(f));
+    Variant vTo = toNumeric(to->eval(f));
+    Variant vStep = step ? toNumeric(step->eval(f)) : Variant::fromInteger(1);
+    if (vFrom.isNull() || vTo.isNull() || vStep.isNull()) raiseError(err::InvalidUseOfNull);
+    bool integral = integralForType(vFrom.type()) && integralForType(vTo.type()) && integralForType(vStep.type());
+    if (integral) {
+        bool isLong = vFrom.type() == VarType::Long || vTo.type() == VarType::Long || vStep.type() == VarType::Long;
+        int64_t cur = toLong(vFrom), end = toLong(vTo), st = toLong(vStep);
+        auto make = [&](int64_t v) {
+            if (!isLong && v >= -32768 && v <= 32767) return Variant::fromInteger(int16_t(v));
+            if (v >= INT32_MIN && v <= INT32_MAX) return Variant::fromLong(int32_t(v));
+            raiseError(err::Overflow);
+        };
+        storeValue(var->variable(f), make(cur), false);
+        while (st >= 0 ? cur <= end : cur >= end) {
+            f.in->tick();
+            Flow fl = execBlock(body, f);
+            if (fl == Flow::ExitFor) return Flow::Normal;
+            if (fl != Flow::Normal) return fl;
+            const Variant& now = var->variable(f);
+            cur = (now.type() == VarType::Integer || now.type() == VarType::Long) ? int64_t(toLong(now))
+                                                                                  : int64_t(toLong(now));
+            cur += st;
+            storeValue(var->variable(f), make(cur), false);
+        }
+        return Flow::Normal;
+    }
+    double cur = toDouble(vFrom), end = toDouble(vTo), st = toDouble(vStep);
+    storeValue(var->variable(f), Variant::fromDouble(cur), false);
+    while (st >= 0 ? cur <= end : cur >= end) {
+        f.in->tick();
+        Flow fl = execBlock(body, f);
+        if (fl == Flow::ExitFor) return Flow::Normal;
+        if (fl != Flow::Normal) return fl;
+        cur = toDouble(var->variable(f)) + st;
+        storeValue(var->variable(f), Variant::fromDouble(cur), false);
+    }
+    return Flow::Normal;
+}
+
+Flow ForEachStmt::exec(Frame& f)
+{
+    Variant coll = collection->eval(f);
+    std::vector<Variant> objectItems;
+    ArrayRef arr;
+    const std::vector<Variant>* items = nullptr;
+    if (coll.isArray()) {
+        arr = coll.arr();
+        items = &arr->items;
+    } else if (coll.isObject()) {
+        if (!coll.obj()) raiseError(err::ObjectNotSet);
+        if (!coll.obj()->items(objectItems)) raiseError(err::NotACollection);
+        items = &objectItems;
+    } else {
+        raiseError(err::NotACollection);
+    }
+    for (const Variant& item : *items) {
+        f.in->tick();
+        var->variable(f) = item;
+        Flow fl = execBlock(body, f);
+        if (fl == Flow::ExitFor) return Flow::Normal;
+        if (fl != Flow::Normal) return fl;
+    }
+    return Flow::Normal;
+}
+
+Flow DoStmt::exec(Frame& f)
+{
+    for (;;) {
+        if (kind == PreWhile && !conditionValue(cond->eval(f))) break;
+        if (kind == PreUntil && conditionValue(cond->eval(f))) break;
+        f.in->tick();
+        Flow fl = execBlock(body, f);
+        if (fl == Flow::ExitDo) break;
+        if (fl != Flow::Normal) return fl;
+        if (kind == PostWhile && !conditionValue(cond->eval(f))) break;
+        if (kind == PostUntil && conditionValue(cond->eval(f))) break;
+    }
+    return Flow::Normal;
+}
+
+Flow SelectStmt::exec(Frame& f)
+{
+    Variant v = test->eval(f);
+    bool testLit = test->isLiteral();
+    for (auto& [items, block] : cases) {
+        for (CaseItem& item : items) {
+            bool match = false;
+            Variant a = item.a->eval(f);
+            switch (item.kind) {
+            case CaseItem::Value:
+                match = !v.isNull() && !a.isNull() && compareValues(v, a, testLit, item.a->isLiteral()) == 0;
+                break;
+            case CaseItem::Range: {
+                Variant b = item.b->eval(f);
+                match = !v.isNull() && !a.isNull() && !b.isNull() &&
+                        compareValues(v, a, testLit, item.a->isLiteral()) >= 0 &&
+                        compareValues(v, b, testLit, item.b->isLiteral()) <= 0;
+                break;
+            }
+            case CaseItem::Is: {
+                Variant r = opCompare(item.op, v, a, testLit, item.a->isLiteral());
+                match = r.type() == VarType::Boolean && r.boolVal();
+                break;
+            }
+            }
+            if (match) return execBlock(block, f);
+        }
+    }
+    return execBlock(elseBlock, f);
+}
+
+Flow OnErrorStmt::exec(Frame& f)
+{
+    f.resumeNext = resumeNext;
+    f.in->clearErr();
+    return Flow::Normal;
+}
+
+Flow DimStmt::exec(Frame& f)
+{
+    for (Item& item : items) {
+        std::vector<int32_t> bounds;
+        for (ExprPtr& b : item.bounds) bounds.push_back(toLong(b->eval(f)));
+        Variant& v = item.var->variable(f);
+        if (!redim) {
+            // Dim a() declares a dynamic array with no items yet.
+            ArrayRef a = bounds.empty() ? std::make_shared<ArrayData>() : ArrayData::withBounds(bounds);
+            a->fixedSize = !bounds.empty();
+            v = Variant::fromArray(std::move(a));
+            continue;
+        }
+        if (v.isArray() && v.arr()->fixedSize) raiseError(err::ArrayFixed);
+        ArrayRef fresh = ArrayData::withBounds(bounds);
+        if (preserve && v.isArray() && v.arr()->dims() > 0) {
+            const ArrayData& old = *v.arr();
+            if (old.dims() != int(bounds.size())) raiseError(err::SubscriptOutOfRange);
+            for (int d = 0; d + 1 < old.dims(); ++d)
+                if (old.extents[size_t(d)] != fresh->extents[size_t(d)]) raiseError(err::SubscriptOutOfRange);
+            // Items are stored with the last dimension varying slowest, so
+            // the kept items are a prefix of both arrays.
+            size_t keep = std::min(old.items.size(), fresh->items.size());
+            for (size_t i = 0; i < keep; ++i) fresh->items[i] = old.items[i];
+        }
+        v = Variant::fromArray(std::move(fresh));
+    }
+    return Flow::Normal;
+}
+
+} // namespace vbs::rt

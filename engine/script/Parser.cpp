@@ -1,0 +1,924 @@
+// Parser of the script language: tokens to the resolved tree of Nodes.h.
+// Names are bound once, when their procedure (or the code's global level)
+// has been read, so that declarations later in a procedure still count.
+
+#include "script/Lexer.h"
+#include "script/Nodes.h"
+
+namespace vbs::rt {
+
+namespace {
+
+struct Scope {
+    QString procKey;
+    bool isFunction = false;
+    int resultSlot = -1;
+    QHash<QString, int> vars;
+    QHash<QString, Variant> consts;
+    QHash<QString, int> implicitVars;
+    int nextSlot = 0;
+};
+
+// Where the last argument list of a name chain starts, so that a call
+// statement `Foo (a) + 1, b` can read the parenthesis as part of its first
+// argument instead.
+struct ChainInfo {
+    size_t parenPos = 0;
+    size_t pendingMark = 0;
+    std::vector<ExprPtr>* args = nullptr;
+    bool* hasParens = nullptr;
+};
+
+class Parser {
+public:
+    Parser(Interp& in, std::vector<Token> tokens, const CodeUnit* unit)
+        : in_(in), t_(std::move(tokens)), unit_(unit)
+    {
+    }
+
+    void program(CodeBlock& block)
+    {
+        block_ = &block;
+        for (;;) {
+            skipSeparators();
+            if (cur().kind == Tok::End) break;
+            if (isKw(Kw::Option)) {
+                ++p_;
+                if (!isWord("explicit")) fail(1002);
+                ++p_;
+                explicit_ = true;
+            } else if (isKw(Kw::Function) || isKw(Kw::Sub) ||
+                       ((isKw(Kw::Public) || isKw(Kw::Private)) && peekIsProcedure())) {
+                parseProcedure();
+            } else {
+                if (StmtPtr s = parseStatement()) block.body.push_back(std::move(s));
+            }
+            if (!atStatementEnd()) fail(err::ExpectedEndOfStatement);
+        }
+        resolvePending(nullptr);
+    }
+
+    ExprPtr standaloneExpression()
+    {
+        skipSeparators();
+        ExprPtr e = parseExpr();
+        skipSeparators();
+        if (cur().kind != Tok::End) fail(err::ExpectedEndOfStatement);
+        resolvePending(nullptr);
+        return e;
+    }
+
+private:
+    Interp& in_;
+    std::vector<Token> t_;
+    size_t p_ = 0;
+    const CodeUnit* unit_;
+    CodeBlock* block_ = nullptr;
+    bool explicit_ = false;
+    Scope* scope_ = nullptr;
+    QHash<QString, Variant> globalConsts_;
+    std::vector<NameExpr*> pending_;
+    std::vector<Kw> loops_;
+    int singleLineIf_ = 0;
+
+    // ------------------------------------------------------------ tokens
+
+    const Token& cur() const { return t_[p_]; }
+    const Token& peek(size_t k = 1) const { return t_[std::min(p_ + k, t_.size() - 1)]; }
+    bool isKw(Kw k) const { return cur().kind == Tok::Ident && cur().kw == k; }
+    bool isIdentifier() const { return cur().kind == Tok::Ident && cur().kw == Kw::None; }
+    bool isWord(const char* w) const
+    {
+        return isIdentifier() && cur().text.compare(QLatin1String(w), Qt::CaseInsensitive) == 0;
+    }
+    bool peekIsProcedure() const
+    {
+        const Token& n = peek();
+        return n.kind == Tok::Ident && (n.kw == Kw::Function || n.kw == Kw::Sub);
+    }
+    [[noreturn]] void fail(int number) const { throw ParseError{number, cur().line, cur().column}; }
+    void expectKw(Kw k, int number)
+    {
+        if (!isKw(k)) fail(number);
+        ++p_;
+    }
+    void expect(Tok k, int number)
+    {
+        if (cur().kind != k) fail(number);
+        ++p_;
+    }
+    void skipSeparators()
+    {
+        while (cur().kind == Tok::NewLine || cur().kind == Tok::Colon) ++p_;
+    }
+    bool atStatementEnd() const
+    {
+        Tok k = cur().kind;
+        return k == Tok::NewLine || k == Tok::Colon || k == Tok::End || (singleLineIf_ > 0 && isKw(Kw::Else));
+    }
+    template <class T, class... A> std::unique_ptr<T> make(const Token& at, A&&... a)
+    {
+        auto n = std::make_unique<T>(std::forward<A>(a)...);
+        n->line = at.line;
+        n->column = at.column;
+        n->unit = unit_;
+        return n;
+    }
+    QString identifier()
+    {
+        if (!isIdentifier()) fail(1010);
+        return t_[p_++].text;
+    }
+
+    // ------------------------------------------------------------ names
+
+    void resolvePending(Scope* sc)
+    {
+        for (NameExpr* n : pending_) resolve(n, sc);
+        pending_.clear();
+    }
+
+    void resolve(NameExpr* n, Scope* sc)
+    {
+        QString key = n->name.toLower();
+        if (sc) {
+            if (auto it = sc->consts.constFind(key); it != sc->consts.cend()) {
+                n->bind = NameExpr::Bind::Const;
+                n->constValue = *it;
+                return;
+            }
+            if (key == sc->procKey) {
+                if (sc->isFunction && !n->hasParens) {
+                    n->bind = NameExpr::Bind::Local;
+                    n->slot = sc->resultSlot;
+                } else {
+                    n->bind = NameExpr::Bind::Global;
+                    n->entry = in_.entry(n->name);
+                }
+                return;
+            }
+            if (auto it = sc->vars.constFind(key); it != sc->vars.cend()) {
+                n->bind = NameExpr::Bind::Local;
+                n->slot = *it;
+                return;
+            }
+        }
+        if (auto it = globalConsts_.constFind(key); it != globalConsts_.cend()) {
+            n->bind = NameExpr::Bind::Const;
+            n->constValue = *it;
+            return;
+        }
+        n->entry = in_.entry(n->name);
+        if (sc && !explicit_) {
+            // Undeclared in a procedure: the global of that name when one
+            // exists at run time, else a variable of the procedure.
+            auto it = sc->implicitVars.constFind(key);
+            int slot = it != sc->implicitVars.cend() ? *it : sc->nextSlot++;
+            sc->implicitVars.insert(key, slot);
+            n->bind = NameExpr::Bind::Dynamic;
+            n->slot = slot;
+            return;
+        }
+        n->bind = NameExpr::Bind::Global;
+    }
+
+    std::optional<Variant> knownConst(const QString& name) const
+    {
+        QString key = name.toLower();
+        if (scope_) {
+            if (auto it = scope_->consts.constFind(key); it != scope_->consts.cend()) return *it;
+            if (scope_->vars.contains(key) || key == scope_->procKey) return std::nullopt;
+        }
+        if (auto it = globalConsts_.constFind(key); it != globalConsts_.cend()) return *it;
+        return std::nullopt;
+    }
+
+    // ------------------------------------------------------------ expressions
+
+    ExprPtr parseExpr() { return parseLevel(0); }
+
+    std::optional<BinOp> matchOp(int level) const
+    {
+        const Token& t = cur();
+        switch (level) {
+        case 0: if (isKw(Kw::Imp)) return BinOp::Imp; break;
+        case 1: if (isKw(Kw::Eqv)) return BinOp::Eqv; break;
+        case 2: if (isKw(Kw::Xor)) return BinOp::Xor; break;
+        case 3: if (isKw(Kw::Or)) return BinOp::Or; break;
+        case 4: if (isKw(Kw::And)) return BinOp::And; break;
+        case 6:
+            switch (t.kind) {
+            case Tok::Eq: return BinOp::Eq;
+            case Tok::Ne: return BinOp::Ne;
+            case Tok::Lt: return BinOp::Lt;
+            case Tok::Gt: return BinOp::Gt;
+            case Tok::Le: return BinOp::Le;
+            case Tok::Ge: return BinOp::Ge;
+            default: if (isKw(Kw::Is)) return BinOp::Is;
+            }
+            break;
+        case 7: if (t.kind == Tok::Amp) return BinOp::Concat; break;
+        case 8:
+            if (t.kind == Tok::Plus) return BinOp::Add;
+            if (t.kind == Tok::Minus) return BinOp::Sub;
+            break;
+        case 9: if (isKw(Kw::Mod)) return BinOp::Mod; break;
+        case 10: if (t.kind == Tok::Backslash) return BinOp::IntDiv; break;
+        case 11:
+            if (t.kind == Tok::Star) return BinOp::Mul;
+            if (t.kind == Tok::Slash) return BinOp::Div;
+            break;
+        default: break;
+        }
+        return std::nullopt;
+    }
+
+    // Operations on literals are done once, here.
+    ExprPtr foldBinary(const Token& at, BinOp op, ExprPtr l, ExprPtr r)
+    {
+        auto* a = dynamic_cast<LiteralExpr*>(l.get());
+        auto* b = dynamic_cast<LiteralExpr*>(r.get());
+        if (a && b && op != BinOp::Is) {
+            try {
+                return make<LiteralExpr>(at, applyBinary(op, a->value, b->value, true, true));
+            } catch (const ScriptError&) {
+                // Left for run time, where it raises in its statement.
+            }
+        }
+        return make<BinaryExpr>(at, op, std::move(l), std::move(r));
+    }
+
+    ExprPtr foldUnary(const Token& at, UnOp op, ExprPtr e)
+    {
+        if (auto* a = dynamic_cast<LiteralExpr*>(e.get())) {
+            try {
+                return make<LiteralExpr>(at, op == UnOp::Neg ? opNeg(a->value) : opNot(a->value));
+            } catch (const ScriptError&) {
+            }
+        }
+        return make<UnaryExpr>(at, op, std::move(e));
+    }
+
+    ExprPtr parseLevel(int level)
+    {
+        if (level == 5) {
+            if (isKw(Kw::Not)) {
+                const Token& at = cur();
+                ++p_;
+                return foldUnary(at, UnOp::Not, parseLevel(5));
+            }
+            return parseLevel(6);
+        }
+        if (level == 12) {
+            if (cur().kind == Tok::Minus) {
+                const Token& at = cur();
+                ++p_;
+                return foldUnary(at, UnOp::Neg, parseLevel(12));
+            }
+            if (cur().kind == Tok::Plus) {
+                ++p_;
+                return parseLevel(12);
+            }
+            return parseLevel(13);
+        }
+        if (level == 13) {
+            ExprPtr l = parsePrimary();
+            while (cur().kind == Tok::Caret) {
+                const Token& at = cur();
+                ++p_;
+                l = foldBinary(at, BinOp::Pow, std::move(l), parsePowOperand());
+            }
+            return l;
+        }
+        ExprPtr l = parseLevel(level + 1);
+        while (auto op = matchOp(level)) {
+            const Token& at = cur();
+            ++p_;
+            l = foldBinary(at, *op, std::move(l), parseLevel(level + 1));
+        }
+        return l;
+    }
+
+    ExprPtr parsePowOperand()
+    {
+        if (cur().kind == Tok::Minus) {
+            const Token& at = cur();
+            ++p_;
+            return foldUnary(at, UnOp::Neg, parsePowOperand());
+        }
+        if (cur().kind == Tok::Plus) {
+            ++p_;
+            return parsePowOperand();
+        }
+        return parsePrimary();
+    }
+
+    ExprPtr parsePrimary()
+    {
+        const Token& t = cur();
+        switch (t.kind) {
+        case Tok::Literal:
+            ++p_;
+            return make<LiteralExpr>(t, t.value);
+        case Tok::LParen: {
+            ++p_;
+            ExprPtr e = parseExpr();
+            expect(Tok::RParen, 1006);
+            return e;
+        }
+        case Tok::Ident:
+            switch (t.kw) {
+            case Kw::True: ++p_; return make<LiteralExpr>(t, Variant::fromBool(true));
+            case Kw::False: ++p_; return make<LiteralExpr>(t, Variant::fromBool(false));
+            case Kw::Empty: ++p_; return make<LiteralExpr>(t, Variant());
+            case Kw::Null: ++p_; return make<LiteralExpr>(t, Variant::null());
+            case Kw::Nothing: ++p_; return make<LiteralExpr>(t, Variant::nothing());
+            case Kw::None: return parseChain(nullptr);
+            default: fail(1023);
+            }
+        default:
+            fail(1023);
+        }
+    }
+
+    void parseArgList(std::vector<ExprPtr>& out)
+    {
+        // After '('.
+        if (cur().kind == Tok::RParen) {
+            ++p_;
+            return;
+        }
+        for (;;) {
+            out.push_back(parseExpr());
+            if (cur().kind == Tok::Comma) {
+                ++p_;
+                continue;
+            }
+            expect(Tok::RParen, 1006);
+            return;
+        }
+    }
+
+    ExprPtr parseChain(ChainInfo* info)
+    {
+        const Token& t = cur();
+        if (!isIdentifier()) fail(1010);
+        ++p_;
+        if (cur().kind != Tok::LParen && cur().kind != Tok::Dot) {
+            if (auto c = knownConst(t.text)) return make<LiteralExpr>(t, *c);
+        }
+        auto n = make<NameExpr>(t);
+        n->name = t.text;
+        n->explicitNames = explicit_;
+        pending_.push_back(n.get());
+        if (cur().kind == Tok::LParen) {
+            if (info) *info = ChainInfo{p_, pending_.size(), &n->args, &n->hasParens};
+            ++p_;
+            parseArgList(n->args);
+            n->hasParens = true;
+        } else if (info) {
+            *info = ChainInfo{p_, pending_.size(), &n->args, &n->hasParens};
+        }
+        ExprPtr e = std::move(n);
+        while (cur().kind == Tok::Dot) {
+            ++p_;
+            const Token& mt = cur();
+            if (mt.kind != Tok::Ident) fail(1010);
+            ++p_;
+            auto m = make<MemberExpr>(mt);
+            m->object = std::move(e);
+            m->name = mt.text;
+            if (cur().kind == Tok::LParen) {
+                if (info) *info = ChainInfo{p_, pending_.size(), &m->args, &m->hasParens};
+                ++p_;
+                parseArgList(m->args);
+                m->hasParens = true;
+            } else if (info) {
+                *info = ChainInfo{p_, pending_.size(), &m->args, &m->hasParens};
+            }
+            e = std::move(m);
+        }
+        return e;
+    }
+
+    std::unique_ptr<NameExpr> plainName()
+    {
+        const Token& t = cur();
+        if (!isIdentifier()) fail(1010);
+        ++p_;
+        auto n = make<NameExpr>(t);
+        n->name = t.text;
+        n->explicitNames = explicit_;
+        pending_.push_back(n.get());
+        return n;
+    }
+
+    // ------------------------------------------------------------ statements
+
+    Block parseBlock()
+    {
+        Block b;
+        for (;;) {
+            skipSeparators();
+            if (cur().kind == Tok::End) return b;
+            if (cur().kind == Tok::Ident) {
+                switch (cur().kw) {
+                case Kw::End: case Kw::Else: case Kw::ElseIf: case Kw::Case: case Kw::Loop:
+                case Kw::Next: case Kw::Wend:
+                    return b;
+                default: break;
+                }
+            }
+            if (StmtPtr s = parseStatement()) b.push_back(std::move(s));
+            if (!atStatementEnd()) fail(err::ExpectedEndOfStatement);
+        }
+    }
+
+    StmtPtr parseStatement()
+    {
+        const Token& t = cur();
+        if (t.kind != Tok::Ident) fail(1024);
+        switch (t.kw) {
+        case Kw::None: return parseAssignOrCall(false);
+        case Kw::Dim: ++p_; return parseDim();
+        case Kw::Public: case Kw::Private:
+            if (scope_) fail(1024);
+            ++p_;
+            return parseDim();
+        case Kw::ReDim: return parseReDim();
+        case Kw::Const: parseConst(); return nullptr;
+        case Kw::Set: {
+            ++p_;
+            auto s = make<AssignStmt>(t);
+            s->target = parseChain(nullptr);
+            expect(Tok::Eq, 1011);
+            s->value = parseExpr();
+            s->isSet = true;
+            return s;
+        }
+        case Kw::Let: ++p_; return parseAssignOrCall(true);
+        case Kw::Call: {
+            ++p_;
+            auto s = make<CallStmt>(t);
+            s->call = parseChain(nullptr);
+            return s;
+        }
+        case Kw::If: return parseIf();
+        case Kw::For: return parseFor();
+        case Kw::Do: return parseDo();
+        case Kw::While: return parseWhile();
+        case Kw::Select: return parseSelect();
+        case Kw::Exit: return parseExit();
+        case Kw::On: return parseOnError();
+        case Kw::Option:
+            ++p_;
+            if (!isWord("explicit")) fail(1002);
+            fail(1042);
+        case Kw::Next: fail(1055);
+        case Kw::Loop: fail(1038);
+        default: fail(1024);
+        }
+    }
+
+    StmtPtr parseAssignOrCall(bool mustAssign)
+    {
+        const Token& t = cur();
+        ChainInfo info;
+        ExprPtr chain = parseChain(&info);
+        if (cur().kind == Tok::Eq) {
+            ++p_;
+            auto s = make<AssignStmt>(t);
+            s->target = std::move(chain);
+            s->value = parseExpr();
+            return s;
+        }
+        if (mustAssign) fail(1011);
+        auto s = make<CallStmt>(t);
+        if (!atStatementEnd()) {
+            if (!info.args) fail(err::ExpectedEndOfStatement);
+            if (*info.hasParens) {
+                p_ = info.parenPos;
+                pending_.resize(info.pendingMark);
+                info.args->clear();
+            }
+            for (;;) {
+                info.args->push_back(parseExpr());
+                if (cur().kind != Tok::Comma) break;
+                ++p_;
+            }
+            *info.hasParens = true;
+        }
+        s->call = std::move(chain);
+        return s;
+    }
+
+    void declareVariable(const QString& name)
+    {
+        QString key = name.toLower();
+        if (scope_) {
+            if (scope_->vars.contains(key) || scope_->consts.contains(key)) fail(1041);
+            scope_->vars.insert(key, scope_->nextSlot++);
+        } else {
+            block_->dims.push_back(in_.entry(name));
+        }
+    }
+
+    StmtPtr parseDim()
+    {
+        const Token& t = t_[p_ - 1];
+        auto s = make<DimStmt>(t);
+        for (;;) {
+            const Token& nt = cur();
+            QString name = identifier();
+            declareVariable(name);
+            if (cur().kind == Tok::LParen) {
+                ++p_;
+                DimStmt::Item item;
+                item.var = make<NameExpr>(nt);
+                item.var->name = name;
+                item.var->explicitNames = explicit_;
+                pending_.push_back(item.var.get());
+                if (cur().kind != Tok::RParen) {
+                    for (;;) {
+                        item.bounds.push_back(parseExpr());
+                        if (cur().kind != Tok::Comma) break;
+                        ++p_;
+                    }
+                }
+                expect(Tok::RParen, 1006);
+                s->items.push_back(std::move(item));
+            }
+            if (cur().kind != Tok::Comma) break;
+            ++p_;
+        }
+        if (s->items.empty()) return nullptr;
+        return s;
+    }
+
+    StmtPtr parseReDim()
+    {
+        const Token& t = cur();
+        ++p_;
+        auto s = make<DimStmt>(t);
+        s->redim = true;
+        if (isWord("preserve")) {
+            ++p_;
+            s->preserve = true;
+        }
+        for (;;) {
+            DimStmt::Item item;
+            item.var = plainName();
+            expect(Tok::LParen, 1005);
+            for (;;) {
+                item.bounds.push_back(parseExpr());
+                if (cur().kind != Tok::Comma) break;
+                ++p_;
+            }
+            expect(Tok::RParen, 1006);
+            s->items.push_back(std::move(item));
+            if (cur().kind != Tok::Comma) break;
+            ++p_;
+        }
+        return s;
+    }
+
+    void parseConst()
+    {
+        ++p_;
+        for (;;) {
+            QString name = identifier();
+            expect(Tok::Eq, 1011);
+            ExprPtr e = parseExpr();
+            auto* lit = dynamic_cast<LiteralExpr*>(e.get());
+            if (!lit) fail(1045);
+            QString key = name.toLower();
+            if (scope_) {
+                if (scope_->vars.contains(key) || scope_->consts.contains(key)) fail(1041);
+                scope_->consts.insert(key, lit->value);
+            } else {
+                globalConsts_.insert(key, lit->value);
+                block_->consts.emplace_back(in_.entry(name), lit->value);
+            }
+            if (cur().kind != Tok::Comma) break;
+            ++p_;
+        }
+    }
+
+    void parseInlineStatements(Block& b)
+    {
+        for (;;) {
+            while (cur().kind == Tok::Colon) ++p_;
+            if (cur().kind == Tok::NewLine || cur().kind == Tok::End || isKw(Kw::Else)) return;
+            if (StmtPtr s = parseStatement()) b.push_back(std::move(s));
+            if (!atStatementEnd()) fail(err::ExpectedEndOfStatement);
+        }
+    }
+
+    StmtPtr parseIf()
+    {
+        const Token& t = cur();
+        ++p_;
+        auto s = make<IfStmt>(t);
+        ExprPtr cond = parseExpr();
+        expectKw(Kw::Then, 1017);
+        if (cur().kind != Tok::NewLine) {
+            ++singleLineIf_;
+            Block thenBlock;
+            parseInlineStatements(thenBlock);
+            s->branches.emplace_back(std::move(cond), std::move(thenBlock));
+            if (isKw(Kw::Else)) {
+                ++p_;
+                parseInlineStatements(s->elseBlock);
+            }
+            --singleLineIf_;
+            return s;
+        }
+        // Block form: single-line statements inside it end at their line.
+        int saved = singleLineIf_;
+        singleLineIf_ = 0;
+        s->branches.emplace_back(std::move(cond), parseBlock());
+        for (;;) {
+            if (isKw(Kw::ElseIf)) {
+                ++p_;
+                ExprPtr c = parseExpr();
+                expectKw(Kw::Then, 1017);
+                s->branches.emplace_back(std::move(c), parseBlock());
+            } else if (isKw(Kw::Else)) {
+                ++p_;
+                s->elseBlock = parseBlock();
+                if (!isKw(Kw::End)) fail(1014);
+            } else if (isKw(Kw::End)) {
+                ++p_;
+                expectKw(Kw::If, 1012);
+                break;
+            } else {
+                fail(1014);
+            }
+        }
+        singleLineIf_ = saved;
+        return s;
+    }
+
+    Block loopBody(Kw kind)
+    {
+        int saved = singleLineIf_;
+        singleLineIf_ = 0;
+        loops_.push_back(kind);
+        Block b = parseBlock();
+        loops_.pop_back();
+        singleLineIf_ = saved;
+        return b;
+    }
+
+    StmtPtr parseFor()
+    {
+        const Token& t = cur();
+        ++p_;
+        if (isKw(Kw::Each)) {
+            ++p_;
+            auto s = make<ForEachStmt>(t);
+            s->var = plainName();
+            expectKw(Kw::In, 1046);
+            s->collection = parseExpr();
+            s->body = loopBody(Kw::For);
+            expectKw(Kw::Next, 1020);
+            if (isIdentifier()) ++p_;
+            return s;
+        }
+        auto s = make<ForStmt>(t);
+        if (!isIdentifier()) fail(1040);
+        s->var = plainName();
+        expect(Tok::Eq, 1011);
+        s->from = parseExpr();
+        expectKw(Kw::To, 1013);
+        s->to = parseExpr();
+        if (isWord("step")) {
+            ++p_;
+            s->step = parseExpr();
+        }
+        s->body = loopBody(Kw::For);
+        expectKw(Kw::Next, 1020);
+        if (isIdentifier()) ++p_;
+        return s;
+    }
+
+    StmtPtr parseDo()
+    {
+        const Token& t = cur();
+        ++p_;
+        auto s = make<DoStmt>(t);
+        if (isKw(Kw::While) || isKw(Kw::Until)) {
+            s->kind = isKw(Kw::While) ? DoStmt::PreWhile : DoStmt::PreUntil;
+            ++p_;
+            s->cond = parseExpr();
+        }
+        s->body = loopBody(Kw::Do);
+        expectKw(Kw::Loop, 1019);
+        if (isKw(Kw::While) || isKw(Kw::Until)) {
+            if (s->kind != DoStmt::Forever) fail(err::ExpectedEndOfStatement);
+            s->kind = isKw(Kw::While) ? DoStmt::PostWhile : DoStmt::PostUntil;
+            ++p_;
+            s->cond = parseExpr();
+        }
+        return s;
+    }
+
+    StmtPtr parseWhile()
+    {
+        const Token& t = cur();
+        ++p_;
+        auto s = make<DoStmt>(t);
+        s->kind = DoStmt::PreWhile;
+        s->cond = parseExpr();
+        s->body = loopBody(Kw::While);
+        expectKw(Kw::Wend, 1018);
+        return s;
+    }
+
+    StmtPtr parseSelect()
+    {
+        const Token& t = cur();
+        ++p_;
+        expectKw(Kw::Case, 1021);
+        auto s = make<SelectStmt>(t);
+        s->test = parseExpr();
+        if (!atStatementEnd()) fail(err::ExpectedEndOfStatement);
+        int saved = singleLineIf_;
+        singleLineIf_ = 0;
+        for (;;) {
+            skipSeparators();
+            if (isKw(Kw::Case)) {
+                ++p_;
+                if (isKw(Kw::Else)) {
+                    ++p_;
+                    s->hasElse = true;
+                    s->elseBlock = parseBlock();
+                    continue;
+                }
+                std::vector<CaseItem> items;
+                for (;;) {
+                    CaseItem item;
+                    if (isKw(Kw::Is)) {
+                        ++p_;
+                        switch (cur().kind) {
+                        case Tok::Eq: item.op = CompareOp::Eq; break;
+                        case Tok::Ne: item.op = CompareOp::Ne; break;
+                        case Tok::Lt: item.op = CompareOp::Lt; break;
+                        case Tok::Gt: item.op = CompareOp::Gt; break;
+                        case Tok::Le: item.op = CompareOp::Le; break;
+                        case Tok::Ge: item.op = CompareOp::Ge; break;
+                        default: fail(1002);
+                        }
+                        ++p_;
+                        item.kind = CaseItem::Is;
+                        item.a = parseLevel(7);
+                    } else {
+                        item.a = parseExpr();
+                        if (isKw(Kw::To)) {
+                            ++p_;
+                            item.kind = CaseItem::Range;
+                            item.b = parseExpr();
+                        }
+                    }
+                    items.push_back(std::move(item));
+                    if (cur().kind != Tok::Comma) break;
+                    ++p_;
+                }
+                Block b = parseBlock();
+                s->cases.emplace_back(std::move(items), std::move(b));
+            } else if (isKw(Kw::End)) {
+                ++p_;
+                expectKw(Kw::Select, 1022);
+                break;
+            } else {
+                fail(1021);
+            }
+        }
+        singleLineIf_ = saved;
+        return s;
+    }
+
+    StmtPtr parseExit()
+    {
+        const Token& t = cur();
+        ++p_;
+        auto s = make<ExitStmt>(t);
+        auto inLoop = [&](Kw k) { return std::find(loops_.begin(), loops_.end(), k) != loops_.end(); };
+        if (isKw(Kw::Do) && inLoop(Kw::Do)) s->flow = Flow::ExitDo;
+        else if (isKw(Kw::For) && inLoop(Kw::For)) s->flow = Flow::ExitFor;
+        else if (isKw(Kw::Function) && scope_ && scope_->isFunction) s->flow = Flow::ExitProc;
+        else if (isKw(Kw::Sub) && scope_ && !scope_->isFunction) s->flow = Flow::ExitProc;
+        else fail(1039);
+        ++p_;
+        return s;
+    }
+
+    StmtPtr parseOnError()
+    {
+        const Token& t = cur();
+        ++p_;
+        if (!isWord("error")) fail(1002);
+        ++p_;
+        auto s = make<OnErrorStmt>(t);
+        if (isWord("resume")) {
+            ++p_;
+            expectKw(Kw::Next, 1002);
+            s->resumeNext = true;
+        } else if (isWord("goto")) {
+            ++p_;
+            if (cur().kind != Tok::Literal || !cur().value.isNumber() || toDouble(cur().value) != 0) fail(1002);
+            ++p_;
+        } else {
+            fail(1002);
+        }
+        return s;
+    }
+
+    // ------------------------------------------------------------ procedures
+
+    void parseProcedure()
+    {
+        if (scope_) fail(1024);
+        if (isKw(Kw::Public) || isKw(Kw::Private)) ++p_;
+        const Token& t = cur();
+        bool isFunction = isKw(Kw::Function);
+        ++p_;
+        auto proc = std::make_unique<Procedure>();
+        proc->line = t.line;
+        proc->unit = unit_;
+        proc->isFunction = isFunction;
+        proc->name = identifier();
+        Scope sc;
+        sc.procKey = proc->name.toLower();
+        sc.isFunction = isFunction;
+        if (cur().kind == Tok::LParen) {
+            ++p_;
+            if (cur().kind != Tok::RParen) {
+                for (;;) {
+                    bool byRef = true;
+                    if (isKw(Kw::ByVal)) { byRef = false; ++p_; }
+                    else if (isKw(Kw::ByRef)) { ++p_; }
+                    QString pname = identifier();
+                    if (cur().kind == Tok::LParen) {
+                        ++p_;
+                        expect(Tok::RParen, 1006);
+                    }
+                    QString key = pname.toLower();
+                    if (sc.vars.contains(key)) fail(1041);
+                    sc.vars.insert(key, sc.nextSlot++);
+                    proc->byRef.push_back(byRef);
+                    if (cur().kind != Tok::Comma) break;
+                    ++p_;
+                }
+            }
+            expect(Tok::RParen, 1006);
+        }
+        if (isFunction) sc.resultSlot = sc.nextSlot++;
+        std::vector<NameExpr*> outer = std::move(pending_);
+        pending_.clear();
+        scope_ = &sc;
+        proc->body = parseBlock();
+        if (!isKw(Kw::End)) fail(1014);
+        ++p_;
+        expectKw(isFunction ? Kw::Function : Kw::Sub, isFunction ? 1015 : 1016);
+        resolvePending(&sc);
+        scope_ = nullptr;
+        pending_ = std::move(outer);
+        proc->resultSlot = sc.resultSlot;
+        proc->slotCount = sc.nextSlot;
+        block_->procEntries.push_back(in_.entry(proc->name));
+        block_->procs.push_back(std::move(proc));
+    }
+};
+
+} // namespace
+
+static std::vector<Token> tokensOf(const QString& code)
+{
+    std::vector<Token> tokens;
+    LexError le;
+    if (!tokenize(code, tokens, le)) throw ParseError{le.number, le.line, le.column};
+    return tokens;
+}
+
+std::shared_ptr<CodeBlock> compileCode(Interp& in, const QString& code)
+{
+    auto block = std::make_shared<CodeBlock>();
+    block->unit = std::make_shared<CodeUnit>();
+    block->unit->lines = splitLines(code);
+    Parser parser(in, tokensOf(code), block->unit.get());
+    parser.program(*block);
+    return block;
+}
+
+std::shared_ptr<CompiledExpr> compileExpression(Interp& in, const QString& text)
+{
+    auto ce = std::make_shared<CompiledExpr>();
+    ce->unit = std::make_shared<CodeUnit>();
+    ce->unit->lines = splitLines(text);
+    Parser parser(in, tokensOf(text), ce->unit.get());
+    ce->expr = parser.standaloneExpression();
+    return ce;
+}
+
+} // namespace vbs::rt

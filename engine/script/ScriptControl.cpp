@@ -1,0 +1,206 @@
+#include "script/ScriptControl.h"
+
+#include "script/Lexer.h"
+#include "script/Nodes.h"
+
+#include <QHash>
+#include <new>
+
+namespace vbs {
+
+using namespace rt;
+
+struct ScriptControl::Caches {
+    QHash<QString, std::shared_ptr<CodeBlock>> code;
+    QHash<QString, std::shared_ptr<CompiledExpr>> exprs;
+};
+
+// Caches are bounded so that generated texts cannot grow them for ever;
+// installed code stays alive through its entries when a cache is dropped.
+static constexpr qsizetype kMaxCachedTexts = 4096;
+
+ScriptControl::ScriptControl() : in_(std::make_unique<Interp>()), caches_(std::make_unique<Caches>()) {}
+
+ScriptControl::~ScriptControl() = default;
+
+void ScriptControl::setInstructionLimit(uint64_t limit) { in_->stepLimit = limit; }
+uint64_t ScriptControl::instructionLimit() const { return in_->stepLimit; }
+
+void ScriptControl::begin()
+{
+    error_.Clear();
+    in_->steps = 0;
+    in_->depth = 0;
+    in_->errLocated = false;
+}
+
+void ScriptControl::failRuntime(const ScriptError& e, const QString& fallbackText)
+{
+    error_.Number = e.number;
+    error_.Description = e.description;
+    error_.Source = e.source.isEmpty() ? QStringLiteral("VBScript runtime error") : e.source;
+    if (in_->errLocated && in_->errUnit) {
+        error_.Line = in_->errLine;
+        error_.Text = in_->errUnit->lineText(in_->errLine);
+    } else {
+        error_.Line = 1;
+        error_.Text = fallbackText;
+    }
+    error_.Column = 0;
+    in_->errLocated = false;
+}
+
+void ScriptControl::Reset()
+{
+    error_.Clear();
+    in_->resetGlobals();
+}
+
+static bool validName(const QString& name)
+{
+    if (name.isEmpty() || !name[0].isLetter()) return false;
+    for (QChar c : name)
+        if (!(c.isLetterOrNumber() || c == u'_')) return false;
+    std::vector<Token> toks;
+    LexError le;
+    // Reserved words cannot name objects.
+    if (!tokenize(name, toks, le) || toks.empty() || toks[0].kw != Kw::None) return false;
+    return true;
+}
+
+bool ScriptControl::AddObject(const QString& Name, ObjectRef Object)
+{
+    error_.Clear();
+    if (!validName(Name) || !Object) {
+        error_.Number = err::InvalidCall;
+        error_.Description = errorDescription(err::InvalidCall);
+        error_.Source = QStringLiteral("ScriptControl");
+        return false;
+    }
+    GlobalEntry* e = in_->entry(Name);
+    if (e->kind == GlobalEntry::HostObject) {
+        error_.Number = 457;
+        error_.Description = errorDescription(457);
+        error_.Source = QStringLiteral("ScriptControl");
+        return false;
+    }
+    e->kind = GlobalEntry::HostObject;
+    e->value = Variant::fromObject(std::move(Object));
+    e->proc = nullptr;
+    e->owner.reset();
+    return true;
+}
+
+bool ScriptControl::AddCode(const QString& Code)
+{
+    begin();
+    std::shared_ptr<CodeBlock> block;
+    try {
+        auto it = caches_->code.constFind(Code);
+        if (it != caches_->code.cend()) {
+            block = *it;
+        } else {
+            ++compiles_;
+            try {
+                block = compileCode(*in_, Code);
+            } catch (const ParseError& pe) {
+                error_.Number = pe.number;
+                error_.Description = errorDescription(pe.number);
+                error_.Source = QStringLiteral("VBScript compilation error");
+                error_.Line = pe.line;
+                error_.Column = pe.column;
+                std::vector<QString> lines = splitLines(Code);
+                if (pe.line >= 1 && size_t(pe.line) <= lines.size()) error_.Text = lines[size_t(pe.line) - 1];
+                return false;
+            }
+            if (caches_->code.size() >= kMaxCachedTexts) caches_->code.clear();
+            caches_->code.insert(Code, block);
+        }
+        for (size_t i = 0; i < block->procs.size(); ++i) {
+            GlobalEntry* e = block->procEntries[i];
+            e->kind = GlobalEntry::Proc;
+            e->proc = block->procs[i].get();
+            e->owner = block;
+            e->value = Variant();
+        }
+        for (auto& [e, value] : block->consts) {
+            e->kind = GlobalEntry::Constant;
+            e->value = value;
+        }
+        for (GlobalEntry* e : block->dims) {
+            if (e->kind == GlobalEntry::Undefined || e->kind == GlobalEntry::Builtin) {
+                e->kind = GlobalEntry::Variable;
+                e->value = Variant();
+            }
+        }
+        Frame f{in_.get(), nullptr, nullptr, false};
+        execBlock(block->body, f);
+        return true;
+    } catch (const ScriptError& e) {
+        failRuntime(e, QString());
+    } catch (const std::bad_alloc&) {
+        failRuntime(ScriptError{7, errorDescription(7), QString(), true}, QString());
+    } catch (const std::exception&) {
+        failRuntime(ScriptError{51, errorDescription(51), QString(), true}, QString());
+    }
+    return false;
+}
+
+Variant ScriptControl::Eval(const QString& Expression)
+{
+    begin();
+    try {
+        std::shared_ptr<CompiledExpr> ce;
+        auto it = caches_->exprs.constFind(Expression);
+        if (it != caches_->exprs.cend()) {
+            ce = *it;
+        } else {
+            ++compiles_;
+            try {
+                ce = compileExpression(*in_, Expression);
+            } catch (const ParseError& pe) {
+                error_.Number = pe.number;
+                error_.Description = errorDescription(pe.number);
+                error_.Source = QStringLiteral("VBScript compilation error");
+                error_.Line = pe.line;
+                error_.Column = pe.column;
+                std::vector<QString> lines = splitLines(Expression);
+                if (pe.line >= 1 && size_t(pe.line) <= lines.size()) error_.Text = lines[size_t(pe.line) - 1];
+                return Variant();
+            }
+            if (caches_->exprs.size() >= kMaxCachedTexts) caches_->exprs.clear();
+            caches_->exprs.insert(Expression, ce);
+        }
+        Frame f{in_.get(), nullptr, nullptr, false};
+        return ce->expr->eval(f);
+    } catch (const ScriptError& e) {
+        failRuntime(e, Expression);
+    } catch (const std::bad_alloc&) {
+        failRuntime(ScriptError{7, errorDescription(7), QString(), true}, Expression);
+    } catch (const std::exception&) {
+        failRuntime(ScriptError{51, errorDescription(51), QString(), true}, Expression);
+    }
+    return Variant();
+}
+
+Variant ScriptControl::Run(const QString& ProcedureName, std::span<const Variant> Args)
+{
+    begin();
+    try {
+        GlobalEntry* e = in_->findEntry(ProcedureName);
+        if (!e || e->kind != GlobalEntry::Proc) {
+            raiseError(35, errorDescription(35) + QStringLiteral(": '") + ProcedureName + u'\'');
+        }
+        std::vector<Variant> args(Args.begin(), Args.end());
+        return in_->callProcedureWithValues(*e->proc, args);
+    } catch (const ScriptError& e) {
+        failRuntime(e, QString());
+    } catch (const std::bad_alloc&) {
+        failRuntime(ScriptError{7, errorDescription(7), QString(), true}, QString());
+    } catch (const std::exception&) {
+        failRuntime(ScriptError{51, errorDescription(51), QString(), true}, QString());
+    }
+    return Variant();
+}
+
+} // namespace vbs

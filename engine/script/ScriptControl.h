@@ -1,0 +1,79 @@
+#pragma once
+
+// The script host: a VBScript interpreter with the operations of a Script
+// Control. No exception leaves it; a failed operation returns false (or
+// Empty) and fills Error().
+//
+//   ScriptControl sc;
+//   sc.AddObject("Source", recordsetObject);     // Source("Field") reads a field
+//   sc.AddCode("Function Main()\r\n Main = Source(\"Name\")\r\nEnd Function");
+//   Variant v = sc.Eval("Main");
+//   if (sc.Error().Number) ... sc.Error().Description, .Line, .Text
+//
+// Compiled code and expressions are cached by their text for the lifetime
+// of the object, also across Reset: adding the same code again or
+// evaluating the same expression again does not parse it again.
+
+#include "script/Variant.h"
+
+#include <QString>
+#include <memory>
+#include <span>
+
+namespace vbs {
+
+namespace rt { struct Interp; }
+
+struct ScriptErrorInfo {
+    int Number = 0;          // 0: no error
+    QString Description;
+    QString Source;          // "VBScript compilation error", "VBScript runtime error" or Err.Raise's
+    QString Text;            // the source line the error was met on
+    int Line = 0;            // 1-based within the code text (or the expression) that failed
+    int Column = 0;          // 1-based; compilation errors only
+    void Clear() { *this = ScriptErrorInfo(); }
+};
+
+class ScriptControl {
+public:
+    ScriptControl();
+    ~ScriptControl();
+    ScriptControl(const ScriptControl&) = delete;
+    ScriptControl& operator=(const ScriptControl&) = delete;
+
+    // Drops all code, variables and objects.
+    void Reset();
+    // Adds a named object; the name must be a valid identifier not yet used
+    // by another object (errors 5 and 457 otherwise). Its members are not
+    // added as names of their own.
+    bool AddObject(const QString& Name, ObjectRef Object);
+    // Compiles the code, defines its procedures (a later definition of a
+    // name replaces an earlier one) and runs its statements outside procedures.
+    bool AddCode(const QString& Code);
+    // Evaluates an expression; Empty (and Error() set) on failure.
+    Variant Eval(const QString& Expression);
+    // Calls a procedure by name with argument values.
+    Variant Run(const QString& ProcedureName, std::span<const Variant> Args = {});
+
+    const ScriptErrorInfo& Error() const { return error_; }
+
+    // Statements and loop rounds allowed per AddCode, Eval or Run before the
+    // evaluation stops with error 1099 (an endless loop in a formula).
+    void setInstructionLimit(uint64_t limit);
+    uint64_t instructionLimit() const;
+
+    // Parses done so far (code texts and expressions), for tests and tuning.
+    uint64_t compileCount() const { return compiles_; }
+
+private:
+    struct Caches;
+    void begin();
+    void failRuntime(const struct ScriptError& e, const QString& fallbackText);
+
+    std::unique_ptr<rt::Interp> in_;
+    std::unique_ptr<Caches> caches_;
+    ScriptErrorInfo error_;
+    uint64_t compiles_ = 0;
+};
+
+} // namespace vbs

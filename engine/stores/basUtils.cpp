@@ -1,0 +1,234 @@
+#include "stores/basUtils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QSettings>
+
+#include <dlfcn.h>
+#include <sqlite3.h>
+
+#include <memory>
+#include <mutex>
+
+namespace {
+
+// One translation database per process, opened on first use. The
+// statements are prepared once: screens translate every caption and header.
+class TranslationDb {
+public:
+    ~TranslationDb() { close(); }
+
+    void setFolder(const QString& folder)
+    {
+        if (folder == folder_)
+            return;
+        close();
+        folder_ = folder;
+    }
+
+    QString folder() const { return folder_.isEmpty() ? LibraryFolder() : folder_; }
+
+    // Empty text when there is no translation or the database is not usable.
+    QString lookup(const QString& text, const QString& language, const QString& ambient)
+    {
+        if (!ensureOpen())
+            return {};
+        sqlite3_stmt* select = ambient.isEmpty() ? selectAny_ : selectAmbient_;
+        const QByteArray lang = language.toUtf8();
+        const QByteArray src = text.toUtf8();
+        const QByteArray amb = ambient.toUtf8();
+        sqlite3_reset(select);
+        sqlite3_bind_text(select, 1, lang.constData(), lang.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_text(select, 2, src.constData(), src.size(), SQLITE_TRANSIENT);
+        if (!ambient.isEmpty())
+            sqlite3_bind_text(select, 3, amb.constData(), amb.size(), SQLITE_TRANSIENT);
+        const int rc = sqlite3_step(select);
+        if (rc == SQLITE_ROW) {
+            QString result;
+            if (sqlite3_column_type(select, 0) != SQLITE_NULL)
+                result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(select, 0)),
+                                           sqlite3_column_bytes(select, 0));
+            sqlite3_reset(select);
+            return result;
+        }
+        sqlite3_reset(select);
+        if (rc != SQLITE_DONE)
+            return {};
+
+        // A missed key is recorded once so the table collects every text asked for.
+        sqlite3_reset(insert_);
+        sqlite3_bind_text(insert_, 1, lang.constData(), lang.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_text(insert_, 2, src.constData(), src.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_text(insert_, 3, amb.constData(), amb.size(), SQLITE_TRANSIENT);
+        sqlite3_step(insert_);
+        sqlite3_reset(insert_);
+        return {};
+    }
+
+private:
+    bool ensureOpen()
+    {
+        if (db_)
+            return true;
+        if (tried_)
+            return false; // a failed opening is not retried for the same folder
+        tried_ = true;
+
+        const QString path = QDir(folder()).filePath(QStringLiteral("MeridoxLang.db"));
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db,
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr)
+            != SQLITE_OK) {
+            sqlite3_close(db);
+            return false;
+        }
+        // Several programs translate at once (designer, runners).
+        sqlite3_busy_timeout(db, 5000);
+        const char* schema =
+            "CREATE TABLE IF NOT EXISTS SYS_TRANSLATION ("
+            " DESTLANGUAGE TEXT NOT NULL DEFAULT '',"
+            " SOURCESTRING TEXT NOT NULL DEFAULT '',"
+            " AMBIENT TEXT NOT NULL DEFAULT '',"
+            " DestString TEXT);"
+            "CREATE INDEX IF NOT EXISTS SYS_TRANSLATION_KEY"
+            " ON SYS_TRANSLATION (DESTLANGUAGE, SOURCESTRING, AMBIENT);";
+        if (sqlite3_exec(db, schema, nullptr, nullptr, nullptr) != SQLITE_OK) {
+            // A read-only database that already has the table still translates.
+            sqlite3_exec(db, "SELECT 1 FROM SYS_TRANSLATION LIMIT 0", nullptr, nullptr, nullptr);
+        }
+        // A lookup without ambient matches a row of any ambient; a filled
+        // translation is preferred over an empty one, then the oldest row.
+        const char* selectAny =
+            "SELECT DestString FROM SYS_TRANSLATION WHERE DESTLANGUAGE = ?1 AND SOURCESTRING = ?2"
+            " ORDER BY (DestString IS NULL OR DestString = ''), rowid LIMIT 1";
+        const char* selectAmbient =
+            "SELECT DestString FROM SYS_TRANSLATION WHERE DESTLANGUAGE = ?1 AND SOURCESTRING = ?2"
+            " AND AMBIENT = ?3 ORDER BY (DestString IS NULL OR DestString = ''), rowid LIMIT 1";
+        // Two programs may miss the same key at the same moment; the check
+        // inside the statement keeps the table to one row per key.
+        const char* insert =
+            "INSERT INTO SYS_TRANSLATION (DESTLANGUAGE, SOURCESTRING, AMBIENT)"
+            " SELECT ?1, ?2, ?3 WHERE NOT EXISTS (SELECT 1 FROM SYS_TRANSLATION"
+            " WHERE DESTLANGUAGE = ?1 AND SOURCESTRING = ?2 AND AMBIENT = ?3)";
+        if (sqlite3_prepare_v2(db, selectAny, -1, &selectAny_, nullptr) != SQLITE_OK
+            || sqlite3_prepare_v2(db, selectAmbient, -1, &selectAmbient_, nullptr) != SQLITE_OK
+            || sqlite3_prepare_v2(db, insert, -1, &insert_, nullptr) != SQLITE_OK) {
+            db_ = db;
+            close();
+            return false;
+        }
+        db_ = db;
+        return true;
+    }
+
+    void close()
+    {
+        sqlite3_finalize(selectAny_);
+        sqlite3_finalize(selectAmbient_);
+        sqlite3_finalize(insert_);
+        selectAny_ = selectAmbient_ = insert_ = nullptr;
+        if (db_)
+            sqlite3_close(db_);
+        db_ = nullptr;
+        tried_ = false;
+    }
+
+    QString folder_;
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* selectAny_ = nullptr;
+    sqlite3_stmt* selectAmbient_ = nullptr;
+    sqlite3_stmt* insert_ = nullptr;
+    bool tried_ = false;
+};
+
+std::mutex& translationMutex()
+{
+    static std::mutex m;
+    return m;
+}
+
+TranslationDb& translationDb()
+{
+    static TranslationDb db;
+    return db;
+}
+
+QString settingValue(const QString& key)
+{
+    QSettings settings(SettingsFilePath(), QSettings::IniFormat);
+    return settings.value(key).toString();
+}
+
+} // namespace
+
+QString GetTranslation(const QString& Text, const QString& Language, const QString& Ambient)
+{
+    std::lock_guard lock(translationMutex());
+    return translationDb().lookup(Text, Language, Ambient);
+}
+
+QString Translate(const QString& Text, const QString& Ambient)
+{
+    if (Text.isEmpty())
+        return Text;
+    const QString result = GetTranslation(Text, LanguageKey(), Ambient);
+    return result.isEmpty() ? Text : result;
+}
+
+void SetTranslationFolder(const QString& Folder)
+{
+    std::lock_guard lock(translationMutex());
+    translationDb().setFolder(Folder);
+}
+
+QString TranslationFolder()
+{
+    std::lock_guard lock(translationMutex());
+    return translationDb().folder();
+}
+
+QString SettingsFilePath()
+{
+    const QString explicitPath = qEnvironmentVariable("MERIDOX_CONFIG");
+    if (!explicitPath.isEmpty())
+        return explicitPath;
+    QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (configHome.isEmpty())
+        configHome = QDir::homePath() + QStringLiteral("/.config");
+    const QString user = configHome + QStringLiteral("/Velmora/Meridox.conf");
+    if (QFileInfo::exists(user))
+        return user;
+    const QString system = QStringLiteral("/etc/xdg/Velmora/Meridox.conf");
+    if (QFileInfo::exists(system))
+        return system;
+    return user;
+}
+
+QString LibraryFolder()
+{
+    const QString home = qEnvironmentVariable("MERIDOX_HOME");
+    if (!home.isEmpty())
+        return QDir::cleanPath(home);
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&LibraryFolder), &info) != 0 && info.dli_fname && *info.dli_fname) {
+        const QFileInfo module(QFile::decodeName(info.dli_fname));
+        // For the main executable dli_fname may be a bare name; /proc tells the truth.
+        if (module.isAbsolute() && module.exists())
+            return module.canonicalPath();
+    }
+    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+}
+
+QString RunDataFolder()
+{
+    const QString path = settingValue(QStringLiteral("Path"));
+    return path.isEmpty() ? LibraryFolder() : path;
+}
+
+QString LanguageKey()
+{
+    const QString language = settingValue(QStringLiteral("Language"));
+    return language.isEmpty() ? QLocale::system().name() : language;
+}

@@ -1,0 +1,85 @@
+#include "ScheduleStore.h"
+
+#include "data/Recordset.h"
+
+#include <cmath>
+#include <set>
+
+namespace {
+
+std::optional<int> rowId(const QVariant& value)
+{
+    if (!value.isValid() || value.isNull())
+        return std::nullopt;
+    bool ok = false;
+    const double d = value.metaType().id() == QMetaType::QString ? value.toString().trimmed().toDouble(&ok)
+                                                                 : value.toDouble(&ok);
+    if (!ok || d != std::floor(d) || std::fabs(d) > 32768)
+        return std::nullopt;
+    return int(d);
+}
+
+} // namespace
+
+bool MeridoxScheduleStore::readRows(std::vector<ScheduleRow>& rows, QString& error)
+{
+    rows.clear();
+    ado::Recordset rs = data_.getRS(scheduleddata);
+    if (!rs.isOpen()) {
+        error = data_.LastError().isEmpty() ? QStringLiteral("scheduleddata.xml") : data_.LastError();
+        return false;
+    }
+    if (rs.RecordCount() > 0)
+        rs.MoveFirst();
+    for (; rs.hasCurrentRecord(); rs.MoveNext()) {
+        ScheduleRow row;
+        row.ID = rs.value(QStringLiteral("ID"));
+        row.NAME = rs.value(QStringLiteral("NAME")).toString();
+        row.FROM = rs.value(QStringLiteral("FROM"));
+        row.TO = rs.value(QStringLiteral("TO"));
+        row.EVERY = rs.value(QStringLiteral("EVERY"));
+        row.KINDEVERY = rs.value(QStringLiteral("KINDEVERY"));
+        row.LASTRUN = rs.value(QStringLiteral("LASTRUN"));
+        row.STATUS = rs.value(QStringLiteral("STATUS")).toString();
+        rows.push_back(std::move(row));
+    }
+    return true;
+}
+
+bool MeridoxScheduleStore::saveLastRuns(const std::map<int, QDateTime>& lastRuns, QString& error)
+{
+    if (lastRuns.empty())
+        return true;
+    // Only the first row of each ID is the job (later duplicates were refused
+    // at load); everything else in the freshly read store stays as it is.
+    std::set<int> done;
+    bool refused = false;
+    QString fieldError;
+    const StoreResult result = data_.modify(scheduleddata, [&](ado::Recordset& rs) {
+        for (; rs.hasCurrentRecord(); rs.MoveNext()) {
+            const std::optional<int> id = rowId(rs.value(QStringLiteral("ID")));
+            if (!id || done.count(*id))
+                continue;
+            const auto it = lastRuns.find(*id);
+            if (it == lastRuns.end())
+                continue;
+            done.insert(*id);
+            if (!rs.setValue(QStringLiteral("LASTRUN"), it->second) || !rs.Update()) {
+                refused = true;
+                fieldError = rs.lastError().Description;
+                return false;
+            }
+        }
+        return !done.empty();
+    });
+    // A refused value leaves the file untouched (the change reports false).
+    if (refused) {
+        error = fieldError.isEmpty() ? QStringLiteral("LASTRUN not accepted by the store") : fieldError;
+        return false;
+    }
+    if (!result) {
+        error = result.error;
+        return false;
+    }
+    return true; // also when every job was deleted meanwhile: nothing to write
+}

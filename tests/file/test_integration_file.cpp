@@ -1,0 +1,376 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "Collect.h"
+#include "RecordingView.h"
+#include "document/clsProcess.h"
+
+namespace {
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& content) {
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(content);
+    return path;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+// Everything a document holds, as comparable text.
+QStringList describe(const clsProcess& p) {
+    QStringList out;
+    for (const cShapeRef& n : p.Shapes()->Collection()) {
+        QString line = QStringLiteral("node %1 %2 kind=%3 at %4,%5 '%6'")
+                           .arg(n->Key)
+                           .arg(n->Index)
+                           .arg(n->objType)
+                           .arg(double(n->Left))
+                           .arg(double(n->Top))
+                           .arg(n->sCaption);
+        auto fields = [](const tFieldsRef& f) {
+            // The file writes no fields and an unset list alike.
+            if (!f || f->isEmpty())
+                return QStringLiteral(" fields=");
+            QString s = QStringLiteral(" fields=");
+            for (const auto& e : f->Entries())
+                s += QStringLiteral("[%1|%2|%3|%4|%5|%6]")
+                         .arg(e.key, e.value.f_name)
+                         .arg(e.value.f_type)
+                         .arg(e.value.f_size)
+                         .arg(e.value.f_value, e.value.f_lookup);
+            return s;
+        };
+        if (const tData* d = n->dataRecord())
+            line += QStringLiteral(" data[%1|%2|%3|%4]").arg(d->connName, d->connString, d->sourcetype, d->Source) +
+                    fields(d->fields);
+        if (const tStorage* s = n->storageRecord())
+            line += QStringLiteral(" storage[%1|%2|%3|%4|%5]")
+                        .arg(s->connName, s->connString, s->targettype, s->target, s->shpOperation) +
+                    fields(s->fields);
+        if (const tDecission* c = n->decisionRecord())
+            line += QStringLiteral(" condition[%1]").arg(c->condition);
+        if (std::holds_alternative<QString>(n->objElements))
+            line += QStringLiteral(" text");
+        out << line;
+    }
+    // The file keeps the order of the links leaving each node (the walk takes
+    // the first), listed node by node.
+    for (const cShapeRef& n : p.Shapes()->Collection())
+        for (const cLineRef& l : p.Lines()->Collection())
+            if (l->sFrom.toInt() == n->Index)
+                out << QStringLiteral("link %1>%2 '%3'").arg(l->sFrom, l->sTo, l->sCaption);
+    for (const tFormula& f : p.Formulas()->Collection())
+        out << QStringLiteral("formula %1=%2").arg(f.name, f.formula);
+    return out;
+}
+
+const char* const OriginalLayout = R"(<?xml version="1.0"?>
+<meridox xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" xsi:noNamespaceSchemaLocation="meridox.xsd"><nodes><node type="start" x="660" y="500" caption="START"><next caption="">2</next></node><node type="data" x="2550" y="500" caption="Orders"><dataconn><connname>shop</connname><connstring>Provider=SQLite;Data Source=/tmp/shop.db</connstring></dataconn><datasource type="table">orders</datasource><datafields><field name="id" type="3" size="4"/><field name="note" type="203" size="1073741823"/></datafields><previous caption="">1</previous><next caption="ok">3</next></node><node type="storage" x="4800" y="500" caption="Copy"><storageconn><connname>dw</connname><connstring>Provider=SQLite;Data Source=/tmp/dw.db</connstring><operation>Insert</operation></storageconn><storagetarget type="table">facts</storagetarget><storagefields><field name="id" type="3" size="4"><f_value>Orders("id")</f_value><f_lookup></f_lookup></field><field name="total" type="5" size="8"><f_value>FORMULA!Total</f_value><f_lookup/></field></storagefields><previous caption="ok">2</previous><next caption="">4</next></node><node type="stop" x="7140" y="500" caption="END"><previous caption="">3</previous></node></nodes><formula><formula name="Total">Function Main
+  Main = Orders("id") * 2
+End Function</formula></formula></meridox>
+)";
+
+}  // namespace
+
+TEST(IntegrationFile, EmptyIntegrationIsTheFourNodeChain) {
+    clsProcess p;
+    ASSERT_EQ(p.LoadIntegration(""), "");
+    EXPECT_EQ(p.Filename(), "");
+    EXPECT_EQ(describe(p),
+              QStringList({"node k1 1 kind=1 at 660,500 'START'",
+                           "node k2 2 kind=4 at 4800,500 'TARGET' storage[||table||UpdateInsert] fields=",
+                           "node k3 3 kind=10 at 7140,500 'END' text",
+                           "node k4 4 kind=5 at 2550,500 'SOURCE' data[||sql|] fields=",
+                           "link 1>4 ''", "link 2>3 ''", "link 4>2 ''"}));
+    EXPECT_FALSE(p.Shapes()->item("k2")->storageRecord()->fields);
+    EXPECT_FALSE(p.Shapes()->item("k4")->dataRecord()->fields);
+    QStringList order;
+    for (const cLineRef& l : p.Lines()->Collection())
+        order << l->sFrom + ">" + l->sTo;
+    EXPECT_EQ(order, QStringList({"1>4", "2>3", "4>2"}));
+}
+
+TEST(IntegrationFile, RoundTripKeepsEverything) {
+    QTemporaryDir dir;
+    clsProcess p;
+    ASSERT_EQ(p.LoadIntegration(""), "");
+    cShapes& shapes = *p.Shapes();
+
+    tData source;
+    source.connName = "shop";
+    source.connString = "Provider=SQLite;Data Source=/tmp/a&b <c>.db";
+    source.sourcetype = "sql";
+    source.Source = "SELECT *\r\nFROM \"Orders\" WHERE note <> 'x' & 1";
+    source.fields = std::make_shared<tFieldsList>();
+    source.fields->Add(tFields{"id", 3, 4, "", ""});
+    source.fields->Add(tFields{"memo", 203, 1073741823, "", ""});
+    shapes.AddElementsToNode("k4", source);
+
+    tStorage target;
+    target.connName = "dw";
+    target.targettype = "table";
+    target.target = "Fäcts";
+    target.shpOperation = "Lookup";
+    target.fields = std::make_shared<tFieldsList>();
+    target.fields->Add(tFields{"id", 3, 4, "SOURCE(\"id\")", "SOURCE(\"id\")"}, "id");
+    target.fields->Add(tFields{"total", 5, 8, "FORMULA!Total", ""}, "total");
+    shapes.AddElementsToNode("k2", target);
+
+    const auto decision = shapes.AddShape(aDecission, 100.5F, -20, "Is it?");
+    tDecission cond{"a < b && \"c\""};
+    shapes.AddElementsToNode(decision->Key, cond);
+    for (int kind = aProcess; kind <= aPoint; ++kind)
+        if (kind != aDecission && kind != aStorage && kind != aData)
+            shapes.AddShape(std::int16_t(kind), float(kind * 100), 3000, QStringLiteral("kind %1").arg(kind));
+    shapes.AddShape(aStorage, 9000, 9000, "");  // fields never set
+    p.Lines()->addLine("2", QString::number(decision->Index), "yes → ünïcode \"q\" <&>");
+    p.Lines()->addLine(QString::number(decision->Index), "3", "");
+    p.Formulas()->AddFormula("Total", "Function Main\r\n  Main = \"<&>\" & Chr(10)\r\nEnd Function");
+    p.Formulas()->AddFormula("Ünï", "x\ny\r\n\r\n  ");
+
+    const QString path = dir.filePath("doc.xml");
+    ASSERT_EQ(p.SaveIntegration(path), "");
+    EXPECT_EQ(p.Filename(), path);
+
+    clsProcess q;
+    ASSERT_EQ(q.LoadIntegration(path), "");
+    EXPECT_EQ(describe(q), describe(p));
+    EXPECT_EQ(q.Filename(), path);
+
+    // A loaded document is written back byte for byte.
+    const QString again = dir.filePath("again.xml");
+    ASSERT_EQ(q.SaveIntegration(again), "");
+    clsProcess r;
+    ASSERT_EQ(r.LoadIntegration(again), "");
+    const QString third = dir.filePath("third.xml");
+    ASSERT_EQ(r.SaveIntegration(third), "");
+    EXPECT_EQ(readFile(third), readFile(again));
+}
+
+TEST(IntegrationFile, WriterKeepsTheFileLayout) {
+    QTemporaryDir dir;
+    clsProcess p;
+    p.LoadIntegration("");
+    const QString path = dir.filePath("t.xml");
+    ASSERT_EQ(p.SaveIntegration(path), "");
+    const QString text = QString::fromUtf8(readFile(path));
+    EXPECT_TRUE(text.contains(
+        "<meridox xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xsi:noNamespaceSchemaLocation=\"meridox.xsd\">"));
+    EXPECT_TRUE(text.contains("<node type=\"start\" x=\"660\" y=\"500\" caption=\"START\">"));
+    EXPECT_TRUE(text.contains("<node type=\"stop\" x=\"7140\" y=\"500\" caption=\"END\">"));
+    // TARGET is second in the file: it leaves for END (3) and is entered from SOURCE (4).
+    const qsizetype target = text.indexOf("caption=\"TARGET\"");
+    const qsizetype next = text.indexOf("<next caption=\"\">3</next>", target);
+    const qsizetype previous = text.indexOf("<previous caption=\"\">4</previous>", target);
+    EXPECT_TRUE(target > 0 && next > target && previous > next);
+    EXPECT_TRUE(text.indexOf("<storageconn>", target) < text.indexOf("<storagetarget type=\"table\"", target));
+    EXPECT_TRUE(text.contains("<formula"));
+    EXPECT_FALSE(text.contains("<formulas"));
+}
+
+TEST(IntegrationFile, ReadsTheOriginalLayoutAndAttributesInAnyOrder) {
+    QTemporaryDir dir;
+    clsProcess p;
+    const QString path = writeFile(dir, "orig.xml", OriginalLayout);
+    ASSERT_EQ(p.LoadIntegration(path), "");
+    const QStringList expected = {
+        "node k1 1 kind=1 at 660,500 'START'",
+        "node k2 2 kind=5 at 2550,500 'Orders' data[shop|Provider=SQLite;Data Source=/tmp/shop.db|table|orders] "
+        "fields=[|id|3|4||][|note|203|1073741823||]",
+        "node k3 3 kind=4 at 4800,500 'Copy' storage[dw|Provider=SQLite;Data Source=/tmp/dw.db|table|facts|Insert] "
+        "fields=[id|id|3|4|Orders(\"id\")|][total|total|5|8|FORMULA!Total|]",
+        "node k4 4 kind=10 at 7140,500 'END' text",
+        "link 1>2 ''", "link 2>3 'ok'", "link 3>4 ''",
+        "formula Total=Function Main\n  Main = Orders(\"id\") * 2\nEnd Function"};
+    EXPECT_EQ(describe(p), expected);
+
+    QByteArray reordered(OriginalLayout);
+    reordered.replace(R"(<node type="data" x="2550" y="500" caption="Orders">)",
+                      R"(<node caption="Orders" y="500" type="data" x="2550">)");
+    reordered.replace(R"(<field name="note" type="203" size="1073741823"/>)",
+                      R"(<field size="1073741823" name="note" type="203"/>)");
+    reordered.replace(R"(<formula name="Total">)", R"(<formula junk="1" name="Total">)");
+    clsProcess q;
+    ASSERT_EQ(q.LoadIntegration(writeFile(dir, "reordered.xml", reordered)), "");
+    EXPECT_EQ(describe(q), expected);
+}
+
+TEST(IntegrationFile, RefusedFilesChangeNothing) {
+    QTemporaryDir dir;
+    const QByteArray orig(OriginalLayout);
+    struct Case {
+        const char* name;
+        QByteArray content;
+        const char* reasonPart;
+    };
+    QByteArray badNext = orig;
+    badNext.replace("<next caption=\"\">4</next>", "<next caption=\"\">5</next>");
+    QByteArray wordNext = orig;
+    wordNext.replace("<next caption=\"\">4</next>", "<next caption=\"\">four</next>");
+    QByteArray twice = orig;
+    twice.replace(R"(<field name="total")", R"(<field name="ID")");
+    QByteArray badType = orig;
+    badType.replace(R"(type="203")", R"(type="memo")");
+    QByteArray noCaption = orig;
+    noCaption.replace(R"( caption="END")", "");
+    const Case cases[] = {
+        {"truncated", orig.left(orig.size() / 2), "Premature end"},
+        {"wrong root", QByteArray("<?xml version=\"1.0\"?>\n<integration><nodes/></integration>"), "'integration'"},
+        {"next beyond the nodes", badNext, "5 names no node"},
+        {"next not a number", wordNext, "'four'"},
+        {"field named twice", twice, "'ID' twice"},
+        {"field type not a number", badType, "'memo' is not a number"},
+        {"node without caption", noCaption, "'caption'"},
+        {"document type declaration",
+         QByteArray("<?xml version=\"1.0\"?>\n<!DOCTYPE meridox [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>\n"
+                    "<meridox><nodes><node type=\"start\" x=\"0\" y=\"0\" caption=\"&x;\"/></nodes></meridox>"),
+         "document type declaration"},
+    };
+    for (const Case& c : cases) {
+        clsProcess p;
+        ASSERT_EQ(p.LoadIntegration(""), "");
+        const QStringList before = describe(p);
+        const QString path = writeFile(dir, QStringLiteral("case.xml"), c.content);
+        const QString error = p.LoadIntegration(path);
+        EXPECT_TRUE(error.startsWith("Your XML Document failed to loaddue the following error.\r\nError #: "))
+            << c.name << ": " << error.toStdString();
+        EXPECT_TRUE(error.contains(QLatin1String(c.reasonPart))) << c.name << ": " << error.toStdString();
+        EXPECT_TRUE(error.contains("\r\nLine Position: ")) << c.name;
+        EXPECT_TRUE(error.endsWith("\r\nDocument URL: " + path)) << c.name;
+        EXPECT_EQ(describe(p), before) << c.name;
+        EXPECT_EQ(p.Filename(), "") << c.name;
+    }
+
+    clsProcess p;
+    const QString missing = dir.filePath("missing.xml");
+    const QString error = p.LoadIntegration(missing);
+    EXPECT_TRUE(error.startsWith("Your XML Document failed to load")) << error.toStdString();
+    EXPECT_EQ(p.Shapes()->Count(), 0);
+}
+
+TEST(IntegrationFile, ParseErrorNamesTheLineAndItsText) {
+    QTemporaryDir dir;
+    clsProcess p;
+    const QString path =
+        writeFile(dir, "bad.xml", "<?xml version=\"1.0\"?>\n<meridox>\n<nodes>\n<node type=\"start\"</nodes>\n</meridox>\n");
+    const QString error = p.LoadIntegration(path);
+    EXPECT_TRUE(error.contains("Line #: 4\r\n")) << error.toStdString();
+    EXPECT_TRUE(error.contains("Source Text: <node type=\"start\"</nodes>\r\n")) << error.toStdString();
+}
+
+TEST(IntegrationFile, DuplicateFormulaKeepsTheFirstAndSaysSo) {
+    QTemporaryDir dir;
+    QByteArray content(OriginalLayout);
+    content.replace("</formula></meridox>", "<formula name=\"TOTAL\">second</formula></formula></meridox>");
+    clsProcess p;
+    const auto errors = collect(p.Formulas(), &cFormulas::Error);
+    const QString path = writeFile(dir, "dup.xml", content);
+    ASSERT_EQ(p.LoadIntegration(path), "");
+    ASSERT_EQ(p.Formulas()->Count(), 1);
+    EXPECT_TRUE(p.Formulas()->Collection().item(1)->formula.startsWith("Function Main"));
+    EXPECT_EQ(errors->size(), 1);
+    EXPECT_TRUE(p.Log()->Text().contains("Formula 'TOTAL'")) << p.Log()->Text().toStdString();
+}
+
+TEST(IntegrationFile, LoadingIntoADocumentWithNodesMapsPositionsToNewNumbers) {
+    clsProcess p;
+    p.Shapes()->AddShape(aProcess, 0, 0, "old");
+    p.Shapes()->AddShape(aProcess, 0, 0, "older");
+    p.Shapes()->removeShape(2);
+    ASSERT_EQ(p.LoadIntegration(""), "");
+    QStringList links;
+    for (const cLineRef& l : p.Lines()->Collection())
+        links << l->sFrom + ">" + l->sTo;
+    // START, TARGET, END, SOURCE became 3, 4, 5, 6.
+    EXPECT_EQ(links, QStringList({"3>6", "4>5", "6>4"}));
+    EXPECT_EQ(p.Shapes()->item("k6")->sCaption, "SOURCE");
+}
+
+TEST(IntegrationFile, GapsInNodeNumbersAreWrittenAsPositions) {
+    QTemporaryDir dir;
+    clsProcess p;
+    p.LoadIntegration("");
+    const auto extra = p.Shapes()->AddShape(aProcess, 0, 3000, "X");
+    p.Lines()->addLine("4", QString::number(extra->Index), "to x");
+    ASSERT_TRUE(p.Shapes()->removeShape(2));  // TARGET and its links go
+    const QString path = dir.filePath("gaps.xml");
+    ASSERT_EQ(p.SaveIntegration(path), "");
+
+    clsProcess q;
+    ASSERT_EQ(q.LoadIntegration(path), "");
+    QStringList nodes, links;
+    for (const cShapeRef& n : q.Shapes()->Collection())
+        nodes << QString::number(n->Index) + n->sCaption;
+    for (const cLineRef& l : q.Lines()->Collection())
+        links << l->sFrom + ">" + l->sTo + " " + l->sCaption;
+    EXPECT_EQ(nodes, QStringList({"1START", "2END", "3SOURCE", "4X"}));
+    EXPECT_EQ(links, QStringList({"1>3 ", "3>4 to x"}));
+}
+
+TEST(IntegrationFile, SelfLinkAndUnknownKindFromAHandEditedFile) {
+    QTemporaryDir dir;
+    QByteArray content(OriginalLayout);
+    content.replace(R"(<next caption="">4</next></node><node type="stop")",
+                    R"(<next caption="">4</next><next caption="loop">3</next></node><node type="stop")");
+    content.replace(R"(type="start")", R"(type="begin")");
+    clsProcess p;
+    const auto linkErrors = collect(p.Lines(), &cLines::linkError);
+    ASSERT_EQ(p.LoadIntegration(writeFile(dir, "self.xml", content)), "");
+    EXPECT_EQ(p.Lines()->Count(), 3);
+    EXPECT_EQ(linkErrors->size(), 1);
+    EXPECT_TRUE(p.Log()->Text().contains("was not loaded"));
+    EXPECT_EQ(p.Shapes()->item(1)->objType, aNothing);
+
+    const QString path = dir.filePath("out.xml");
+    ASSERT_EQ(p.SaveIntegration(path), "");
+    EXPECT_TRUE(readFile(path).contains(R"(<node type="" x="660")"));
+}
+
+TEST(IntegrationFile, CaptionsFromAFileAreKeptWithTheirLabelsHidden) {
+    QTemporaryDir dir;
+    RecordingView view;
+    clsProcess p;
+    QByteArray content(OriginalLayout);
+    content.replace(R"(caption="END")", R"(caption="")");
+    ASSERT_EQ(p.LoadIntegration(writeFile(dir, "c.xml", content), &view), "");
+    EXPECT_EQ(p.Lines()->item(2)->sCaption, "ok");
+    EXPECT_FALSE(view.links[2].captionVisible);
+    EXPECT_TRUE(view.nodes[2].captionVisible);
+    EXPECT_FALSE(view.nodes[4].captionVisible);
+    EXPECT_EQ(p.Shapes()->Form(), &view);
+}
+
+TEST(IntegrationFile, FailedSaveKeepsTheOldFileAndName) {
+    QTemporaryDir dir;
+    clsProcess p;
+    p.LoadIntegration("");
+    const QString path = dir.filePath("keep.xml");
+    ASSERT_EQ(p.SaveIntegration(path), "");
+    const QByteArray good = readFile(path);
+
+    // Text XML cannot hold.
+    p.Shapes()->AddShape(aProcess, 0, 0, QStringLiteral("bell\x07"));
+    QString error = p.SaveIntegration();
+    EXPECT_TRUE(error.contains("U+0007")) << error.toStdString();
+    EXPECT_EQ(readFile(path), good);
+    EXPECT_TRUE(p.Log()->Text().contains(error));
+
+    // A folder that does not exist.
+    p.Shapes()->item(5)->sCaption = "fine";
+    error = p.SaveIntegration(dir.filePath("no/such/folder/x.xml"));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(p.Filename(), path);
+
+    ASSERT_EQ(p.SaveIntegration(), "");
+    EXPECT_NE(readFile(path), good);
+
+    clsProcess unnamed;
+    EXPECT_FALSE(unnamed.SaveIntegration().isEmpty());
+}

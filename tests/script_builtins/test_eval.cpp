@@ -1,0 +1,67 @@
+// The library seen from scripts: names resolve case-insensitively, constants
+// are visible, Erase writes back and errors reach the host's error record.
+
+#include "script/ScriptControl.h"
+
+#include <gtest/gtest.h>
+
+using vbs::ScriptControl;
+
+namespace {
+
+std::string evalText(ScriptControl& sc, const char* expression)
+{
+    const vbs::Variant v = sc.Eval(QString::fromUtf8(expression));
+    if (sc.Error().Number)
+        return "error " + std::to_string(sc.Error().Number);
+    return v.isNull() ? "<Null>" : vbs::toStr(v).toStdString();
+}
+
+} // namespace
+
+TEST(BuiltinsThroughEval, FunctionsAndConstants)
+{
+    ScriptControl sc;
+    EXPECT_EQ(evalText(sc, "ucase(Mid(\"abcdef\", 2, 3)) & vbTab & LEN(\"\")"), "BCD\t0");
+    EXPECT_EQ(evalText(sc, "Join(Split(\"a,b,c\", \",\"), \"-\")"), "a-b-c");
+    EXPECT_EQ(evalText(sc, "UBound(Array())"), "-1");
+    EXPECT_EQ(evalText(sc, "DateAdd(\"m\", 1, #1/31/2000#)"), "2/29/2000");
+    EXPECT_EQ(evalText(sc, "DateDiff(\"yyyy\", #12/31/2019#, #1/1/2020#)"), "1");
+    EXPECT_EQ(evalText(sc, "Weekday(#1/1/2000#, vbMonday)"), "6");
+    EXPECT_EQ(evalText(sc, "FormatCurrency(-1234.5)"), "($1,234.50)");
+    EXPECT_EQ(evalText(sc, "CInt(2.5) + CInt(3.5)"), "6");
+    EXPECT_EQ(evalText(sc, "TypeName(CCur(1)) & VarType(Null)"), "Currency1");
+    EXPECT_EQ(evalText(sc, "IsNull(Left(Null, 2))"), "True");
+    EXPECT_EQ(evalText(sc, "StrComp(\"a\", \"A\", vbTextCompare)"), "0");
+}
+
+TEST(BuiltinsThroughEval, ErrorsReachTheErrorRecord)
+{
+    ScriptControl sc;
+    EXPECT_EQ(evalText(sc, "Left(\"abc\", -1)"), "error 5");
+    EXPECT_EQ(sc.Error().Description.toStdString(), "Invalid procedure call or argument");
+    EXPECT_EQ(evalText(sc, "CInt(\"x\")"), "error 13");
+    EXPECT_EQ(evalText(sc, "CByte(300)"), "error 6");
+    EXPECT_EQ(evalText(sc, "Len(Null) & \"\""), "");
+    EXPECT_EQ(evalText(sc, "Space(Null)"), "error 94");
+    // VBScript has no IIf, Format, Val or Nz.
+    EXPECT_NE(evalText(sc, "IIf(True, 1, 2)").rfind("error", 0), std::string::npos);
+}
+
+TEST(BuiltinsThroughEval, EraseAndOnErrorInCode)
+{
+    ScriptControl sc;
+    ASSERT_TRUE(sc.AddCode(QStringLiteral(
+        "Function Main()\r\n"
+        "  Dim fixedArr(2), dynArr\r\n"
+        "  fixedArr(0) = \"x\"\r\n"
+        "  dynArr = Array(1, 2)\r\n"
+        "  Erase fixedArr\r\n"
+        "  Erase dynArr\r\n"
+        "  On Error Resume Next\r\n"
+        "  Dim n : n = UBound(dynArr)\r\n"
+        "  Main = UBound(fixedArr) & \"|\" & IsEmpty(fixedArr(0)) & \"|\" & Err.Number\r\n"
+        "End Function\r\n")))
+        << sc.Error().Description.toStdString();
+    EXPECT_EQ(evalText(sc, "Main"), "2|True|9");
+}

@@ -1,0 +1,274 @@
+// The daemon as a process: a temporary run-data folder, a stand-in runner
+// that records its arguments, the event log through its file redirect.
+
+#include "CDispather.h"
+#include "EventLog.h"
+#include "RunnerLauncher.h"
+#include "ScheduleStore.h"
+
+#include "data/Recordset.h"
+#include "stores/cMeridoxData.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+QStringList readLines(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(f.readAll()).split(u'\n');
+    if (!lines.isEmpty() && lines.back().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+// Waits until pred() holds, at most timeoutMs.
+template <class Pred>
+bool waitFor(Pred pred, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!pred()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+// Children of pid that have ended and were not collected.
+int zombieChildren(qint64 pid)
+{
+    int zombies = 0;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        QFile stat(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // pid (comm) state ppid ...: read after the last ')'.
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toLongLong() == pid && fields[0] == "Z")
+            ++zombies;
+    }
+    return zombies;
+}
+
+QDateTime wholeSecondsFromNow(int seconds)
+{
+    QDateTime t = QDateTime::currentDateTime().addSecs(seconds);
+    return t.addMSecs(-t.time().msec());
+}
+
+class ServiceProcess : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        runner = dir.filePath("runner stand-in.sh");
+        record = dir.filePath("runs.txt");
+        events = dir.filePath("events.log");
+        QFile script(runner);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(QStringLiteral("#!/bin/sh\nprintf '%s|%s|%s\\n' \"$#\" \"$1\" \"${NOTIFY_SOCKET-unset}\" >> '%1'\n")
+                         .arg(record)
+                         .toUtf8());
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+        env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("NOTIFY_SOCKET"));
+        env.insert(QStringLiteral("MERIDOX_HOME"), dir.path());
+        env.insert(QStringLiteral("MERIDOX_CONFIG"), dir.filePath("Meridox.conf"));
+        env.insert(QString::fromLatin1(kEventLogFileEnv), events);
+        env.insert(QString::fromLatin1(kRunnerProgramEnv), runner);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+        const QString binDir = qEnvironmentVariable("MERIDOX_BIN_DIR");
+        program = binDir.isEmpty() ? QStringLiteral(VMERIDOXSRV_PATH) : binDir + QStringLiteral("/VMeridoxSrv");
+    }
+
+    void TearDown() override
+    {
+        for (auto& p : processes)
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(3000);
+            }
+    }
+
+    void addJob(int id, const QString& name, const QDateTime& from, int every, int kind, const QString& status)
+    {
+        cMeridoxData data(dir.path());
+        const StoreResult r = data.appendRow(scheduleddata, {{"ID", id}, {"NAME", name}, {"FROM", from},
+                                                             {"EVERY", every}, {"KINDEVERY", kind}, {"STATUS", status}});
+        ASSERT_TRUE(r.ok) << qPrintable(r.error);
+    }
+
+    QVariant lastRunOf(int id)
+    {
+        cMeridoxData data(dir.path());
+        ado::Recordset rs = data.getRS(scheduleddata);
+        for (rs.MoveFirst(); rs.hasCurrentRecord(); rs.MoveNext())
+            if (rs.value(QStringLiteral("ID")).toInt() == id)
+                return rs.value(QStringLiteral("LASTRUN"));
+        return QStringLiteral("no such job");
+    }
+
+    QProcess& start(const QStringList& args, const QProcessEnvironment& environment)
+    {
+        processes.push_back(std::make_unique<QProcess>());
+        QProcess& p = *processes.back();
+        p.setProcessEnvironment(environment);
+        p.start(program, args);
+        EXPECT_TRUE(p.waitForStarted(5000));
+        return p;
+    }
+
+    QTemporaryDir dir;
+    QString runner, record, events, program;
+    QProcessEnvironment env;
+    std::vector<std::unique_ptr<QProcess>> processes;
+};
+
+} // namespace
+
+TEST_F(ServiceProcess, RunsTheDueJobOnceAndStopsOnSigterm)
+{
+    const QString file = dir.filePath("my integration.xml");
+    const QDateTime due = wholeSecondsFromNow(2);
+    addJob(1, file, due, 1, 3, QStringLiteral("Active"));
+    addJob(2, dir.filePath("other.xml"), wholeSecondsFromNow(-120), 1, 1, QStringLiteral("Inactive"));
+
+    QProcess& service = start({QStringLiteral("--foreground")}, env);
+    ASSERT_TRUE(waitFor([&] { return !readLines(record).isEmpty(); }, 10000)) << qPrintable(readLines(events).join('\n'));
+
+    // A second instance on the same schedule ends at once, silently.
+    QProcess& second = start({QStringLiteral("--foreground")}, env);
+    ASSERT_TRUE(second.waitForFinished(5000));
+    EXPECT_EQ(second.exitCode(), 0);
+
+    QThread::msleep(1500); // more passes: the job must not start again
+    EXPECT_EQ(readLines(record), QStringList{QStringLiteral("1|") + file + QStringLiteral("|unset")});
+    EXPECT_EQ(lastRunOf(1).toDateTime(), due);
+    EXPECT_TRUE(lastRunOf(2).isNull());
+    EXPECT_EQ(zombieChildren(service.processId()), 0); // the ended runner was reaped
+
+    service.terminate(); // SIGTERM
+    ASSERT_TRUE(service.waitForFinished(3000));
+    EXPECT_EQ(service.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(service.exitCode(), 0);
+
+    const QStringList lines = readLines(events);
+    const QString runnerName = QStringLiteral("runner stand-in.sh");
+    const QStringList expected{
+        QStringLiteral("4\tVelmora Meridox Service Starting"),
+        QStringLiteral("4\tRegistros Planificados: 2"),
+        QStringLiteral("4\tProxima ejecución: ") + eventLogDateText(due),
+        QStringLiteral("4\tVelmora Meridox Service Started"),
+        QStringLiteral("4\tSe va a ejecutar: ") + eventLogDateText(due),
+        QStringLiteral("4\tLlamando a Shell ") + runnerName + u' ' + file,
+        QStringLiteral("4\tVelmora Meridox Service Stopped"),
+    };
+    EXPECT_EQ(lines, expected); // also: nothing from the second instance
+}
+
+TEST_F(ServiceProcess, OutsideSystemdItRefusesToRun)
+{
+    QProcess& service = start({}, env);
+    ASSERT_TRUE(service.waitForFinished(5000));
+    EXPECT_NE(service.exitCode(), 0);
+    EXPECT_TRUE(service.readAllStandardError().contains("This program must be started as a service."));
+    EXPECT_TRUE(readLines(events).isEmpty());
+}
+
+TEST_F(ServiceProcess, NotifiesReadyAfterLoadingAndStoppingOnSigterm)
+{
+    const QString socketPath = dir.filePath("notify");
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray encoded = QFile::encodeName(socketPath);
+    ASSERT_LT(size_t(encoded.size()), sizeof(addr.sun_path));
+    std::memcpy(addr.sun_path, encoded.constData(), size_t(encoded.size()));
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    auto receive = [fd](int timeoutMs) -> QByteArray {
+        pollfd pfd{fd, POLLIN, 0};
+        if (::poll(&pfd, 1, timeoutMs) <= 0)
+            return {};
+        char buffer[512];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        return n > 0 ? QByteArray(buffer, int(n)) : QByteArray();
+    };
+
+    const QString file = dir.filePath("job.xml");
+    addJob(5, file, wholeSecondsFromNow(1), 1, 2, QStringLiteral("Active"));
+    QProcessEnvironment notifyEnv = env;
+    notifyEnv.insert(QStringLiteral("NOTIFY_SOCKET"), socketPath);
+    QProcess& service = start({}, notifyEnv);
+
+    EXPECT_EQ(receive(10000), QByteArray("READY=1"));
+    const QStringList atReady = readLines(events);
+    ASSERT_GE(atReady.size(), 3);
+    EXPECT_EQ(atReady[1], QStringLiteral("4\tRegistros Planificados: 1"));
+    EXPECT_TRUE(atReady[2].startsWith(QStringLiteral("4\tProxima ejecución: ")));
+
+    // The runner does not inherit the service's notify socket.
+    ASSERT_TRUE(waitFor([&] { return !readLines(record).isEmpty(); }, 10000));
+    EXPECT_EQ(readLines(record), QStringList{QStringLiteral("1|") + file + QStringLiteral("|unset")});
+
+    service.terminate();
+    EXPECT_EQ(receive(3000), QByteArray("STOPPING=1"));
+    ASSERT_TRUE(service.waitForFinished(3000));
+    EXPECT_EQ(service.exitCode(), 0);
+    EXPECT_EQ(readLines(events).last(), QStringLiteral("4\tVelmora Meridox Service Stopped"));
+    ::close(fd);
+}
+
+TEST(MeridoxScheduleStore, SavesLastRunIntoTheStoreAsItIsNow)
+{
+    QTemporaryDir dir;
+    cMeridoxData designer(dir.path());
+    const QDateTime from(QDate(2024, 5, 6), QTime(8, 0));
+    ASSERT_TRUE(designer.appendRow(scheduleddata, {{"ID", 1}, {"NAME", "/j/a.xml"}, {"FROM", from}, {"EVERY", 1},
+                                                   {"KINDEVERY", 3}, {"STATUS", "Active"}}));
+    ASSERT_TRUE(designer.appendRow(scheduleddata, {{"ID", 2}, {"NAME", "/j/b.xml"}, {"FROM", from}, {"EVERY", 1},
+                                                   {"KINDEVERY", 3}, {"STATUS", "Active"}}));
+
+    MeridoxScheduleStore store(dir.path());
+    std::vector<ScheduleRow> rows;
+    QString error;
+    ASSERT_TRUE(store.readRows(rows, error)) << qPrintable(error);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].NAME.size(), 255); // padded, as the store gives it
+    EXPECT_TRUE(rows[0].LASTRUN.isNull());
+
+    // Meanwhile the designer changes job 2 and adds job 3.
+    ASSERT_TRUE(designer.updateRowById(scheduleddata, 2, {{"EVERY", 7}}));
+    ASSERT_TRUE(designer.appendRow(scheduleddata, {{"ID", 3}, {"NAME", "/j/c.xml"}, {"STATUS", "Inactive"}}));
+
+    const QDateTime ran(QDate(2024, 5, 7), QTime(8, 0));
+    ASSERT_TRUE(store.saveLastRuns({{1, ran}, {9, ran}}, error)) << qPrintable(error); // job 9 no longer exists
+
+    ASSERT_TRUE(store.readRows(rows, error));
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].LASTRUN.toDateTime(), ran);
+    EXPECT_TRUE(rows[1].LASTRUN.isNull());
+    EXPECT_EQ(rows[1].EVERY.toInt(), 7);
+    EXPECT_EQ(rows[2].ID.toInt(), 3);
+}
