@@ -30,7 +30,8 @@ build: configure
 # Starts a throw-away PostgreSQL server for the data tests, runs every test,
 # then stops the server whatever the outcome.
 test: build
-	tests/support/with-postgres.sh ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	MERIDOX_BIN_DIR=$(abspath $(BUILD))/bin MERIDOX_SOURCE_DIR=$(CURDIR) QT_QPA_PLATFORM=offscreen \
+	  tests/support/with-postgres.sh ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 run: build
 	examples/run.sh $(BUILD)/bin

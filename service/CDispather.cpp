@@ -4,7 +4,6 @@
 
 #include <QLocale>
 
-#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -248,7 +247,7 @@ void CDispather::ProcessEvents()
     if (table_.empty())
         return;
     const QDateTime now = clock_.now();
-    std::map<int, QDateTime> ranNow;
+    std::vector<std::pair<int, QString>> ranNow; // jobs started in this pass
     for (size_t i = 0; i < rows_.size(); ++i) {
         if (!rowIds_[i])
             continue;
@@ -263,7 +262,7 @@ void CDispather::ProcessEvents()
         log(QStringLiteral("Se va a ejecutar: ") + eventLogDateText(due), 4);
         if (RunScheduledJob(row, info.id, due)) {
             unsaved_[info.id] = due;
-            ranNow[info.id] = due;
+            ranNow.emplace_back(info.id, row.NAME);
         }
         // Also after a failed start, so that a broken job is tried again once
         // per period rather than at every pass.
@@ -282,11 +281,6 @@ void CDispather::ProcessEvents()
         unsaved_.clear();
         return;
     }
-    for (const auto& [id, due] : ranNow) {
-        Q_UNUSED(due);
-        const auto it = std::find_if(rowIds_.begin(), rowIds_.end(),
-                                     [id](const std::optional<int>& r) { return r == id; });
-        const QString name = it == rowIds_.end() ? QString() : rows_[size_t(it - rowIds_.begin())].NAME;
+    for (const auto& [id, name] : ranNow)
         log(QStringLiteral("Error al guardar LASTRUN ") + jobText(id, name) + QStringLiteral(": ") + error, 1);
-    }
 }

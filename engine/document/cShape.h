@@ -4,11 +4,20 @@
 // and the geometry of its picture. The document keeps the geometry itself,
 // so a document without a window can still be saved and its links routed.
 
+#include <QPointer>
 #include <QString>
+#include <QVariant>
+#include <QVariantList>
 
 #include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
 
+#include "data/Connection.h"
+#include "data/Recordset.h"
 #include "document/Records.h"
+#include "run/clsLog.h"
 
 class cShape {
 public:
@@ -43,11 +52,48 @@ public:
     const tDecission* decisionRecord() const { return std::get_if<tDecission>(&objElements); }
 
     // ---- Step data access -------------------------------------------------
-    // The storage query of the step. Setting it drops what the step has
-    // prepared for the previous query.
+    // The step's connection; steps that name one connection share it (the
+    // handle is shared). Opened on first use.
+    ado::Connection cnSource;
+    // Where the step reports; given by the run preparation.
+    QPointer<clsLog> gbLog;
+
+    // Test mode: True opens a transaction on the step's connection, False
+    // rolls it back. Changes made in test mode are never committed.
+    bool DebugMode() const { return m_debug; }
+    void setDebugMode(bool value);
+
+    // The step's recordset: the source rows of a data step, the row a
+    // storage step's current query selects. Closed for other kinds and when
+    // the connection or the query fails (reported on gbLog).
+    ado::Recordset data();
+    // Stores the storage query and drops the step's recordset and row.
     void setQuery(const QString& strQuery);
     const QString& Query() const { return m_query; }
+    // Runs sql on the step's connection and returns Field of its first row;
+    // nullopt (Empty) on any failure.
+    std::optional<QVariant> ExecuteSql(const QString& sql, const QString& Field);
+
+    // ---- Run internals ------------------------------------------------------
+    // Opens cnSource from the step's connection string. A failure is
+    // reported once per run (critically when reportFailure) and not retried.
+    bool openConnection(bool reportFailure);
+    // A full run streams its source instead of holding every row.
+    bool streamSource = false;
+    bool connectionFailed = false;
+    // The row a storage step stands on for the current record, kept by the
+    // run engine instead of a recordset (valid: the step has run).
+    struct StepRow {
+        std::shared_ptr<const std::vector<ado::FieldInfo>> columns;
+        QVariantList values;
+        bool present = false;
+        bool valid = false;
+        ado::Recordset toRecordset() const;
+    };
+    StepRow runRow;
 
 private:
     QString m_query;
+    ado::Recordset m_data;
+    bool m_debug = false;
 };

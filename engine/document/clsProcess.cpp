@@ -1,5 +1,7 @@
 #include "document/clsProcess.h"
 
+#include "run/RunEngine.h"
+
 clsProcess::clsProcess(QObject* parent)
     : QObject(parent),
       m_shapes(std::make_unique<cShapes>()),
@@ -8,6 +10,9 @@ clsProcess::clsProcess(QObject* parent)
       m_log(std::make_unique<clsLog>()) {
     m_shapes->setLines(m_lines.get());
     m_lines->setShapes(m_shapes.get());
+    // The log's lines are the process's own LogAdded events.
+    connect(m_log.get(), &clsLog::LogAdded, this, &clsProcess::LogAdded);
+    m_run = std::make_unique<RunEngine>(*this);
 }
 
 clsProcess::~clsProcess() = default;

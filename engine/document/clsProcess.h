@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 #include "document/IDocumentView.h"
@@ -14,6 +15,10 @@
 #include "document/cLines.h"
 #include "document/cShapes.h"
 #include "run/clsLog.h"
+#include "run/tStatistic.h"
+
+class RunEngine;
+enum class RunOutcome;
 
 class clsProcess : public QObject {
     Q_OBJECT
@@ -58,8 +63,37 @@ public:
     clsLog* Log() const { return m_log.get(); }
 
     // ---- Run ----------------------------------------------------------------
-    // Run entry points, statistics and run events live here; they are
-    // implemented in engine/run/.
+    // Loads a file and runs it (the runner's entry point).
+    short RunFile(const QString& Filename);
+    // Runs the loaded document (the run-progress window).
+    short Run();
+    // Prepares a step-by-step test run at the first source record; changes
+    // stay in a transaction that is rolled back, never committed.
+    short RunRecord();
+    // Processes the current source record of a test run and moves on.
+    short RunNextRecord();
+    // The record loop stops before the next record (or step).
+    short CancelExec();
+    cShapeRef SourceStep() const;
+    ado::Recordset SourceData() const;
+    tStatistic Statistics() const;
+    // Empty text when the formula compiles and runs against the document,
+    // else the script error with its line.
+    QString CheckFormula(const QString& Text);
+    // Called between steps (at most every few milliseconds) so a window
+    // stays live during a run.
+    void setYieldCallback(std::function<void()> callback);
+    RunOutcome LastOutcome() const;
+    bool IsRunning() const;
+
+signals:
+    void ProcessStarted(const tStatistic& Statistic);
+    void StatisticsAdded(const tStatistic& Statistics);
+    void StepStatus(cShape* Step);   // declared for listeners; never raised
+    void LogAdded(const QString& Text);
+    void IntegrationEnd(const tStatistic& Statistic);
+
+public:
 
 private:
     void AttachDocumentForm();
@@ -73,4 +107,5 @@ private:
     QString m_filename;
 
     // ---- Run state ----------------------------------------------------------
+    std::unique_ptr<RunEngine> m_run;
 };

@@ -38,6 +38,8 @@ public:
     // Adds a line and makes the log critical. Returns the line as added.
     QString AddCritical(const QString& Val, bool ShowTime = false);
     bool IsCritical() const { return m_critical; }
+    // A new run starts without the critical flag of an earlier one.
+    void ClearCritical() { m_critical = false; }
     // Appends the buffer and a line break to a file (created when missing).
     // Returns empty text, or the reason the file could not be written.
     QString SaveLog(const QString& LogFile);

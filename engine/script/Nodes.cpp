@@ -33,10 +33,7 @@ public:
         case Raise: {
             if (args.empty() || args.size() > 5) raiseError(err::WrongArgCount);
             int32_t number = toLong(args[0]);
-            if (number <= 0 || number > 65535) {
-                // VBScript accepts the full Long range for user errors.
-                if (number == 0) raiseError(err::InvalidCall);
-            }
+            if (number == 0) raiseError(err::InvalidCall);
             ScriptError e;
             e.number = number;
             e.source = args.size() > 1 && !args[1].isEmpty() ? toStr(args[1]) : QStringLiteral("VBScript runtime error");

@@ -712,9 +712,8 @@ QString formatDate(double serial)
     bool hasTime = p.hour || p.minute || p.second;
     bool hasDate = !(p.year == 1899 && p.month == 12 && p.day == 30);
     QString s;
-    if (hasDate || !hasTime)
-        s = QStringLiteral("%1/%2/%3").arg(p.month).arg(p.day).arg(p.year);
-    if (hasTime) {
+    if (hasDate) s = QStringLiteral("%1/%2/%3").arg(p.month).arg(p.day).arg(p.year);
+    if (hasTime || !hasDate) {
         int h12 = p.hour % 12 == 0 ? 12 : p.hour % 12;
         if (!s.isEmpty()) s += u' ';
         s += QStringLiteral("%1:%2:%3 %4")

@@ -276,7 +276,7 @@ std::optional<double> makeDate(const DateTimeParts& p);
 // Parts of a serial, the time rounded to the nearest second.
 DateTimeParts splitDate(double serial);
 // CStr of a date: "M/D/YYYY h:mm:ss AM"; the date alone when the time is
-// midnight, the time alone when the date is 12/30/1899.
+// midnight, the time alone when the date is 12/30/1899 (0 is "12:00:00 AM").
 QString formatDate(double serial);
 // US-English date and time texts: "1/31/2020", "2020-01-31", "Jan 31, 2020",
 // "31-Jan-2020", "1/31/2020 3:04 PM", "15:04:05", "3 PM"...

@@ -155,6 +155,10 @@ TranslationDb& translationDb()
     return db;
 }
 
+// A function of this library that nothing outside can interpose: its
+// address tells dladdr which loaded file holds the engine code.
+void libraryAnchor() {}
+
 QString settingValue(const QString& key)
 {
     QSettings settings(SettingsFilePath(), QSettings::IniFormat);
@@ -212,10 +216,11 @@ QString LibraryFolder()
     if (!home.isEmpty())
         return QDir::cleanPath(home);
     Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&LibraryFolder), &info) != 0 && info.dli_fname && *info.dli_fname) {
+    if (dladdr(reinterpret_cast<void*>(&libraryAnchor), &info) != 0 && info.dli_fname && *info.dli_fname) {
         const QFileInfo module(QFile::decodeName(info.dli_fname));
-        // For the main executable dli_fname may be a bare name; /proc tells the truth.
-        if (module.isAbsolute() && module.exists())
+        // The name is the one the loader used, possibly relative to the
+        // working folder; a bare program name is not found, and /proc tells.
+        if (module.isFile())
             return module.canonicalPath();
     }
     return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();

@@ -302,6 +302,24 @@ TEST(ScriptProcedures, ArgumentsByRefAndByVal)
     EXPECT_EQ(sc.Error().Number, 35);
 }
 
+TEST(ScriptProcedures, CallStatementForms)
+{
+    QString code = "Sub Add(a, b)\n total = total + a * b\nEnd Sub\n"
+                   "Sub Twice(a)\n total = total + 2 * a\n If a > 100 Then Exit Sub\n total = total + 1000\nEnd Sub\n"
+                   "Function Main()\n"
+                   " total = 0\n"
+                   " Add 1, 2\n"              // 2
+                   " Add (1) + 1, 3\n"        // a parenthesis starting the first argument: 6
+                   " Call Add(2, 2)\n"        // 4
+                   " Twice(5)\n"              // one argument in parentheses: 1010
+                   " Twice 500\n"             // 1000
+                   " Main = total\n"
+                   "End Function";
+    ScriptControl sc;
+    ASSERT_TRUE(sc.AddCode("Dim total"));
+    EXPECT_EQ(str(runMain(sc, code)), "2022");
+}
+
 TEST(ScriptProcedures, VariablesScopesAndConstants)
 {
     ScriptControl sc;

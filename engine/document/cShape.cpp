@@ -1,5 +1,0 @@
-#include "document/cShape.h"
-
-void cShape::setQuery(const QString& strQuery) {
-    m_query = strQuery;
-}

@@ -1,0 +1,107 @@
+#pragma once
+// Execution of one integration document: preparation, the record loop, the
+// walk of one record through the flow and the work of each storage step.
+// clsProcess owns one and forwards its run members here.
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "data/Connection.h"
+#include "data/PreparedCommand.h"
+#include "data/Recordset.h"
+#include "document/cShapes.h"
+#include "run/FormulaHost.h"
+#include "run/tStatistic.h"
+
+class clsProcess;
+
+// How the last run ended (the runner's exit code is taken from it).
+enum class RunOutcome {
+    NotRun,
+    LoadFailed,        // RunFile: the file could not be loaded
+    PrepareFailed,     // no source, or the source could not be read
+    Critical,          // ended on a critical log entry
+    Completed,
+    CompletedWithErrors,
+    Cancelled,
+    Refused,           // another run of the same document was in progress
+};
+
+class RunEngine {
+public:
+    explicit RunEngine(clsProcess& process);
+    ~RunEngine();
+
+    short RunFile(const QString& Filename);
+    short Run();
+    short RunRecord();
+    short RunNextRecord();
+    short CancelExec();
+
+    cShapeRef SourceStep() const { return m_sourceStep; }
+    ado::Recordset SourceData() const { return m_sourceData; }
+    tStatistic Statistics() const { return m_stats; }
+    QString CheckFormula(const QString& Text);
+
+    // Called between steps, at most every few milliseconds, so that a window
+    // stays live during a run. The runner sets none.
+    void setYieldCallback(std::function<void()> callback) { m_yield = std::move(callback); }
+    RunOutcome lastOutcome() const { return m_outcome; }
+    bool isRunning() const { return m_running; }
+
+    // Field reference `Step("Field")` taken apart: false when malformed.
+    static bool splitFieldReference(const QString& ref, QString& step, QString& field);
+
+    // The current value of a step's field for references and step objects.
+    // On failure returns false with an ADO-style error number and text.
+    bool readStepField(cShape& step, const QString& field, QVariant& value, long& errNumber,
+                       QString& errText);
+    // The node of a caption (steps collection of the preparation).
+    cShapeRef stepByCaption(const QString& caption) const;
+    const std::vector<cShapeRef>& stepsInOrder() const { return m_stepsInOrder; }
+
+private:
+    struct StoragePlan;
+
+    bool PrepareRun(bool execute);
+    void RunLoop();
+    void ProcessRecord();
+    cShapeRef NextStep(const cShapeRef& step, const QString& caption) const;
+    void ExecuteStorageStep(cShape& step);
+    bool BuildStepsCollection(QString& error);
+    void ResetStatistics();
+    void writeExecutionRow();
+    void maybeYield();
+    void logError(const QString& text, long number);
+    StoragePlan& planFor(cShape& step);
+    bool preparePlan(cShape& step, StoragePlan& plan, QString& error, long& number);
+    void count(int slot, bool success);
+    void countFailure(int editMode, const QString& operation);
+
+    clsProcess& m_process;
+    std::unique_ptr<FormulaHost> m_host;
+    cShapeRef m_sourceStep;
+    cShapeRef m_startStep;
+    ado::Recordset m_sourceData;
+    tStatistic m_stats;
+    bool m_cancel = false;
+    bool m_execute = false;
+    bool m_running = false;
+    bool m_walkStopped = false;
+    RunOutcome m_outcome = RunOutcome::NotRun;
+    // Steps keyed by caption (case-insensitive) and in document order.
+    QHash<QString, cShapeRef> m_steps;
+    std::vector<cShapeRef> m_stepsInOrder;
+    // One connection per connection name, kept for the life of the process.
+    QHash<QString, ado::Connection> m_connections;
+    std::map<const cShape*, std::unique_ptr<StoragePlan>> m_plans;
+    std::function<void()> m_yield;
+    QElapsedTimer m_sinceYield;
+};
