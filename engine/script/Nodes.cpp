@@ -560,10 +560,8 @@ Flow ForStmt::exec(Frame& f)
             Flow fl = execBlock(body, f);
             if (fl == Flow::ExitFor) return Flow::Normal;
             if (fl != Flow::Normal) return fl;
-            const Variant& now = var->variable(f);
-            cur = (now.type() == VarType::Integer || now.type() == VarType::Long) ? int64_t(toLong(now))
-                                                                                  : int64_t(toLong(now));
-            cur += st;
+            // The body may have changed the counter.
+            cur = int64_t(toLong(var->variable(f))) + st;
             storeValue(var->variable(f), make(cur), false);
         }
         return Flow::Normal;

@@ -39,10 +39,14 @@ public:
     void program(CodeBlock& block)
     {
         block_ = &block;
+        skipSeparators();
+        firstStatement_ = p_;
         for (;;) {
             skipSeparators();
             if (cur().kind == Tok::End) break;
             if (isKw(Kw::Option)) {
+                // Option Explicit must come before any other statement.
+                if (p_ != firstStatement_) fail(1042);
                 ++p_;
                 if (!isWord("explicit")) fail(1002);
                 ++p_;
@@ -80,6 +84,7 @@ private:
     std::vector<NameExpr*> pending_;
     std::vector<Kw> loops_;
     int singleLineIf_ = 0;
+    size_t firstStatement_ = 0;
 
     // ------------------------------------------------------------ tokens
 

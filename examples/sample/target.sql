@@ -6,5 +6,6 @@ CREATE TABLE customer_copy (
   full_name TEXT,
   city TEXT,
   country TEXT,
-  balance REAL
+  balance REAL,
+  synced_at TEXT
 );

@@ -1,0 +1,78 @@
+// MeridoxRunner: runs one integration file unattended and reports to the
+// system log.
+//
+// The whole command line after the program name is the file name: one
+// argument is taken as it is (the service passes the path as one argument,
+// blanks included); several are joined with single blanks, as a path typed
+// without quotes would have been split.
+//
+// Exit code: 0 for a completed run (also with record errors), 1 when the
+// file cannot be loaded, 2 when the run ends on a critical error, cannot
+// start, or no file was given.
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include "EventLog.h"
+#include "document/clsProcess.h"
+#include "run/RunEngine.h"
+
+namespace {
+
+constexpr int kInformation = 4;
+constexpr int kError = 1;
+
+// The line is an error when it ended the run or reports a failure.
+bool isErrorLine(const QString& text, bool critical)
+{
+    return critical || text.startsWith(QLatin1String("CRITICAL ERROR:"))
+           || text.startsWith(QLatin1String("MeridoxRunner ERROR"));
+}
+
+}  // namespace
+
+class Cmeridoxrunner {
+public:
+    void Run(clsProcess& process, const QString& filename)
+    {
+        QObject::connect(&process, &clsProcess::LogAdded, [&process](const QString& Text) {
+            Process_LogAdded(Text, process.Log()->IsCritical());
+        });
+        process.RunFile(filename);
+    }
+
+    static void Process_LogAdded(const QString& Text, bool critical)
+    {
+        WriteEventLog(QStringLiteral("MeridoxRunner: ") + Text,
+                      isErrorLine(Text, critical) ? kError : kInformation);
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList parts = QCoreApplication::arguments();
+    parts.removeFirst();
+    const QString filename = parts.join(QLatin1Char(' '));
+
+    WriteEventLog(QStringLiteral("MeridoxRunner: ") + filename, kInformation);
+    if (filename.isEmpty()) {
+        WriteEventLog(QStringLiteral("MeridoxRunner: no integration file was given"), kError);
+        return 2;
+    }
+
+    clsProcess process;
+    Cmeridoxrunner runner;
+    runner.Run(process, filename);
+
+    switch (process.LastOutcome()) {
+    case RunOutcome::Completed:
+    case RunOutcome::CompletedWithErrors:
+    case RunOutcome::Cancelled:
+        return 0;
+    case RunOutcome::LoadFailed:
+        return 1;
+    default:
+        return 2;
+    }
+}
