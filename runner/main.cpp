@@ -22,11 +22,9 @@ namespace {
 constexpr int kInformation = 4;
 constexpr int kError = 1;
 
-// The line is an error when it ended the run or reports a failure.
-bool isErrorLine(const QString& text, bool critical)
+bool reportsFailure(const QString& text)
 {
-    return critical || text.startsWith(QLatin1String("CRITICAL ERROR:"))
-           || text.startsWith(QLatin1String("MeridoxRunner ERROR"));
+    return text.startsWith(QLatin1String("CRITICAL ERROR")) || text.startsWith(QLatin1String("MeridoxRunner ERROR"));
 }
 
 }  // namespace
@@ -35,17 +33,37 @@ class Cmeridoxrunner {
 public:
     void Run(clsProcess& process, const QString& filename)
     {
-        QObject::connect(&process, &clsProcess::LogAdded, [&process](const QString& Text) {
+        QObject::connect(&process, &clsProcess::LogAdded, [this, &process](const QString& Text) {
             Process_LogAdded(Text, process.Log()->IsCritical());
         });
         process.RunFile(filename);
     }
 
-    static void Process_LogAdded(const QString& Text, bool critical)
+    // Critical is the log's flag after the line was added. The flag stays set
+    // for the rest of the run, so only the line that set it is critical;
+    // later ones (such as "processing" after a failed preparation) are not.
+    void Process_LogAdded(const QString& Text, bool critical)
     {
-        WriteEventLog(QStringLiteral("MeridoxRunner: ") + Text,
-                      isErrorLine(Text, critical) ? kError : kInformation);
+        const bool becameCritical = critical && !m_critical;
+        m_critical = critical;
+
+        // RunFile logs "Loading", then either "Executing" or why the file
+        // could not be loaded; that reason ends the run and is an error.
+        bool loadFailure = false;
+        if (Text.startsWith(QLatin1String("MeridoxRunner: Loading ")))
+            m_loading = true;
+        else if (Text.startsWith(QLatin1String("MeridoxRunner: Executing ")))
+            m_loading = false;
+        else
+            loadFailure = m_loading;
+
+        const bool error = becameCritical || loadFailure || reportsFailure(Text);
+        WriteEventLog(QStringLiteral("MeridoxRunner: ") + Text, error ? kError : kInformation);
     }
+
+private:
+    bool m_critical = false;
+    bool m_loading = false;
 };
 
 int main(int argc, char* argv[])

@@ -1,0 +1,598 @@
+// MeridoxRunner end to end: the built program started as a process on
+// integration files over SQLite. Its run data (execution and error stores)
+// lands in a temporary folder and its event-log entries in a file, which is
+// all the runner reports: it prints nothing itself.
+//
+// The databases are set up and checked through SQLite directly, so a fault in
+// the engine's data layer cannot hide itself.
+
+#include "data/Recordset.h"
+#include "stores/cMeridoxData.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+// ---------------------------------------------------------------- SQLite
+
+class Db {
+public:
+    explicit Db(const QString& path)
+    {
+        if (sqlite3_open(QFile::encodeName(path).constData(), &db_) != SQLITE_OK)
+            ADD_FAILURE() << "cannot open " << path.toStdString();
+    }
+    ~Db() { sqlite3_close(db_); }
+    Db(const Db&) = delete;
+    Db& operator=(const Db&) = delete;
+
+    void exec(const char* sql)
+    {
+        char* error = nullptr;
+        if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+            ADD_FAILURE() << sql << ": " << (error ? error : "?");
+            sqlite3_free(error);
+        }
+    }
+
+    // Every row of a query, each cell as text ("NULL" for a null cell).
+    std::vector<QStringList> rows(const char* sql)
+    {
+        std::vector<QStringList> out;
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db_, sql, -1, &stmt, nullptr) != SQLITE_OK) {
+            ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db_);
+            return out;
+        }
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            QStringList row;
+            for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+                const auto* text = sqlite3_column_text(stmt, i);
+                row << (text ? QString::fromUtf8(reinterpret_cast<const char*>(text)) : QStringLiteral("NULL"));
+            }
+            out.push_back(row);
+        }
+        sqlite3_finalize(stmt);
+        return out;
+    }
+
+    int count(const char* table)
+    {
+        const auto r = rows((QByteArray("SELECT COUNT(*) FROM ") + table).constData());
+        return r.empty() ? -1 : r.front().value(0).toInt();
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+// ---------------------------------------------------------------- integration files
+
+QString xmlEscaped(const QString& text) { return text.toHtmlEscaped(); }
+
+struct TargetField {
+    const char* name;
+    int type;            // ADO type number
+    const char* value;   // value expression
+    const char* lookup;  // lookup expression (key fields)
+};
+
+// START -> SOURCE (a whole table) -> TARGET (one storage step) -> END.
+QString integrationXml(const QString& sourceConn, const QString& sourceTable, const QString& targetConn,
+                       const QString& targetTable, const QString& operation,
+                       const std::vector<TargetField>& fields)
+{
+    QString xml = QStringLiteral(
+        "<?xml version=\"1.0\"?>\n<meridox>\n<nodes>\n"
+        "<node type=\"start\" x=\"600\" y=\"500\" caption=\"START\"><next caption=\"\">2</next></node>\n");
+    xml += QStringLiteral("<node type=\"data\" x=\"2500\" y=\"500\" caption=\"SOURCE\">\n"
+                          "<dataconn><connname>source</connname><connstring>%1</connstring></dataconn>\n"
+                          "<datasource type=\"table\">%2</datasource>\n<datafields>\n")
+               .arg(xmlEscaped(sourceConn), xmlEscaped(sourceTable));
+    xml += QStringLiteral("<field name=\"id\" type=\"3\" size=\"4\"/>\n"
+                          "<field name=\"name\" type=\"202\" size=\"255\"/>\n"
+                          "</datafields>\n<previous caption=\"\">1</previous>\n<next caption=\"\">3</next>\n</node>\n");
+    xml += QStringLiteral("<node type=\"storage\" x=\"4400\" y=\"500\" caption=\"TARGET\">\n"
+                          "<storageconn><connname>target</connname><connstring>%1</connstring>"
+                          "<operation>%2</operation></storageconn>\n"
+                          "<storagetarget type=\"table\">%3</storagetarget>\n<storagefields>\n")
+               .arg(xmlEscaped(targetConn), operation, xmlEscaped(targetTable));
+    for (const TargetField& f : fields)
+        xml += QStringLiteral("<field name=\"%1\" type=\"%2\" size=\"255\"><f_value>%3</f_value>"
+                              "<f_lookup>%4</f_lookup></field>\n")
+                   .arg(QString::fromUtf8(f.name))
+                   .arg(f.type)
+                   .arg(xmlEscaped(QString::fromUtf8(f.value)), xmlEscaped(QString::fromUtf8(f.lookup)));
+    xml += QStringLiteral("</storagefields>\n<previous caption=\"\">2</previous>\n<next caption=\"\">4</next>\n"
+                          "</node>\n"
+                          "<node type=\"stop\" x=\"6300\" y=\"500\" caption=\"END\">"
+                          "<previous caption=\"\">3</previous></node>\n"
+                          "</nodes>\n<formula></formula>\n</meridox>\n");
+    return xml;
+}
+
+QString sqliteConn(const QString& file) { return QStringLiteral("Provider=SQLite;Data Source=") + file; }
+
+// The copy of customers into customer_copy keyed by id.
+const std::vector<TargetField> kCopyFields{
+    {"id", 3, "SOURCE(\"id\")", "SOURCE(\"id\")"},
+    {"name", 202, "SOURCE(\"name\")", ""},
+};
+
+bool writeFile(const QString& path, const QString& text)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return f.write(text.toUtf8()) >= 0;
+}
+
+// ---------------------------------------------------------------- the runner
+
+QString runnerProgram()
+{
+    QString dir = qEnvironmentVariable("MERIDOX_BIN_DIR");
+    if (dir.isEmpty())
+        dir = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+    return dir + QStringLiteral("/MeridoxRunner");
+}
+
+struct Entry {
+    int type = -1;
+    QString text;
+};
+
+using Row = cMeridoxData::Row;
+
+std::vector<Row> storeRows(const QString& folder, kindrecordset kind)
+{
+    std::vector<Row> out;
+    cMeridoxData data(folder);
+    ado::Recordset rs = data.getRS(kind);
+    EXPECT_TRUE(rs.isOpen()) << data.LastError().toStdString();
+    if (!rs.isOpen() || rs.RecordCount() <= 0)
+        return out;
+    for (rs.MoveFirst(); !rs.IsEOF(); rs.MoveNext()) {
+        Row row;
+        for (int i = 0; i < rs.FieldCount(); ++i)
+            row.insert(rs.fieldInfos()[size_t(i)].name, rs.value(i));
+        out.push_back(row);
+    }
+    return out;
+}
+
+QString text(const Row& row, const char* field) { return row.value(QString::fromLatin1(field)).toString().trimmed(); }
+long long number(const Row& row, const char* field) { return row.value(QString::fromLatin1(field)).toLongLong(); }
+
+class Runner : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir_.isValid());
+        ASSERT_TRUE(QFileInfo::exists(runnerProgram())) << runnerProgram().toStdString();
+        source_ = dir_.filePath(QStringLiteral("source.db"));
+        target_ = dir_.filePath(QStringLiteral("target.db"));
+        Db src(source_);
+        src.exec("CREATE TABLE customers (id INTEGER PRIMARY KEY, name TEXT);"
+                 "INSERT INTO customers VALUES (1, 'Ana'), (2, 'Luis'), (3, 'Marta'), (4, 'Jordi');");
+        Db dst(target_);
+        dst.exec("CREATE TABLE customer_copy (id INTEGER PRIMARY KEY, name TEXT NOT NULL);");
+    }
+
+    QString folder() const { return dir_.path(); }
+    QString eventFile() const { return dir_.filePath(QStringLiteral("events.log")); }
+
+    // Writes the copy integration to path (relative to the temporary folder).
+    QString writeCopy(const QString& relative, const QString& sourceConn = QString(),
+                      const QString& targetConn = QString())
+    {
+        const QString path = dir_.filePath(relative);
+        EXPECT_TRUE(writeFile(path, integrationXml(sourceConn.isEmpty() ? sqliteConn(source_) : sourceConn,
+                                                   QStringLiteral("customers"),
+                                                   targetConn.isEmpty() ? sqliteConn(target_) : targetConn,
+                                                   QStringLiteral("customer_copy"),
+                                                   QStringLiteral("UpdateInsert"), kCopyFields)));
+        return path;
+    }
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("MERIDOX_HOME"), folder());
+        env.insert(QStringLiteral("MERIDOX_CONFIG"), dir_.filePath(QStringLiteral("Meridox.conf")));
+        env.insert(QStringLiteral("MERIDOX_EVENTLOG_FILE"), eventFile());
+        return env;
+    }
+
+    // Runs the runner with these arguments; the event log starts empty.
+    int run(const QStringList& arguments) { return run(arguments, environment()); }
+    int run(const QStringList& arguments, const QProcessEnvironment& env)
+    {
+        QFile::remove(eventFile());
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(folder());
+        p.start(runnerProgram(), arguments);
+        if (!p.waitForStarted(10000)) {
+            ADD_FAILURE() << "runner did not start";
+            return -1;
+        }
+        if (!p.waitForFinished(60000)) {
+            p.kill();
+            p.waitForFinished();
+            ADD_FAILURE() << "runner did not finish";
+            return -1;
+        }
+        stdout_ = p.readAllStandardOutput();
+        if (p.exitStatus() != QProcess::NormalExit) {
+            ADD_FAILURE() << "runner crashed: " << p.readAllStandardError().toStdString();
+            return -1;
+        }
+        return p.exitCode();
+    }
+
+    std::vector<Entry> events() const
+    {
+        std::vector<Entry> out;
+        QFile f(eventFile());
+        if (!f.open(QIODevice::ReadOnly))
+            return out;
+        for (const QString& line : QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
+            const qsizetype tab = line.indexOf(u'\t');
+            Entry e;
+            e.type = tab > 0 ? line.left(tab).toInt() : -1;
+            e.text = line.mid(tab + 1);
+            out.push_back(e);
+        }
+        return out;
+    }
+
+    std::vector<Row> executions() const { return storeRows(folder(), executiondata); }
+    std::vector<Row> errorRows() const { return storeRows(folder(), executionlogdata); }
+
+    static QString dump(const std::vector<Entry>& entries)
+    {
+        QString s;
+        for (const Entry& e : entries)
+            s += QString::number(e.type) + QLatin1Char(' ') + e.text + QLatin1Char('\n');
+        return s;
+    }
+
+    QTemporaryDir dir_;
+    QString source_;
+    QString target_;
+    QByteArray stdout_;
+};
+
+// ---------------------------------------------------------------- completed runs
+
+// One run copies every row, writes one execution row with its counters and
+// reports its progress to the event log, in order, as information; a second
+// run of the same file adds one more execution row counting only the update.
+TEST_F(Runner, CompletedRunCopiesRowsAndRecordsOneExecutionPerRun)
+{
+    const QString file = writeCopy(QStringLiteral("copy.xml"));
+    ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
+
+    Db dst(target_);
+    EXPECT_EQ(dst.rows("SELECT id, name FROM customer_copy ORDER BY id"),
+              (std::vector<QStringList>{{"1", "Ana"}, {"2", "Luis"}, {"3", "Marta"}, {"4", "Jordi"}}));
+
+    std::vector<Row> runs = executions();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(text(runs[0], "NAME"), file);
+    EXPECT_EQ(number(runs[0], "ROWS"), 4);
+    EXPECT_EQ(number(runs[0], "RINSERTS"), 4);
+    EXPECT_EQ(number(runs[0], "RUPDATES"), 0);
+    EXPECT_EQ(number(runs[0], "RDELETED"), 0);
+    EXPECT_EQ(number(runs[0], "RERRORS"), 0);
+    EXPECT_EQ(text(runs[0], "RESULT"), QStringLiteral("Completed"));
+    EXPECT_TRUE(runs[0].value(QStringLiteral("RUNTIME")).toDateTime().isValid());
+    EXPECT_LE(runs[0].value(QStringLiteral("RUNTIME")).toDateTime(),
+              runs[0].value(QStringLiteral("END")).toDateTime());
+    EXPECT_TRUE(errorRows().empty());
+
+    // The event log: the start entry with the file name, then every run-log
+    // line behind the same prefix, all information.
+    const std::vector<Entry> log = events();
+    ASSERT_GE(log.size(), 2u) << dump(log).toStdString();
+    EXPECT_EQ(log[0].text, QStringLiteral("MeridoxRunner: ") + file);
+    QStringList texts;
+    for (const Entry& e : log) {
+        EXPECT_EQ(e.type, 4) << e.text.toStdString();
+        EXPECT_TRUE(e.text.startsWith(QStringLiteral("MeridoxRunner: "))) << e.text.toStdString();
+        texts << e.text;
+    }
+    const QStringList expected{
+        QStringLiteral("MeridoxRunner: ") + file,
+        QStringLiteral("MeridoxRunner: MeridoxRunner: Loading ") + file,
+        QStringLiteral("MeridoxRunner: MeridoxRunner: Executing ") + file,
+        QStringLiteral("MeridoxRunner: MeridoxRunner: starting process"),
+        QStringLiteral("MeridoxRunner: MeridoxRunner: processing"),
+    };
+    EXPECT_EQ(texts, expected);
+    EXPECT_TRUE(stdout_.isEmpty()) << stdout_.toStdString();
+
+    // Second run: one changed source row is the only update.
+    {
+        Db src(source_);
+        src.exec("UPDATE customers SET name = 'Luisa' WHERE id = 2;");
+    }
+    ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
+    EXPECT_EQ(dst.rows("SELECT name FROM customer_copy WHERE id = 2").front().value(0), QStringLiteral("Luisa"));
+    EXPECT_EQ(dst.count("customer_copy"), 4);
+    runs = executions();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(number(runs[1], "ROWS"), 4);
+    EXPECT_EQ(number(runs[1], "RINSERTS"), 0);
+    EXPECT_EQ(number(runs[1], "RUPDATES"), 1);
+    EXPECT_EQ(number(runs[1], "RERRORS"), 0);
+    EXPECT_NE(number(runs[0], "ID"), number(runs[1], "ID"));
+}
+
+// A record the target refuses (NOT NULL) is one error row and one counted
+// error; the other records are written and the run still exits 0.
+TEST_F(Runner, FailingRecordWritesErrorRowAndStillCompletes)
+{
+    {
+        Db src(source_);
+        src.exec("UPDATE customers SET name = NULL WHERE id = 3;");
+    }
+    const QString file = writeCopy(QStringLiteral("copy.xml"));
+    ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
+
+    Db dst(target_);
+    EXPECT_EQ(dst.rows("SELECT id FROM customer_copy ORDER BY id"),
+              (std::vector<QStringList>{{"1"}, {"2"}, {"4"}}));
+
+    const std::vector<Row> runs = executions();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(number(runs[0], "ROWS"), 4);
+    EXPECT_EQ(number(runs[0], "RINSERTS"), 4);   // attempts, the failed one included
+    EXPECT_EQ(number(runs[0], "RERRORS"), 1);
+    EXPECT_EQ(text(runs[0], "RESULT"), QStringLiteral("Completed with errors"));
+
+    const std::vector<Row> errors = errorRows();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(text(errors[0], "NAME"), file);
+    EXPECT_EQ(number(errors[0], "RECORD"), 2);   // records processed before the failing one
+    EXPECT_TRUE(errors[0].value(QStringLiteral("RUNTIME")).toDateTime().isValid());
+    EXPECT_FALSE(errors[0].value(QStringLiteral("ERRNUMBER")).isNull());
+    const QString description = text(errors[0], "ERRDESC");
+    EXPECT_TRUE(description.contains(QStringLiteral("NOT NULL"), Qt::CaseInsensitive)) << description.toStdString();
+
+    // The same line reaches the event log, between "processing" and the end.
+    const std::vector<Entry> log = events();
+    int processing = -1;
+    int errorLine = -1;
+    for (int i = 0; i < int(log.size()); ++i) {
+        if (log[size_t(i)].text == QStringLiteral("MeridoxRunner: MeridoxRunner: processing"))
+            processing = i;
+        if (log[size_t(i)].text.contains(QStringLiteral("NOT NULL"), Qt::CaseInsensitive))
+            errorLine = i;
+    }
+    ASSERT_GE(processing, 0) << dump(log).toStdString();
+    ASSERT_GT(errorLine, processing) << dump(log).toStdString();
+    EXPECT_EQ(log[size_t(errorLine)].text, QStringLiteral("MeridoxRunner: ") + description);
+}
+
+// An empty source is a completed run with a zero row.
+TEST_F(Runner, EmptySourceCompletesWithZeroCounters)
+{
+    {
+        Db src(source_);
+        src.exec("DELETE FROM customers;");
+    }
+    const QString file = writeCopy(QStringLiteral("copy.xml"));
+    ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
+    const std::vector<Row> runs = executions();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(number(runs[0], "ROWS"), 0);
+    EXPECT_EQ(number(runs[0], "RINSERTS"), 0);
+    EXPECT_EQ(text(runs[0], "RESULT"), QStringLiteral("Completed"));
+}
+
+// ---------------------------------------------------------------- the command line
+
+// The service passes a path with blanks as one argument; it is the file name
+// as it is. Quotes inside the argument are part of the name.
+TEST_F(Runner, PathWithBlanksAsOneArgument)
+{
+    const QString file = writeCopy(QStringLiteral("my jobs/copy  customers.xml"));
+    ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
+    EXPECT_EQ(Db(target_).count("customer_copy"), 4);
+    const std::vector<Row> runs = executions();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(text(runs[0], "NAME"), file);
+    ASSERT_FALSE(events().empty());
+    EXPECT_EQ(events().front().text, QStringLiteral("MeridoxRunner: ") + file);
+
+    const QString quoted = QLatin1Char('"') + file + QLatin1Char('"');
+    EXPECT_EQ(run({quoted}), 1);
+    ASSERT_FALSE(events().empty());
+    EXPECT_EQ(events().front().text, QStringLiteral("MeridoxRunner: ") + quoted);
+    EXPECT_EQ(executions().size(), 1u);
+}
+
+// A name outside ASCII survives the command line whatever the locale of the
+// process that starts the runner (the service's is often plain "C").
+TEST_F(Runner, NonAsciiPathUnderCLocale)
+{
+    const QString file = writeCopy(QStringLiteral("tâches/còpia clientes.xml"));
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
+    ASSERT_EQ(run({file}, env), 0) << dump(events()).toStdString();
+    ASSERT_EQ(executions().size(), 1u);
+    EXPECT_EQ(text(executions()[0], "NAME"), file);
+    EXPECT_EQ(events().front().text, QStringLiteral("MeridoxRunner: ") + file);
+}
+
+// Several arguments are the pieces of one path split at its blanks: they are
+// joined again with single blanks.
+TEST_F(Runner, SeveralArgumentsJoinedWithSingleBlanks)
+{
+    const QString file = writeCopy(QStringLiteral("my jobs/copy the customers.xml"));
+    const QStringList pieces = file.split(u' ');
+    ASSERT_EQ(pieces.size(), 4);
+    ASSERT_EQ(run(pieces), 0) << dump(events()).toStdString();
+    EXPECT_EQ(Db(target_).count("customer_copy"), 4);
+    ASSERT_EQ(executions().size(), 1u);
+    EXPECT_EQ(text(executions()[0], "NAME"), file);
+    EXPECT_EQ(events().front().text, QStringLiteral("MeridoxRunner: ") + file);
+}
+
+// ---------------------------------------------------------------- failures
+
+TEST_F(Runner, NoArgumentExitsTwoWithErrorEntry)
+{
+    EXPECT_EQ(run({}), 2);
+    const std::vector<Entry> log = events();
+    ASSERT_GE(log.size(), 2u) << dump(log).toStdString();
+    EXPECT_EQ(log[0].text, QStringLiteral("MeridoxRunner: "));
+    EXPECT_EQ(log[0].type, 4);
+    EXPECT_EQ(log.back().type, 1);
+    EXPECT_TRUE(executions().empty());
+}
+
+// A file that is missing or does not parse is not run: exit 1, nothing
+// written, the reason in the event log after the loading line.
+TEST_F(Runner, FileThatDoesNotLoadExitsOne)
+{
+    const QString missing = dir_.filePath(QStringLiteral("no such file.xml"));
+    const QString broken = dir_.filePath(QStringLiteral("broken.xml"));
+    ASSERT_TRUE(writeFile(broken, QStringLiteral("<meridox><nodes><node type=\"start\"")));
+    const QString empty = dir_.filePath(QStringLiteral("empty.xml"));
+    ASSERT_TRUE(writeFile(empty, QString()));
+
+    for (const QString& file : {missing, broken, empty}) {
+        SCOPED_TRACE(file.toStdString());
+        EXPECT_EQ(run({file}), 1);
+        const std::vector<Entry> log = events();
+        ASSERT_GE(log.size(), 3u) << dump(log).toStdString();
+        EXPECT_EQ(log[0].text, QStringLiteral("MeridoxRunner: ") + file);
+        EXPECT_EQ(log[1].text, QStringLiteral("MeridoxRunner: MeridoxRunner: Loading ") + file);
+        // The reason follows, as an error entry; nothing is executed.
+        EXPECT_GT(log[2].text.size(), QStringLiteral("MeridoxRunner: ").size());
+        EXPECT_EQ(log[2].type, 1) << log[2].text.toStdString();
+        EXPECT_EQ(log[1].type, 4);
+        for (const Entry& e : log)
+            EXPECT_FALSE(e.text.contains(QStringLiteral("Executing"))) << e.text.toStdString();
+    }
+    EXPECT_TRUE(executions().empty());
+    EXPECT_TRUE(errorRows().empty());
+    EXPECT_EQ(Db(target_).count("customer_copy"), 0);
+}
+
+// A source whose database cannot be opened ends the run on a critical line:
+// exit 2, the line as an error entry, no execution row.
+TEST_F(Runner, SourceConnectionFailureIsCritical)
+{
+    const QString file = writeCopy(QStringLiteral("copy.xml"),
+                                   sqliteConn(dir_.filePath(QStringLiteral("missing folder/source.db"))));
+    EXPECT_EQ(run({file}), 2);
+    const std::vector<Entry> log = events();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log[0].text, QStringLiteral("MeridoxRunner: ") + file);
+    EXPECT_EQ(log[0].type, 4);
+    bool criticalAsError = false;
+    for (const Entry& e : log)
+        if (e.text.startsWith(QStringLiteral("MeridoxRunner: CRITICAL ERROR")))
+            criticalAsError = criticalAsError || e.type == 1;
+    EXPECT_TRUE(criticalAsError) << dump(log).toStdString();
+    EXPECT_TRUE(executions().empty());
+    EXPECT_EQ(Db(target_).count("customer_copy"), 0);
+}
+
+// A source table that does not exist: the source cannot be read, the run
+// never starts and the runner says so with a non-zero exit and an error entry.
+TEST_F(Runner, UnreadableSourceExitsTwo)
+{
+    const QString file = dir_.filePath(QStringLiteral("copy.xml"));
+    ASSERT_TRUE(writeFile(file, integrationXml(sqliteConn(source_), QStringLiteral("no_such_table"),
+                                               sqliteConn(target_), QStringLiteral("customer_copy"),
+                                               QStringLiteral("UpdateInsert"), kCopyFields)));
+    EXPECT_EQ(run({file}), 2);
+    const std::vector<Entry> log = events();
+    bool errorEntry = false;
+    for (const Entry& e : log)
+        errorEntry = errorEntry || (e.type == 1 && e.text.contains(QStringLiteral("no_such_table")));
+    EXPECT_TRUE(errorEntry) << dump(log).toStdString();
+    EXPECT_TRUE(executions().empty());
+}
+
+// A target whose connection fails stops the run at the first record.
+TEST_F(Runner, TargetConnectionFailureIsCritical)
+{
+    const QString file = writeCopy(QStringLiteral("copy.xml"), QString(),
+                                   sqliteConn(dir_.filePath(QStringLiteral("missing folder/target.db"))));
+    EXPECT_EQ(run({file}), 2);
+    const std::vector<Entry> log = events();
+    bool criticalAsError = false;
+    for (const Entry& e : log) {
+        if (e.text.contains(QStringLiteral("CRITICAL ERROR")))
+            criticalAsError = criticalAsError || e.type == 1;
+        // The log stays critical for the rest of the run; the progress
+        // lines after the critical one are still information.
+        if (e.text.endsWith(QStringLiteral("MeridoxRunner: processing")))
+            EXPECT_EQ(e.type, 4) << dump(log).toStdString();
+    }
+    EXPECT_TRUE(criticalAsError) << dump(log).toStdString();
+    EXPECT_TRUE(executions().empty());
+}
+
+// ---------------------------------------------------------------- several runners
+
+// The service starts runners without waiting: runs at the same time share the
+// run-data stores and none of their rows is lost.
+TEST_F(Runner, ConcurrentRunsKeepEveryExecutionRow)
+{
+    constexpr int kRuns = 4;
+    std::vector<QString> files;
+    for (int i = 0; i < kRuns; ++i) {
+        const QString target = dir_.filePath(QStringLiteral("target%1.db").arg(i));
+        Db(target).exec("CREATE TABLE customer_copy (id INTEGER PRIMARY KEY, name TEXT NOT NULL);");
+        files.push_back(writeCopy(QStringLiteral("copy%1.xml").arg(i), QString(), sqliteConn(target)));
+    }
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (const QString& file : files) {
+        auto p = std::make_unique<QProcess>();
+        p->setProcessEnvironment(environment());
+        p->start(runnerProgram(), {file});
+        processes.push_back(std::move(p));
+    }
+    for (auto& p : processes) {
+        ASSERT_TRUE(p->waitForFinished(60000));
+        EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p->exitCode(), 0);
+    }
+    const std::vector<Row> runs = executions();
+    ASSERT_EQ(runs.size(), size_t(kRuns));
+    QStringList names;
+    QSet<long long> ids;
+    for (const Row& r : runs) {
+        names << text(r, "NAME");
+        ids.insert(number(r, "ID"));
+        EXPECT_EQ(number(r, "RINSERTS"), 4);
+    }
+    names.sort();
+    QStringList expected(files.begin(), files.end());
+    expected.sort();
+    EXPECT_EQ(names, expected);
+    EXPECT_EQ(ids.size(), kRuns);
+}
+
+}  // namespace
