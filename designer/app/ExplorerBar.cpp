@@ -5,6 +5,29 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+namespace {
+
+// The bar's texts carry access letters ("&Edit", "&Help") that repeat the
+// menu bar's; as button mnemonics they would make Alt+E or Alt+H ambiguous
+// and the menus would no longer open from the keyboard. The letters are
+// dropped; a literal "&&" stays one ampersand.
+QString WithoutAccessKeys(const QString& Text)
+{
+    QString out;
+    out.reserve(Text.size());
+    for (qsizetype i = 0; i < Text.size(); ++i) {
+        if (Text.at(i) != QLatin1Char('&')) {
+            out += Text.at(i);
+        } else if (i + 1 < Text.size() && Text.at(i + 1) == QLatin1Char('&')) {
+            out += QStringLiteral("&&");
+            ++i;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 cExplorerBar::cExplorerBar(QWidget* Parent) : QScrollArea(Parent)
 {
     setObjectName(QStringLiteral("vbalExplorerBarCtl1"));
@@ -44,7 +67,7 @@ void cExplorerBar::AddGroup(const QString& Key, const QString& Title, const QIco
     group.Header = new QToolButton(m_content);
     group.Header->setObjectName(Key);
     group.Header->setProperty("explorerHeader", true);
-    group.Header->setText(Title);
+    group.Header->setText(WithoutAccessKeys(Title));
     group.Header->setIcon(Icon);
     group.Header->setIconSize(QSize(24, 24));
     group.Header->setToolTip(ToolTip);
@@ -76,7 +99,7 @@ void cExplorerBar::AddItem(const QString& GroupKey, const QString& Key, const QS
     auto it = m_groups.find(GroupKey);
     if (it == m_groups.end())
         return;
-    auto* item = new QPushButton(Text, it->Body);
+    auto* item = new QPushButton(WithoutAccessKeys(Text), it->Body);
     item->setObjectName(Key);
     item->setProperty("explorerItem", true);
     item->setFlat(true);

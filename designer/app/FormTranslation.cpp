@@ -28,14 +28,16 @@ void TranslateProperty(QWidget* Control, const char* Name, const QString& Ambien
         property.write(Control, translated);
 }
 
-// The editor inside a combo or spin box is part of that control, not a control of its own.
-bool IsInnerPart(const QWidget* Widget)
+// Not a control of Form: the editor inside a combo or spin box is part of
+// that control, and the controls of a window parented to Form (a dialog)
+// belong to that window, which translates itself under its own name.
+bool IsInnerPart(const QWidget* Widget, const QWidget* Form)
 {
-    for (const QObject* parent = Widget->parent(); parent; parent = parent->parent()) {
+    for (const QObject* parent = Widget->parent(); parent && parent != Form; parent = parent->parent()) {
         if (qobject_cast<const QComboBox*>(parent) || qobject_cast<const QAbstractSpinBox*>(parent))
             return true;
         if (parent->isWidgetType() && static_cast<const QWidget*>(parent)->isWindow())
-            break;
+            return true;
     }
     return false;
 }
@@ -52,7 +54,7 @@ void TranslateForm(QWidget* Form, const QString& Ambient)
     const auto controls = Form->findChildren<QWidget*>();
     for (QWidget* control : controls) {
         // Windows of their own (dialogs parented to the form) translate themselves.
-        if (control->isWindow() || IsInnerPart(control))
+        if (control->isWindow() || IsInnerPart(control, Form))
             continue;
         control->setFont(metrics.MessageFont());
         TranslateProperty(control, "title", Ambient);      // caption of frames

@@ -112,8 +112,11 @@ void PlusSymbol(QPainter& P)
 void Server(QPainter& P)
 {
     const QIcon server = Resource(QStringLiteral("network-server"));
-    if (!server.isNull())
-        P.drawPixmap(QRectF(0, 0, 20, 20), server.pixmap(48, 48), QRectF(0, 0, 48, 48));
+    if (server.isNull())
+        return;
+    // The theme image may be smaller than asked for: scale the whole of it.
+    const QPixmap image = server.pixmap(48, 48);
+    P.drawPixmap(QRectF(0, 0, 20, 20), image, QRectF(image.rect()));
 }
 
 QIcon Draw(const QString& Key)
@@ -178,6 +181,17 @@ QIcon Draw(const QString& Key)
                 B.drawRect(QRectF(15.5, 15.5, 5, 5));
             });
         });
+    if (Key == QLatin1String("RUN"))
+        // A solid play sign: the theme's pale outline reads as a greyed-out button.
+        return Drawn([](QPainter& P) {
+            const QColor c(0x2E, 0x9E, 0x44);
+            QLinearGradient shade(0, 3, 0, 21);
+            shade.setColorAt(0, c.lighter(145));
+            shade.setColorAt(1, c);
+            P.setPen(QPen(c.darker(160), 1.3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            P.setBrush(shade);
+            P.drawPolygon(QPolygonF({QPointF(6, 3), QPointF(20.5, 12), QPointF(6, 21)}));
+        });
     if (Key == QLatin1String("CONNECTIONADD"))
         return Drawn([](QPainter& P) {
             Cylinder(P, QRectF(2, 2, 14, 18), QColor(0xE0, 0xB8, 0x30));
@@ -201,7 +215,6 @@ QIcon CommandIcon(const QString& Key)
         {QStringLiteral("COPY"), QStringLiteral("edit-copy")},
         {QStringLiteral("PASTE"), QStringLiteral("edit-paste")},
         {QStringLiteral("TEST"), QStringLiteral("system-run")},
-        {QStringLiteral("RUN"), QStringLiteral("media-playback-start")},
     };
     return files.contains(Key) ? Resource(files.value(Key)) : Draw(Key);
 }

@@ -429,6 +429,13 @@ void mdiMain::RouteExplorerItem(const QString& Key)
 
 void mdiMain::ShowAbout()
 {
+    // One About window: asking again brings the open one forward.
+    for (frmAbout* open : findChildren<frmAbout*>(Qt::FindDirectChildrenOnly))
+        if (open->isVisible()) {
+            open->raise();
+            open->activateWindow();
+            return;
+        }
     auto* about = new frmAbout(this);
     about->show();
 }

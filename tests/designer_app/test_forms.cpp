@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
@@ -91,8 +92,15 @@ TEST(TranslateForm, TranslatesCaptionsTextsAndTipsAndSetsTheMessageFont)
     auto* untranslated = new QCheckBox(QStringLiteral("Nothing for this"), &form);
     label->setFont(QFont(QStringLiteral("Arial"), 30));
 
+    // A dialog parented to the form is a window of its own, translated under its own name.
+    auto* dialog = new QDialog(&form);
+    auto* dialogLabel = new QLabel(QStringLiteral("Name"), dialog);
+    const QFont dialogFont = dialogLabel->font();
+
     TranslateForm(&form, QStringLiteral("frmTest"));
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Ventana"));
+    EXPECT_EQ(dialogLabel->text(), QStringLiteral("Name"));
+    EXPECT_EQ(dialogLabel->font(), dialogFont);
     EXPECT_EQ(label->text(), QStringLiteral("Nombre"));
     EXPECT_EQ(edit->text(), QStringLiteral("Escriba aqui"));
     EXPECT_EQ(edit->toolTip(), QStringLiteral("Guardarlo"));

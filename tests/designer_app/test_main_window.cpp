@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QToolBar>
+#include <QTest>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -98,6 +99,29 @@ TEST_F(MainWindowTest, MenuBarToolBarAndCaption)
     for (const QAction* action : tools->actions())
         if (!action->isSeparator())
             EXPECT_FALSE(action->icon().isNull()) << action->objectName().toStdString();
+}
+
+TEST_F(MainWindowTest, MenuTitlesOpenFromTheKeyboardDespiteTheExplorerBar)
+{
+    // The explorer bar's groups and items share access letters with the menu
+    // titles (Edit, Help, Integrations); they must not take Alt+letter away.
+    m_main->show();
+    m_main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_main.get()));
+    for (const auto& [key, bar] : std::vector<std::pair<Qt::Key, QString>>{
+             {Qt::Key_F, "FILEMENU"}, {Qt::Key_E, "STDEDITSHAPE"}, {Qt::Key_I, "INSERTMENU"},
+             {Qt::Key_T, "INTEGRATIONMENU"}, {Qt::Key_H, "HELPMENU"}}) {
+        QTest::keyClick(m_main.get(), key, Qt::AltModifier);
+        QWidget* popup = QApplication::activePopupWidget();
+        EXPECT_EQ(popup ? popup->objectName() : QString(), bar) << bar.toStdString();
+        if (popup)
+            popup->close();
+    }
+    // The items still read as their texts, without the marks.
+    cExplorerBar* explorer = m_main->ExplorerBar();
+    EXPECT_EQ(explorer->GroupHeader("HELP")->text(), QStringLiteral("Help"));
+    EXPECT_EQ(qobject_cast<QAbstractButton*>(explorer->Item("CONNECTIONS", "EDITCONNECTION"))->text(),
+              QStringLiteral("Edit"));
 }
 
 TEST_F(MainWindowTest, EveryBarHoldsItsKeysInOrderWithTheirStartStates)
@@ -271,7 +295,10 @@ TEST_F(MainWindowTest, ExplorerBarGroupsItemsAndHelpCommands)
     EXPECT_EQ(m_dialogs->OpenedUrls[0], QUrl::fromLocalFile(HelpFile()));
     EXPECT_TRUE(m_dialogs->OpenedUrls[1].scheme().startsWith(QLatin1String("http")));
 
+    // The menu and the explorer bar show the one About window, not a second.
+    m_main->show();
     m_main->RouteExplorerItem(QStringLiteral("ABOUT"));
+    m_main->RouteCommandKey(QStringLiteral("ABOUT"));
     EXPECT_EQ(m_main->findChildren<frmAbout*>().size(), 1);
 }
 
