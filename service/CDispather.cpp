@@ -104,12 +104,23 @@ QString jobText(int id, const QString& name)
 QString eventLogDateText(const QDateTime& time)
 {
     const QLocale locale = QLocale::system();
-    QString timeFormat = locale.timeFormat(QLocale::LongFormat);
-    // The zone name ("t") means nothing for a wall-clock time.
-    timeFormat.remove(QLatin1Char('t'));
+    // The zone name ("t", outside quoted literal text) means nothing for a
+    // wall-clock time.
+    const QString longFormat = locale.timeFormat(QLocale::LongFormat);
+    QString timeFormat;
+    bool quoted = false;
+    for (const QChar c : longFormat) {
+        if (c == QLatin1Char('\''))
+            quoted = !quoted;
+        if (quoted || c != QLatin1Char('t'))
+            timeFormat += c;
+    }
     const QDateTime wall = wallClock(time);
-    return locale.toString(wall.date(), QLocale::ShortFormat) + QLatin1Char(' ')
-        + locale.toString(wall.time(), timeFormat.trimmed());
+    const QString date = locale.toString(wall.date(), QLocale::ShortFormat);
+    // The general date format leaves out a time of midnight.
+    if (wall.time() == QTime(0, 0))
+        return date;
+    return date + QLatin1Char(' ') + locale.toString(wall.time(), timeFormat.trimmed());
 }
 
 std::optional<QDateTime> scheduleNextRunTime(const ScheduleRow& row, const QDateTime& now, QString* why)
@@ -127,7 +138,7 @@ std::optional<QDateTime> scheduleNextRunTime(const ScheduleRow& row, const QDate
         return fail(QStringLiteral("EVERY vacio"));
     if (*every < 1 || *every > std::numeric_limits<qint16>::max())
         return fail(QStringLiteral("EVERY fuera de rango: %1").arg(row.EVERY.toString()));
-    const std::optional<qint64> kind = wholeValue(row.KINDEVERY, true);
+    const std::optional<qint64> kind = wholeValue(row.KINDEVERY, false);
     if (!kind)
         return fail(QStringLiteral("KINDEVERY vacio"));
     const qint64 unit = unitMinutes(*kind);
@@ -140,6 +151,9 @@ std::optional<QDateTime> scheduleNextRunTime(const ScheduleRow& row, const QDate
 
     // Index k of FROM + k * step: first one after LASTRUN when the job ran
     // at or after FROM, else FROM itself; then never earlier than now.
+    // Counting on FROM rather than adding a step to LASTRUN keeps the times on
+    // the series even when LASTRUN is off it (a run moved out of a
+    // daylight-saving gap, a FROM or EVERY changed after runs).
     qint64 k = 0;
     if (last && *last >= *from)
         k = from->msecsTo(*last) / stepMs + 1;
@@ -182,7 +196,8 @@ bool CDispather::Initialize()
     QString error;
     if (!store_.readRows(rows_, error)) {
         rows_.clear();
-        log(QStringLiteral("Error en inicializacion: ") + error, 1);
+        log(QStringLiteral("Error en inicializacion"), 1);
+        log(QStringLiteral("No se puede leer la planificacion: ") + error, 1);
         return false;
     }
     log(QStringLiteral("Registros Planificados: ") + QString::number(rows_.size()), 4);

@@ -72,15 +72,17 @@ struct Cdispinfo {
 };
 
 // Next due time of a job as of now, or nothing when its schedule cannot be
-// followed (why says what is wrong). The series is FROM + k * step; a job
-// that ran gets the first time of the series after LASTRUN, one that never
-// ran starts at FROM; times earlier than now are skipped. When TO is later
-// than FROM and the series has passed it, the time lies about 101 years
-// ahead. Times are compared as wall-clock values, so daylight-saving changes
+// followed (why says what is wrong). The times lie on FROM + k * step: a job
+// that ran at or after FROM is due at the first of them after LASTRUN (one
+// step after it, as runs record their scheduled time); one that never ran,
+// or last ran before FROM, starts at FROM. Times before now are skipped. When
+// TO is later than FROM and the next time has passed it, the time lies about
+// 101 years ahead. Times are compared as wall-clock values, so daylight-saving changes
 // move no job off its hour.
 std::optional<QDateTime> scheduleNextRunTime(const ScheduleRow& row, const QDateTime& now, QString* why = nullptr);
 
-// Text of a date in event-log entries: the system's short date and full time.
+// Text of a date in event-log entries, in the general date format: the
+// system's short date and full time, the date alone at midnight.
 QString eventLogDateText(const QDateTime& time);
 
 class CDispather {

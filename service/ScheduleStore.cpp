@@ -1,5 +1,6 @@
 #include "ScheduleStore.h"
 
+#include "EventLog.h"
 #include "data/Recordset.h"
 
 #include <cmath>
@@ -29,6 +30,10 @@ bool MeridoxScheduleStore::readRows(std::vector<ScheduleRow>& rows, QString& err
         error = data_.LastError().isEmpty() ? QStringLiteral("scheduleddata.xml") : data_.LastError();
         return false;
     }
+    // A store that could not be parsed was moved aside and a new, empty one
+    // created: without this entry the service would just report 0 jobs.
+    if (!data_.LastError().isEmpty())
+        WriteEventLog(data_.LastError(), 2);
     if (rs.RecordCount() > 0)
         rs.MoveFirst();
     for (; rs.hasCurrentRecord(); rs.MoveNext()) {

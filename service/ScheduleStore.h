@@ -12,6 +12,8 @@ public:
     // The store in a given folder.
     explicit MeridoxScheduleStore(const QString& folder) : data_(folder) {}
 
+    // A store that cannot be parsed is set aside by the engine and read as
+    // empty; that is logged as a warning entry.
     bool readRows(std::vector<ScheduleRow>& rows, QString& error) override;
     bool saveLastRuns(const std::map<int, QDateTime>& lastRuns, QString& error) override;
 

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QLocale>
+
 #include <cstdlib>
 #include <ctime>
 
@@ -249,9 +251,23 @@ TEST(Dispatcher, EmptyAndUnreadableStores)
     Harness broken;
     broken.store.failRead = true;
     EXPECT_FALSE(broken.dispatcher.Initialize());
-    ASSERT_EQ(broken.log.size(), 1u);
-    EXPECT_TRUE(broken.log[0].text.startsWith(QStringLiteral("Error en inicializacion")));
+    // The entry itself is the exact text; the reason follows on its own.
+    ASSERT_EQ(broken.log.size(), 2u);
+    EXPECT_EQ(broken.log[0].text, QStringLiteral("Error en inicializacion"));
     EXPECT_EQ(broken.log[0].type, 1);
+    EXPECT_TRUE(broken.log[1].text.contains(QStringLiteral("cannot read")));
+    EXPECT_EQ(broken.log[1].type, 1);
+}
+
+TEST(Dispatcher, DatesInEntriesUseTheGeneralDateFormat)
+{
+    const QLocale system = QLocale::system();
+    // Midnight gives the date alone; any other time date and time.
+    EXPECT_EQ(eventLogDateText(at(2024, 5, 7, 0, 0)), system.toString(QDate(2024, 5, 7), QLocale::ShortFormat));
+    const QString withTime = eventLogDateText(at(2024, 5, 7, 8, 50, 5));
+    EXPECT_TRUE(withTime.startsWith(system.toString(QDate(2024, 5, 7), QLocale::ShortFormat) + u' ')) << qPrintable(withTime);
+    EXPECT_TRUE(withTime.contains(QStringLiteral("50"))) << qPrintable(withTime);
+    EXPECT_EQ(withTime, withTime.trimmed());
 }
 
 TEST(Dispatcher, DueJobsRunOnceWithTrimmedNameAndOneSavePerPass)

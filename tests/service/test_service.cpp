@@ -272,3 +272,26 @@ TEST(MeridoxScheduleStore, SavesLastRunIntoTheStoreAsItIsNow)
     EXPECT_EQ(rows[1].EVERY.toInt(), 7);
     EXPECT_EQ(rows[2].ID.toInt(), 3);
 }
+
+TEST(MeridoxScheduleStore, ADamagedStoreIsReportedNotSilentlyEmpty)
+{
+    QTemporaryDir dir;
+    const QString events = dir.filePath(QStringLiteral("events.log"));
+    qputenv(kEventLogFileEnv, QFile::encodeName(events));
+    MeridoxScheduleStore store(dir.path());
+    {
+        QFile damaged(cMeridoxData(dir.path()).StoreFile(scheduleddata));
+        ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+        damaged.write("<xml><s:Schema");
+    }
+    std::vector<ScheduleRow> rows;
+    QString error;
+    const bool read = store.readRows(rows, error);
+    qunsetenv(kEventLogFileEnv);
+    ASSERT_TRUE(read) << qPrintable(error);
+    EXPECT_TRUE(rows.empty());
+    const QStringList lines = readLines(events);
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("2\t"))) << qPrintable(lines[0]);
+    EXPECT_TRUE(lines[0].contains(QStringLiteral(".corrupt-"))) << qPrintable(lines[0]);
+}
