@@ -463,6 +463,25 @@ void MemberExpr::assign(Frame& f, Variant value, bool isSet)
     o.put(id, values.span, value);
 }
 
+// ---------------------------------------------------------------- index
+
+Variant IndexExpr::eval(Frame& f)
+{
+    Variant v = base->eval(f);
+    if (v.isArray()) {
+        std::vector<int32_t> idx = indexesOf(args, f);
+        return v.arr()->at(idx);
+    }
+    if (v.isObject()) {
+        if (!v.obj()) raiseError(err::ObjectNotSet);
+        ArgValues values(args.size());
+        evalArgs(args, f, values);
+        ObjectRef keep = v.obj();
+        return keep->get(IScriptObject::DefaultMember, values.span);
+    }
+    raiseError(err::TypeMismatch);
+}
+
 // ---------------------------------------------------------------- operators
 
 Variant applyBinary(BinOp op, const Variant& a, const Variant& b, bool aLit, bool bLit)

@@ -43,6 +43,24 @@ private:
     [[noreturn]] void raiseNamed(int number);
 };
 
+// A parenthesised variable: its value, never the variable itself, so that
+// `Foo (x)` and `Call Foo((x))` pass x by value as VBScript does.
+struct ParenExpr : Expr {
+    ExprPtr inner;
+    explicit ParenExpr(ExprPtr e) : inner(std::move(e)) {}
+    Variant eval(Frame& f) override { return inner->eval(f); }
+    bool isLiteral() const override { return inner->isLiteral(); }
+};
+
+// An argument list applied to the value of a call: `Split(s, ",")(1)`
+// indexes the returned array, `F()("x")` reads an object's default member.
+struct IndexExpr : Expr {
+    ExprPtr base;
+    bool hasParens = true;
+    std::vector<ExprPtr> args;
+    Variant eval(Frame& f) override;
+};
+
 // obj.Name or obj.Name(args) on a host object.
 struct MemberExpr : Expr {
     ExprPtr object;

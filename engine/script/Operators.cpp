@@ -255,6 +255,8 @@ Variant opIntDiv(const Variant& a0, const Variant& b0)
     if (a.isNull() || b.isNull()) return Variant::null();
     int64_t x = toLong(a), y = toLong(b);
     if (y == 0) raiseError(err::DivisionByZero);
+    // The quotient is a Long at most: -2147483648 \ -1 overflows.
+    if (x / y > INT32_MAX) raiseError(err::Overflow);
     return integerResult(x / y, std::max(integerRank(a), integerRank(b)));
 }
 

@@ -5,6 +5,8 @@
 #include "script/Lexer.h"
 #include "script/Nodes.h"
 
+#include <QSet>
+
 namespace vbs::rt {
 
 namespace {
@@ -16,6 +18,7 @@ struct Scope {
     QHash<QString, int> vars;
     QHash<QString, Variant> consts;
     QHash<QString, int> implicitVars;
+    QSet<QString> redimNames;      // undeclared names that ReDim declares
     int nextSlot = 0;
 };
 
@@ -174,7 +177,7 @@ private:
             return;
         }
         n->entry = in_.entry(n->name);
-        if (sc && !explicit_) {
+        if (sc && (!explicit_ || sc->redimNames.contains(key))) {
             // Undeclared in a procedure: the global of that name when one
             // exists at run time, else a variable of the procedure.
             auto it = sc->implicitVars.constFind(key);
@@ -329,7 +332,7 @@ private:
             ++p_;
             ExprPtr e = parseExpr();
             expect(Tok::RParen, 1006);
-            return e;
+            return byValue(t, std::move(e));
         }
         case Tok::Ident:
             switch (t.kw) {
@@ -344,6 +347,13 @@ private:
         default:
             fail(1023);
         }
+    }
+
+    // Only a bare name can be passed by reference; in parentheses it is a value.
+    ExprPtr byValue(const Token& at, ExprPtr e)
+    {
+        if (!dynamic_cast<NameExpr*>(e.get())) return e;
+        return make<ParenExpr>(at, std::move(e));
     }
 
     void parseArgList(std::vector<ExprPtr>& out)
@@ -385,6 +395,7 @@ private:
             *info = ChainInfo{p_, pending_.size(), &n->args, &n->hasParens};
         }
         ExprPtr e = std::move(n);
+        if (cur().kind == Tok::LParen) e = indexes(std::move(e), info);
         while (cur().kind == Tok::Dot) {
             ++p_;
             const Token& mt = cur();
@@ -402,6 +413,21 @@ private:
                 *info = ChainInfo{p_, pending_.size(), &m->args, &m->hasParens};
             }
             e = std::move(m);
+            e = indexes(std::move(e), info);
+        }
+        return e;
+    }
+
+    // Further argument lists after a call: `Split(s, ",")(0)`.
+    ExprPtr indexes(ExprPtr e, ChainInfo* info)
+    {
+        while (cur().kind == Tok::LParen) {
+            auto x = make<IndexExpr>(cur());
+            if (info) *info = ChainInfo{p_, pending_.size(), &x->args, &x->hasParens};
+            ++p_;
+            parseArgList(x->args);
+            x->base = std::move(e);
+            e = std::move(x);
         }
         return e;
     }
@@ -499,6 +525,15 @@ private:
         }
         if (mustAssign) fail(1011);
         auto s = make<CallStmt>(t);
+        if (atStatementEnd() && info.args && *info.hasParens) {
+            // `Foo(a, b)` as a statement is refused; `Foo (a)` passes one
+            // parenthesised value.
+            if (info.args->size() > 1) fail(1044);
+            if (info.args->size() == 1) {
+                const Token& at = t_[info.parenPos];
+                (*info.args)[0] = byValue(at, std::move((*info.args)[0]));
+            }
+        }
         if (!atStatementEnd()) {
             if (!info.args) fail(err::ExpectedEndOfStatement);
             if (*info.hasParens) {
@@ -573,6 +608,9 @@ private:
         for (;;) {
             DimStmt::Item item;
             item.var = plainName();
+            // ReDim declares the array too, also under Option Explicit.
+            item.var->explicitNames = false;
+            if (scope_) scope_->redimNames.insert(item.var->name.toLower());
             expect(Tok::LParen, 1005);
             for (;;) {
                 item.bounds.push_back(parseExpr());
