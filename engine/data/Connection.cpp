@@ -308,6 +308,13 @@ void ConnectionState::close()
 {
     statements.clear();
     schemaCache.clear();
+    control.reset();
+    // A query that outlives the connection would read through a removed
+    // driver: leave it empty (it then reports no rows).
+    for (const auto& w : liveQueries)
+        if (auto q = w.lock())
+            *q = QSqlQuery();
+    liveQueries.clear();
     if (!qtName.isEmpty()) {
         {
             QSqlDatabase d = QSqlDatabase::database(qtName, false);
@@ -320,6 +327,39 @@ void ConnectionState::close()
     }
     open = false;
     transLevel = 0;
+}
+
+void ConnectionState::track(const std::shared_ptr<QSqlQuery>& q)
+{
+    std::erase_if(liveQueries, [](const std::weak_ptr<QSqlQuery>& w) { return w.expired(); });
+    liveQueries.push_back(q);
+}
+
+bool ConnectionState::controlExec(const QString& sql)
+{
+    if (!control)
+        control = std::make_unique<QSqlQuery>(db());
+    const bool ok = control->exec(sql);
+    control->finish();
+    return ok;
+}
+
+StatementScope::StatementScope(ConnectionState& c) : c_(c)
+{
+    if (c_.open && c_.kind == ProviderKind::PostgreSQL && c_.transLevel > 0)
+        active_ = c_.controlExec(QStringLiteral("SAVEPOINT mdx_statement"));
+}
+
+StatementScope::~StatementScope()
+{
+    if (active_ && c_.open)
+        c_.controlExec(QStringLiteral("RELEASE SAVEPOINT mdx_statement"));
+}
+
+void StatementScope::failed()
+{
+    if (active_ && c_.open)
+        c_.controlExec(QStringLiteral("ROLLBACK TO SAVEPOINT mdx_statement"));
 }
 
 DataError ConnectionState::record(long number, const QString& description)
@@ -527,8 +567,11 @@ std::optional<std::vector<FieldInfo>> ConnectionState::queryFields(const QString
     }
     QSqlQuery q(db());
     q.setForwardOnly(true);
-    const QString wrapped = QStringLiteral("SELECT * FROM (%1) mdx_fields WHERE 1 = 0").arg(body);
+    // The line break ends a trailing "--" comment of the query.
+    const QString wrapped = QStringLiteral("SELECT * FROM (%1\n) mdx_fields WHERE 1 = 0").arg(body);
+    StatementScope scope(*this);
     if (!q.exec(wrapped)) {
+        scope.failed();
         if (error)
             *error = sqlError(q.lastError(), QString(), db().driverName());
         return std::nullopt;
@@ -667,6 +710,7 @@ bool Connection::Open(const QString& connectionString, const QString& userId, co
     }
     c.qtName = name;
     c.open = true;
+    ++c.generation;
     c.transLevel = 0;
     return true;
 }

@@ -10,7 +10,8 @@ namespace detail {
 
 struct PreparedState {
     std::shared_ptr<ConnectionState> conn;
-    std::unique_ptr<QSqlQuery> query;
+    std::shared_ptr<QSqlQuery> query;
+    quint64 generation = 0;   // of the connection the statement was prepared on
     std::vector<FieldInfo> paramTypes;
     std::vector<FieldInfo> columns;
     bool columnsKnown = false;
@@ -63,7 +64,9 @@ bool PreparedCommand::prepare(const Connection& connection, const QString& sql, 
         return s.fail(detail::makeError(adErrObjectClosed, QString()));
     s.sql = sql;
     s.paramTypes = paramTypes;
-    s.query = std::make_unique<QSqlQuery>(s.conn->db());
+    s.query = std::make_shared<QSqlQuery>(s.conn->db());
+    s.generation = s.conn->generation;
+    s.conn->track(s.query);
     // See Recordset::Open: PostgreSQL single-row mode would be cut short by
     // the next statement on the connection.
     s.query->setForwardOnly(s.conn->kind != ProviderKind::PostgreSQL);
@@ -128,11 +131,15 @@ bool PreparedCommand::execute()
     auto& s = *d_;
     if (!s.query)
         return s.fail(detail::makeError(adErrObjectClosed, QStringLiteral("The command is not prepared.")));
-    if (!s.conn->open)
-        return s.fail(detail::makeError(adErrObjectClosed, QString()));
+    if (!s.conn->open || s.conn->generation != s.generation)
+        return s.fail(detail::makeError(adErrObjectClosed, s.conn->open ? QStringLiteral("The connection was closed since the command was prepared.")
+                                                                         : QString()));
     s.query->finish();
-    if (!s.query->exec())
+    detail::StatementScope scope(*s.conn);
+    if (!s.query->exec()) {
+        scope.failed();
         return s.fail(detail::sqlError(s.query->lastError(), QString(), s.conn->db().driverName()));
+    }
     s.lastError = {};
     if (!s.columnsKnown && s.query->isSelect()) {
         s.columns = detail::fieldsOfQuery(*s.conn, *s.query, s.sql);
@@ -270,9 +277,11 @@ std::shared_ptr<QSqlQuery> run(detail::WriterState& s, const QString& sql, const
     }
     for (qsizetype i = 0; i < binds.size(); ++i)
         q->bindValue(static_cast<int>(i), binds[i]);
+    detail::StatementScope scope(*s.conn);
     if (!q->exec()) {
         s.fail(detail::sqlError(q->lastError(), QString(), s.conn->db().driverName()));
         q->finish();
+        scope.failed();
         return nullptr;
     }
     return q;

@@ -188,27 +188,31 @@ bool Recordset::Open(const QString& source, const Connection& connection, Cursor
     // through the same connection while it reads, so there the result is
     // fetched whole (libpq holds it) and read one row at a time.
     const bool singleRowSafe = conn->kind != ProviderKind::PostgreSQL;
-    s.query = std::make_unique<QSqlQuery>(db);
-    s.query->setForwardOnly(singleRowSafe);
-    s.query->setNumericalPrecisionPolicy(QSql::HighPrecision);
-    if (!s.query->exec(execSql)) {
-        if (s.useRowId) {
-            // The rowid form failed (a view, a table without rowid): plain query.
-            s.useRowId = false;
-            execSql = sql;
-            s.query = std::make_unique<QSqlQuery>(db);
-            s.query->setForwardOnly(singleRowSafe);
-            s.query->setNumericalPrecisionPolicy(QSql::HighPrecision);
-        }
-        if (execSql != sql || !s.query->exec(execSql)) {
-            const DataError e = conn->recordSql(s.query->lastError(), QString());
-            s.query.reset();
-            s.conn.reset();
-            s.table.reset();
-            s.baseTable.clear();
-            return s.fail(e);
-        }
+    auto makeQuery = [&] {
+        s.query = std::make_shared<QSqlQuery>(db);
+        s.query->setForwardOnly(singleRowSafe);
+        s.query->setNumericalPrecisionPolicy(QSql::HighPrecision);
+    };
+    makeQuery();
+    detail::StatementScope scope(*conn);
+    bool ran = s.query->exec(execSql);
+    if (!ran && s.useRowId) {
+        // The rowid form failed (a view, a table without rowid): plain query.
+        s.useRowId = false;
+        execSql = sql;
+        makeQuery();
+        ran = s.query->exec(execSql);
     }
+    if (!ran) {
+        scope.failed();
+        const DataError e = conn->recordSql(s.query->lastError(), QString());
+        s.query.reset();
+        s.conn.reset();
+        s.table.reset();
+        s.baseTable.clear();
+        return s.fail(e);
+    }
+    s.generation = conn->generation;
     if (!s.query->isSelect()) {
         // A statement without rows leaves the recordset closed, as ADO does.
         s.rowsAffected = s.query->numRowsAffected();
@@ -239,6 +243,7 @@ bool Recordset::Open(const QString& source, const Connection& connection, Cursor
             row[i] = detail::normalizeValue(s.query->value(i + hidden), s.fields[static_cast<size_t>(i)]);
     };
     if (streaming) {
+        conn->track(s.query);
         s.mode = Mode::Streaming;
         s.streamPos = 0;
         s.streamAtEnd = false;
@@ -400,8 +405,12 @@ long Recordset::RecordCount() const
         if (s.conn && s.conn->open) {
             QSqlQuery q(s.conn->db());
             q.setForwardOnly(true);
-            if (q.exec(QStringLiteral("SELECT COUNT(*) FROM (%1) mdx_count").arg(stripSemicolon(s.source))) && q.next())
+            detail::StatementScope scope(*s.conn);
+            // The line break ends a trailing "--" comment of the query.
+            if (q.exec(QStringLiteral("SELECT COUNT(*) FROM (%1\n) mdx_count").arg(stripSemicolon(s.source))) && q.next())
                 s.countCache = q.value(0).toLongLong();
+            else
+                scope.failed();
         }
     }
     return s.countCache;
@@ -493,8 +502,15 @@ bool Recordset::MoveNext()
     if (s.mode == Mode::Streaming) {
         if (s.streamAtEnd)
             return s.fail(adErrNoCurrentRecord);
+        if (!s.streamUsable()) {
+            // The connection was closed under the recordset.
+            s.streamAtEnd = true;
+            s.current.clear();
+            s.query.reset();
+            return s.fail(adErrObjectClosed);
+        }
         s.clearError();
-        if (s.query && s.query->next()) {
+        if (s.query->next()) {
             const int n = static_cast<int>(s.fields.size());
             const int hidden = s.useRowId ? 1 : 0;
             for (int i = 0; i < n; ++i)
@@ -771,6 +787,10 @@ bool runWrite(RecordsetState& s, const QString& sql, const QVariantList& binds, 
     bool ownTransaction = false;
     QString savepoint;
     QSqlDatabase db = c.db();
+    // A guarded write has a savepoint of its own already.
+    std::optional<detail::StatementScope> scope;
+    if (!guard)
+        scope.emplace(c);
     if (guard) {
         if (c.transLevel == 0) {
             ownTransaction = db.transaction();
@@ -794,6 +814,8 @@ bool runWrite(RecordsetState& s, const QString& sql, const QVariantList& binds, 
         const DataError e = c.recordSql(q->lastError(), QString());
         q->finish();
         undo();
+        if (scope)
+            scope->failed();
         return s.fail(e);
     }
     if (resultOut) {

@@ -484,8 +484,8 @@ QByteArray writeRowsetXml(const RowsetData& data)
     for (size_t i = 0; i < data.fields.size(); ++i) {
         const FieldInfo& f = data.fields[i];
         QString attr = isXmlName(f.name) ? f.name : QStringLiteral("c%1").arg(i);
-        while (used.count(attr.toLower()))
-            attr = QStringLiteral("c%1_%2").arg(i).arg(used.size());
+        for (int n = 1; used.count(attr.toLower()); ++n)
+            attr = QStringLiteral("c%1_%2").arg(i).arg(n);
         used[attr.toLower()] = 1;
         attrNames.push_back(attr);
         x += QStringLiteral("\t\t<s:AttributeType name='%1'").arg(escapeAttr(attr, nullptr));

@@ -12,6 +12,7 @@
 #include <QSqlQuery>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace ado::detail {
 
@@ -28,6 +29,11 @@ struct ConnectionState {
     // Statements prepared once per SQL text and reused (writes of recordsets
     // and table writers).
     QHash<QString, std::shared_ptr<QSqlQuery>> statements;
+    // Queries that outlive a call (streaming recordsets, prepared commands):
+    // emptied before the Qt connection goes, so none reads a removed driver.
+    std::vector<std::weak_ptr<QSqlQuery>> liveQueries;
+    quint64 generation = 0;    // counts Opens; a query made before is stale
+    std::unique_ptr<QSqlQuery> control;   // savepoint statements
 
     ~ConnectionState();
     QSqlDatabase db() const { return QSqlDatabase::database(qtName, false); }
@@ -38,6 +44,25 @@ struct ConnectionState {
     QString quote(const QString& identifier) const;
     std::optional<TableSchema> tableSchema(const QString& table, DataError* error);
     std::optional<std::vector<FieldInfo>> queryFields(const QString& sql, DataError* error);
+    void track(const std::shared_ptr<QSqlQuery>& q);
+    bool controlExec(const QString& sql);
+};
+
+// PostgreSQL abandons the whole transaction when one statement in it fails,
+// while callers expect only that statement to fail (a test run goes on with
+// the next record inside its transaction). There, inside a transaction, each
+// statement runs under a savepoint of its own, rolled back when it fails.
+class StatementScope {
+public:
+    explicit StatementScope(ConnectionState& c);
+    ~StatementScope();
+    void failed();   // undo the statement; the transaction stays usable
+    StatementScope(const StatementScope&) = delete;
+    StatementScope& operator=(const StatementScope&) = delete;
+
+private:
+    ConnectionState& c_;
+    bool active_ = false;
 };
 
 // Error of a Qt SQL failure with the database's own message.
@@ -68,7 +93,8 @@ struct RecordsetState {
 
     std::shared_ptr<ConnectionState> conn;
     // Streaming.
-    std::unique_ptr<QSqlQuery> query;
+    std::shared_ptr<QSqlQuery> query;
+    quint64 generation = 0;        // of the connection when the query ran
     QVariantList current;
     bool streamAtEnd = false;
     long streamPos = 0;            // 1-based position of current, 0 = before first
@@ -87,6 +113,7 @@ struct RecordsetState {
     bool fail(const DataError& e);
     bool requireOpen();
     bool hasCurrent() const;
+    bool streamUsable() const { return query && conn && conn->open && conn->generation == generation; }
     const QVariantList* currentRow() const;
 };
 

@@ -117,6 +117,7 @@ private:
             || sqlite3_prepare_v2(db, insert, -1, &insert_, nullptr) != SQLITE_OK) {
             db_ = db;
             close();
+            tried_ = true; // an unusable database is not opened again on every call
             return false;
         }
         db_ = db;
