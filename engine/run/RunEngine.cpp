@@ -221,12 +221,12 @@ bool RunEngine::PrepareRun(bool execute)
         return false;
     }
 
-    // A full run streams its source; a test run needs a cursor it can move back.
+    // Every run reads the source as it is now: a recordset kept from an
+    // earlier run would replay its old rows. A full run streams the source
+    // (it is never held whole in memory); a test run needs a static cursor.
     if (source->objType == aData) {
-        ado::Recordset current = source->data();
-        if (!execute && current.isOpen() && current.isStreaming())
-            source->setQuery(source->Query());
         source->streamSource = execute;
+        source->setQuery(source->Query());
     }
     m_sourceData = source->data();
 
@@ -275,6 +275,13 @@ bool RunEngine::PrepareRun(bool execute)
     }
     m_outcome = RunOutcome::NotRun;
     if (execute) {
+        // A step whose connection failed while the run was prepared would
+        // only half-process the first record before the critical stop.
+        if (log->IsCritical()) {
+            releaseSource();
+            m_outcome = RunOutcome::Critical;
+            return false;
+        }
         log->AddLog(QStringLiteral("MeridoxRunner: processing"));
         RunLoop();
     }
@@ -293,6 +300,7 @@ void RunEngine::RunLoop()
 {
     clsLog* log = m_process.Log();
     m_cancel = false;
+    m_errorRows = 0;
     ResetStatistics();
     m_stats.TotalRecords = static_cast<std::int32_t>(std::max<long>(0, m_sourceData.RecordCount()));
     m_stats.CurrRecord = 0;
@@ -305,6 +313,7 @@ void RunEngine::RunLoop()
         ProcessRecord();
         if (log->IsCritical()) {
             m_outcome = RunOutcome::Critical;
+            releaseSource();
             return;
         }
         ++m_stats.CurrRecord;
@@ -319,15 +328,25 @@ void RunEngine::RunLoop()
     }
     if (m_cancel)
         log->AddLog(tr("Execution Stopped by user request"), true);
+    releaseSource();
     m_stats.EndTime = QDateTime::currentDateTime();
     if (m_cancel)
         m_outcome = RunOutcome::Cancelled;
-    else if (m_stats.Errors[tStatistic::AllOperations] > 0)
+    else if (m_stats.Errors[tStatistic::AllOperations] > 0 || m_errorRows > 0)
         m_outcome = RunOutcome::CompletedWithErrors;
     else
         m_outcome = RunOutcome::Completed;
     emit m_process.IntegrationEnd(m_stats);
     writeExecutionRow();
+}
+
+void RunEngine::releaseSource()
+{
+    // A source read only part-way keeps a cursor, and with it a read lock on
+    // the source database, until the next run: other programs could not
+    // write to it meanwhile. The next run opens it again anyway.
+    if (m_sourceData.isOpen() && m_sourceData.isStreaming() && !m_sourceData.IsEOF())
+        m_sourceData.Close();
 }
 
 void RunEngine::writeExecutionRow()
@@ -416,6 +435,9 @@ void RunEngine::ProcessRecord()
 
 void RunEngine::logError(const QString& text, long number)
 {
+    // Failures that no statistic counts (a lookup that finds no row, a
+    // formula error, a cycle) still make the run one with errors.
+    ++m_errorRows;
     m_process.Log()->AddLog(text, true, m_process.Filename(), QString::number(number),
                             m_stats.CurrRecord, true);
 }

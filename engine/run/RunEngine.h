@@ -78,6 +78,7 @@ private:
     bool BuildStepsCollection(QString& error);
     void ResetStatistics();
     void writeExecutionRow();
+    void releaseSource();
     void maybeYield();
     void logError(const QString& text, long number);
     StoragePlan& planFor(cShape& step);
@@ -95,6 +96,7 @@ private:
     bool m_execute = false;
     bool m_running = false;
     bool m_walkStopped = false;
+    int m_errorRows = 0;   // error rows saved by the current run
     RunOutcome m_outcome = RunOutcome::NotRun;
     // Steps keyed by caption (case-insensitive) and in document order.
     QHash<QString, cShapeRef> m_steps;

@@ -1,0 +1,281 @@
+// Full runs over SQLite files: each storage operation, lookup keys,
+// formulas and field references, with the statistics and the execution row
+// checked against the counting rules.
+
+#include "RunFixture.h"
+
+#include <QFile>
+
+namespace {
+
+class Operations : public RunTest {
+protected:
+    void SetUp() override {
+        RunTest::SetUp();
+        sourceTable({"1, 'Ann', 'Oslo'", "2, 'Bob', 'Rome'", "3, 'Cy', 'Lyon'"});
+        exec("target", {"CREATE TABLE tgt (id INTEGER PRIMARY KEY, name TEXT NOT NULL, city TEXT)"});
+        start = flow.node(aStart, "START");
+        src = flow.source("SRC", "source", conn("source"), "table", "src");
+        stop = flow.node(aStop, "END");
+    }
+
+    // START -> SRC -> steps... -> END, then one full run.
+    tStatistic run(std::initializer_list<cShapeRef> steps) {
+        cShapeRef prev = src;
+        flow.link(start, src);
+        for (const cShapeRef& s : steps) {
+            flow.link(prev, s);
+            prev = s;
+        }
+        flow.link(prev, stop);
+        return runAgain();
+    }
+    tStatistic runAgain() {
+        process.Run();
+        return process.Statistics();
+    }
+    cShapeRef keyed(const QString& operation) {
+        return flow.storage("TGT", "target", conn("target"), "tgt", operation,
+                            {{"id", "SRC(\"id\")", "SRC(\"id\")"},
+                             {"name", "SRC(\"name\")", ""},
+                             {"city", "SRC(\"city\")", ""}});
+    }
+    QStringList target() { return rows("target", "SELECT * FROM tgt ORDER BY id"); }
+
+    clsProcess process;
+    Flow flow{process};
+    cShapeRef start, src, stop;
+};
+
+TEST_F(Operations, UpdateInsertByKeyInsertsUpdatesAndLeavesEqualRowsUncounted) {
+    exec("target", {"INSERT INTO tgt VALUES (1, 'Ann', 'Oslo')", "INSERT INTO tgt VALUES (2, 'Bo', 'Pisa')"});
+    const tStatistic st = run({keyed("UpdateInsert")});
+    EXPECT_EQ(target(), QStringList({"1|Ann|Oslo", "2|Bob|Rome", "3|Cy|Lyon"}));
+    EXPECT_EQ(st.Success, (Counts{0, 1, 1, 0, 0, 2}));
+    EXPECT_EQ(st.Totals, (Counts{0, 1, 1, 0, 0, 2}));
+    EXPECT_EQ(st.Errors, Counts{});
+    EXPECT_EQ(st.Skipped, Counts{});
+    EXPECT_EQ(st.CurrRecord, 3);
+    EXPECT_EQ(st.TotalRecords, 3);
+    ASSERT_EQ(executions().size(), 1u);
+    expectExecutionRow(executions()[0], st, "Completed");
+    EXPECT_TRUE(errorRows().empty());
+
+    // Again over the full target: nothing to change, nothing counted, a second
+    // row. The source is read as it is now, streamed, not replayed from the first run.
+    exec("source", {"INSERT INTO src VALUES (4, 'Dee', 'Bonn')"});
+    const tStatistic again = runAgain();
+    EXPECT_EQ(again.Totals, (Counts{0, 1, 0, 0, 0, 1}));
+    EXPECT_EQ(again.TotalRecords, 4);
+    EXPECT_TRUE(process.SourceData().isStreaming());
+    ASSERT_EQ(executions().size(), 2u);
+    expectExecutionRow(executions()[1], again, "Completed");
+    EXPECT_NE(executions()[0].value("ID"), executions()[1].value("ID"));
+}
+
+TEST_F(Operations, UpdateInsertWithoutKeysAndInsertAlwaysAddRows) {
+    exec("target", {"CREATE TABLE log (id INTEGER, name TEXT)"});
+    cShapeRef a = flow.storage("A", "target", conn("target"), "log", "UpdateInsert",
+                               {{"id", "SRC(\"id\")", ""}, {"name", "SRC(\"name\")", ""}});
+    // Insert ignores its lookup key.
+    cShapeRef b = flow.storage("B", "target", conn("target"), "log", "Insert",
+                               {{"id", "SRC(\"id\")", "SRC(\"id\")"}, {"name", "SRC(\"city\")", ""}});
+    tStatistic st = run({a, b});
+    EXPECT_EQ(st.Success, (Counts{0, 6, 0, 0, 0, 6}));
+    EXPECT_EQ(st.Totals, (Counts{0, 6, 0, 0, 0, 6}));
+    st = runAgain();
+    EXPECT_EQ(st.Totals, (Counts{0, 6, 0, 0, 0, 6}));
+    EXPECT_EQ(rows("target", "SELECT COUNT(*) FROM log"), QStringList{"12"});
+    expectExecutionRow(executions().back(), st, "Completed");
+}
+
+TEST_F(Operations, AFailingInsertIsCountedSavedAndTheRunGoesOn) {
+    exec("target", {"INSERT INTO tgt VALUES (2, 'taken', NULL)"});
+    const tStatistic st = run({keyed("Insert")});
+    EXPECT_EQ(target(), QStringList({"1|Ann|Oslo", "2|taken|~", "3|Cy|Lyon"}));
+    EXPECT_EQ(st.Success, (Counts{0, 2, 0, 0, 0, 2}));
+    EXPECT_EQ(st.Errors, (Counts{0, 1, 0, 0, 0, 1}));
+    EXPECT_EQ(st.Totals, (Counts{0, 3, 0, 0, 0, 3}));
+    const auto errors = errorRows();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].value("RECORD").toInt(), 1);  // records processed before it
+    EXPECT_TRUE(errors[0].value("ERRDESC").toString().contains(": ")) << "time prefix";
+    EXPECT_TRUE(process.Log()->Text().contains(errors[0].value("ERRDESC").toString()));
+    expectExecutionRow(executions().at(0), st, "Completed with errors");
+}
+
+TEST_F(Operations, AConstraintOnOneFieldFailsThatRecordWithItsContext) {
+    exec("source", {"UPDATE src SET name = NULL WHERE id = 3"});
+    const tStatistic st = run({keyed("UpdateInsert")});
+    EXPECT_EQ(target(), QStringList({"1|Ann|Oslo", "2|Bob|Rome"}));
+    EXPECT_EQ(st.Errors, (Counts{0, 1, 0, 0, 0, 1}));
+    EXPECT_EQ(st.Totals, (Counts{0, 3, 0, 0, 0, 3}));
+    const auto errors = errorRows();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].value("RECORD").toInt(), 2);
+    expectExecutionRow(executions().at(0), st, "Completed with errors");
+}
+
+TEST_F(Operations, UpdateChangesFoundRowsAndFailsWhereNoneIsFound) {
+    exec("target", {"INSERT INTO tgt VALUES (1, 'x', 'x')", "INSERT INTO tgt VALUES (3, 'Cy', 'Lyon')"});
+    const tStatistic st = run({keyed("Update")});
+    EXPECT_EQ(target(), QStringList({"1|Ann|Oslo", "3|Cy|Lyon"}));
+    // Record 2 finds no row: a saved error, counted in no kind but in Totals(5).
+    EXPECT_EQ(st.Success, (Counts{0, 0, 1, 0, 0, 1}));
+    EXPECT_EQ(st.Errors, Counts{});
+    EXPECT_EQ(st.Totals, (Counts{0, 0, 1, 0, 0, 2}));
+    EXPECT_EQ(errorRows().size(), 1u);
+    expectExecutionRow(executions().at(0), st, "Completed with errors");
+}
+
+TEST_F(Operations, DeleteRemovesFoundRowsOnly) {
+    exec("target", {"INSERT INTO tgt VALUES (1, 'a', NULL)", "INSERT INTO tgt VALUES (3, 'c', NULL)",
+                    "INSERT INTO tgt VALUES (4, 'keep', NULL)"});
+    const tStatistic st = run({keyed("Delete")});
+    EXPECT_EQ(target(), QStringList{"4|keep|~"});
+    EXPECT_EQ(st.Success, (Counts{0, 0, 0, 0, 2, 2}));
+    EXPECT_EQ(st.Totals, (Counts{0, 0, 0, 0, 2, 3}));
+    EXPECT_EQ(errorRows().size(), 1u);
+    expectExecutionRow(executions().at(0), st, "Completed with errors");
+    EXPECT_EQ(executions().at(0).value("RDELETED").toInt(), 2);
+}
+
+TEST_F(Operations, LookupStepFeedsTheNextStepAndAMissOnlyFailsTheReader) {
+    exec("target", {"CREATE TABLE cities (code TEXT PRIMARY KEY, country TEXT)",
+                    "INSERT INTO cities VALUES ('Oslo', 'Norway'), ('Rome', 'Italy')"});
+    cShapeRef city = flow.storage("CITY", "target", conn("target"), "cities", "Lookup",
+                                  {{"code", "", "SRC(\"city\")"}, {"country", "", ""}});
+    cShapeRef tgt = flow.storage("TGT", "target", conn("target"), "tgt", "UpdateInsert",
+                                 {{"id", "SRC(\"id\")", "SRC(\"id\")"},
+                                  {"name", "SRC(\"name\")", ""},
+                                  {"city", "CITY(\"country\")", ""}});
+    const tStatistic st = run({city, tgt});
+    // Lyon is not in the table: the lookup itself succeeds, the reference to
+    // its missing row fails the new row.
+    EXPECT_EQ(target(), QStringList({"1|Ann|Norway", "2|Bob|Italy"}));
+    EXPECT_EQ(st.Success, (Counts{0, 2, 0, 3, 0, 5}));
+    EXPECT_EQ(st.Errors, (Counts{0, 1, 0, 0, 0, 1}));
+    EXPECT_EQ(st.Totals, (Counts{0, 3, 0, 3, 0, 6}));
+    const auto errors = errorRows();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(errors[0].value("ERRDESC").toString().contains("country --> city"))
+        << errors[0].value("ERRDESC").toString().toStdString();
+    expectExecutionRow(executions().at(0), st, "Completed with errors");
+}
+
+TEST_F(Operations, CompositeKeysMatchOnEveryTermAndKeepKeyFields) {
+    exec("source", {"CREATE TABLE pairs (a INTEGER, b TEXT, v TEXT)",
+                    "INSERT INTO pairs VALUES (1, 'x', 'v1'), (1, 'y', 'v2'), (2, 'x', 'v3'), (1, 'O''Neil', 'v4')"});
+    exec("target", {"CREATE TABLE p (a INTEGER, b TEXT, v TEXT, PRIMARY KEY (a, b))",
+                    "INSERT INTO p VALUES (1, 'y', 'old'), (1, 'O''Neil', 'old')"});
+    src->dataRecord()->Source = "pairs";
+    // The key fields map to other values: an existing row keeps its keys.
+    cShapeRef p = flow.storage("P", "target", conn("target"), "p", "UpdateInsert",
+                               {{"a", "SRC(\"a\")", "SRC(\"a\")"},
+                                {"b", "SRC(\"b\")", "SRC(\"b\")"},
+                                {"v", "SRC(\"v\")", ""}});
+    const tStatistic st = run({p});
+    EXPECT_EQ(rows("target", "SELECT * FROM p ORDER BY a, b"),
+              QStringList({"1|O'Neil|v4", "1|x|v1", "1|y|v2", "2|x|v3"}));
+    EXPECT_EQ(st.Success, (Counts{0, 2, 2, 0, 0, 4}));
+    EXPECT_EQ(st.Totals, (Counts{0, 2, 2, 0, 0, 4}));
+    expectExecutionRow(executions().at(0), st, "Completed");
+}
+
+TEST_F(Operations, ANullKeyFailsTheStepInsteadOfMatchingOtherRows) {
+    exec("source", {"INSERT INTO src VALUES (NULL, 'Nil', 'Nowhere')"});
+    exec("target", {"INSERT INTO tgt VALUES (1, 'Ann', 'Oslo')", "INSERT INTO tgt VALUES (2, 'Bob', 'Rome')"});
+    cShapeRef byCity = flow.storage("TGT", "target", conn("target"), "tgt", "Update",
+                                    {{"id", "", "SRC(\"id\")"}, {"name", "SRC(\"name\")", ""}});
+    const tStatistic st = run({byCity});
+    // Row 1 and 2 unchanged by the Null record (they are "updated" to their own values).
+    EXPECT_EQ(target(), QStringList({"1|Ann|Oslo", "2|Bob|Rome"}));
+    EXPECT_EQ(st.Success, Counts{});
+    EXPECT_EQ(st.Totals, (Counts{0, 0, 0, 0, 0, 2}));  // record 3 (no row) and record 4 (Null)
+    EXPECT_TRUE(process.Log()->Text().contains("Lookup cannot be used with a NULL value"));
+    const auto errors = errorRows();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[1].value("RECORD").toInt(), 3);
+    EXPECT_TRUE(errors[1].value("ERRDESC").toString().contains("Lookup cannot be used with a NULL value"));
+    expectExecutionRow(executions().at(0), st, "Completed with errors");
+}
+
+TEST_F(Operations, FormulasComputeValuesAndKeysAndReachTheDatabase) {
+    exec("target", {"CREATE TABLE cities (code TEXT, country TEXT)",
+                    "INSERT INTO cities VALUES ('Oslo', 'Norway'), ('Rome', 'Italy'), ('Lyon', 'France')",
+                    "INSERT INTO tgt VALUES (20, 'before', NULL)"});
+    process.Formulas()->AddFormula("Label", "Function Main()\n  Main = UCase(SRC(\"name\")) & \"-\" & SRC(\"id\")\nEnd Function");
+    // Each evaluation leaves a row in hits: a statement without rows gives Empty.
+    exec("target", {"CREATE TABLE hits (n INTEGER)"});
+    process.Formulas()->AddFormula(
+        "Key", "Function Main()\r\n  SQLExecute \"TGT\", \"INSERT INTO hits VALUES (1)\", \"n\"\r\n  Main = SRC(\"id\") * 10\r\nEnd Function");
+    process.Formulas()->AddFormula(
+        "Country",
+        "Function Main()\n  Main = SQLExecute(\"TGT\", \"SELECT country FROM cities WHERE code = '\" & SRC(\"city\") & \"'\", \"country\")\nEnd Function");
+    cShapeRef tgt = flow.storage("TGT", "target", conn("target"), "tgt", "UpdateInsert",
+                                 {{"id", "FORMULA!Key", "FORMULA!Key"},
+                                  {"name", "FORMULA!Label", ""},
+                                  {"city", "FORMULA!Country", ""}});
+    const tStatistic st = run({tgt});
+    EXPECT_EQ(target(), QStringList({"10|ANN-1|Norway", "20|BOB-2|Italy", "30|CY-3|France"}));
+    EXPECT_EQ(st.Success, (Counts{0, 2, 1, 0, 0, 3}));
+    EXPECT_TRUE(errorRows().empty()) << process.Log()->Text().toStdString();
+    expectExecutionRow(executions().at(0), st, "Completed");
+    // The key once per record, the written id once per new row (records 1 and 3).
+    EXPECT_EQ(rows("target", "SELECT COUNT(*) FROM hits"), QStringList{"5"});
+}
+
+TEST_F(Operations, AnUnwritableRunDataFolderDoesNotStopTheRun) {
+    exec("target", {"INSERT INTO tgt VALUES (2, 'taken', NULL)"});
+    const QString notAFolder = dir.filePath("plain-file");
+    QFile f(notAFolder);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    qputenv("MERIDOX_HOME", notAFolder.toUtf8());
+    const tStatistic st = run({keyed("Insert")});
+    EXPECT_EQ(st.CurrRecord, 3);
+    EXPECT_EQ(st.Errors, (Counts{0, 1, 0, 0, 0, 1}));
+    EXPECT_EQ(target(), QStringList({"1|Ann|Oslo", "2|taken|~", "3|Cy|Lyon"}));
+    const QString text = process.Log()->Text();
+    EXPECT_EQ(text.count("errors store"), 1) << text.toStdString();
+    EXPECT_TRUE(text.contains("execution row could not be saved")) << text.toStdString();
+    EXPECT_EQ(process.LastOutcome(), RunOutcome::CompletedWithErrors);
+}
+
+TEST_F(Operations, AMissingFormulaSavesOneRowPerRecordAndWritesNull) {
+    exec("target", {"CREATE TABLE loose (id INTEGER, name TEXT)"});
+    cShapeRef t = flow.storage("T", "target", conn("target"), "loose", "Insert",
+                               {{"id", "SRC(\"id\")", ""}, {"name", "FORMULA!Nowhere", ""}});
+    const tStatistic st = run({t});
+    EXPECT_EQ(rows("target", "SELECT * FROM loose ORDER BY id"), QStringList({"1|~", "2|~", "3|~"}));
+    EXPECT_EQ(st.Success, (Counts{0, 3, 0, 0, 0, 3}));
+    const auto errors = errorRows();
+    ASSERT_EQ(errors.size(), 3u);
+    EXPECT_EQ(errors[2].value("RECORD").toInt(), 2);
+    // Error rows were saved: the run does not claim a clean completion.
+    expectExecutionRow(executions().at(0), st, "Completed with errors");
+}
+
+TEST_F(Operations, AnEmptySourceStartsAndEndsWithARowOfNothing) {
+    exec("source", {"DELETE FROM src"});
+    int started = 0, ended = 0, added = 0;
+    tStatistic atEnd;
+    QObject::connect(&process, &clsProcess::ProcessStarted, [&](const tStatistic&) { ++started; });
+    QObject::connect(&process, &clsProcess::StatisticsAdded, [&](const tStatistic&) { ++added; });
+    QObject::connect(&process, &clsProcess::IntegrationEnd, [&](const tStatistic& s) {
+        ++ended;
+        atEnd = s;
+    });
+    const tStatistic st = run({keyed("UpdateInsert")});
+    EXPECT_EQ(started, 1);
+    EXPECT_EQ(added, 0);
+    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(atEnd.CurrRecord, 0);
+    EXPECT_EQ(st.TotalRecords, 0);
+    EXPECT_TRUE(st.EndTime.isValid());
+    ASSERT_EQ(executions().size(), 1u);
+    expectExecutionRow(executions()[0], st, "Completed");
+    EXPECT_EQ(executions()[0].value("ROWS").toInt(), 0);
+}
+
+}  // namespace
