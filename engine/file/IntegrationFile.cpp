@@ -6,6 +6,8 @@
 #include <QXmlStreamWriter>
 
 #include <array>
+#include <charconv>
+#include <iterator>
 #include <cmath>
 #include <limits>
 
@@ -256,6 +258,12 @@ private:
         return static_cast<qint64>(rounded);
     }
 
+    // A node position as the document keeps it; a number beyond what a
+    // float holds would leave the node nowhere, so it counts as 0.
+    static float position(double value) {
+        return std::fabs(value) <= double(std::numeric_limits<float>::max()) ? static_cast<float>(value) : 0.0F;
+    }
+
     void readNodes() {
         while (!failed() && m_xml.readNextStartElement()) {
             // Every child of nodes is a node, whatever its name.
@@ -267,8 +275,8 @@ private:
             if (failed())
                 return;
             node.kind = WordToShapeType(type);
-            node.x = static_cast<float>(Val(x));
-            node.y = static_cast<float>(Val(y));
+            node.x = position(Val(x));
+            node.y = position(Val(y));
             node.caption = caption;
             node.elements = EmptyElementsFor(node.kind);
             readNodeChildren(node);
@@ -498,7 +506,11 @@ std::optional<char32_t> firstUnwritable(const QString& text) {
 QString number(float value) {
     if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < 1e15F)
         return QString::number(static_cast<qint64>(value));
-    return QString::number(double(value), 'g', 7);
+    // The shortest text that reads back as the same float: a fixed number of
+    // digits would round positions such as 1234567.5.
+    char text[32];
+    const auto end = std::to_chars(std::begin(text), std::end(text), value);
+    return QString::fromLatin1(text, end.ptr - text);
 }
 
 class Writer {

@@ -60,11 +60,16 @@ QString clsProcess::LoadIntegration(const QString& Filename, IDocumentView* form
                                   .arg(Filename));
         }
     }
+    // A refused formula keeps the one already there; the log says why.
+    QString refusal;
+    const QMetaObject::Connection watch =
+        connect(m_formulas.get(), &cFormulas::Error, this, [&refusal](const QString& sError) { refusal = sError; });
     for (const tFormula& formula : doc->formulas) {
+        refusal.clear();
         if (!m_formulas->AddFormula(formula.name, formula.formula))
-            m_log->AddLog(QStringLiteral("Formula '%1' of %2 was not loaded: %3 is already defined.")
-                              .arg(formula.name, Filename, formula.name));
+            m_log->AddLog(QStringLiteral("Formula '%1' of %2 was not loaded: %3").arg(formula.name, Filename, refusal));
     }
+    disconnect(watch);
     m_filename = Filename;
     return QString();
 }

@@ -3,6 +3,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cmath>
+#include <limits>
+
 #include "Collect.h"
 #include "RecordingView.h"
 #include "document/clsProcess.h"
@@ -373,4 +376,112 @@ TEST(IntegrationFile, FailedSaveKeepsTheOldFileAndName) {
 
     clsProcess unnamed;
     EXPECT_FALSE(unnamed.SaveIntegration().isEmpty());
+}
+
+TEST(IntegrationFile, ShippedSampleLoadsAndSurvivesARoundTrip) {
+    QTemporaryDir dir;
+    QByteArray content = readFile(QStringLiteral(MERIDOX_SAMPLE_DIR "/customers.xml.in"));
+    ASSERT_FALSE(content.isEmpty());
+    content.replace("@SOURCE_DB@", dir.filePath("source.db").toUtf8());
+    content.replace("@TARGET_DB@", dir.filePath("target.db").toUtf8());
+    const QString path = writeFile(dir, "customers.xml", content);
+
+    clsProcess p;
+    ASSERT_EQ(p.LoadIntegration(path), "");
+    QStringList nodes;
+    for (const cShapeRef& n : p.Shapes()->Collection())
+        nodes << QStringLiteral("%1:%2:%3").arg(n->Index).arg(n->objType).arg(n->sCaption);
+    EXPECT_EQ(nodes, QStringList({"1:1:START", "2:5:SOURCE", "3:4:COUNTRY", "4:4:TARGET", "5:10:END"}));
+    QStringList links;
+    for (const cLineRef& l : p.Lines()->Collection())
+        links << l->sFrom + ">" + l->sTo;
+    EXPECT_EQ(links, QStringList({"1>2", "2>3", "3>4", "4>5"}));
+    const tData* source = p.Shapes()->item("k2")->dataRecord();
+    ASSERT_TRUE(source && source->fields);
+    EXPECT_EQ(source->fields->Count(), 7);
+    EXPECT_EQ(source->connString, "Provider=SQLite;Data Source=" + dir.filePath("source.db"));
+    const tStorage* country = p.Shapes()->item("k3")->storageRecord();
+    ASSERT_TRUE(country && country->fields);
+    EXPECT_EQ(country->shpOperation, "Lookup");
+    EXPECT_EQ(country->fields->item("code")->f_lookup, "SOURCE(\"country_code\")");
+    ASSERT_EQ(p.Formulas()->Count(), 2);
+    const QString fullName = p.Formulas()->Collection().item("fullname")->formula;
+    EXPECT_TRUE(fullName.contains(QStringLiteral("\"GARCÍA, Ana\""))) << fullName.toStdString();
+    EXPECT_TRUE(fullName.contains(" & \", \" & ")) << fullName.toStdString();  // entities resolved
+    EXPECT_TRUE(p.isFormulaUsed("SyncTime"));
+
+    const QString copy = dir.filePath("copy.xml");
+    ASSERT_EQ(p.SaveIntegration(copy), "");
+    clsProcess q;
+    ASSERT_EQ(q.LoadIntegration(copy), "");
+    EXPECT_EQ(describe(q), describe(p));
+}
+
+TEST(IntegrationFile, ExactPositionsAndLineBreaksInAttributesSurvive) {
+    QTemporaryDir dir;
+    clsProcess p;
+    cShapes& shapes = *p.Shapes();
+    const auto far = shapes.AddShape(aProcess, 1234567.5F, -0.25F, QStringLiteral("two\r\nlines\tand <&> \"q\""));
+    const auto near = shapes.AddShape(aStorage, 100.1F, 3.0e-5F, QStringLiteral(" padded "));
+    tStorage target;
+    target.fields = std::make_shared<tFieldsList>();
+    target.fields->Add(tFields{"big", 205, std::numeric_limits<std::int32_t>::max(), "", ""}, "big");
+    target.fields->Add(tFields{"unknown", 203, -1, "a\r\n", "\rx\r"}, "unknown");
+    shapes.AddElementsToNode(near->Key, target);
+    p.Lines()->addLine("1", "2", QStringLiteral("yes\r\nno"));
+    const QString path = dir.filePath("exact.xml");
+    ASSERT_EQ(p.SaveIntegration(path), "");
+
+    clsProcess q;
+    ASSERT_EQ(q.LoadIntegration(path), "");
+    ASSERT_EQ(q.Shapes()->Count(), 2);
+    const auto a = q.Shapes()->item(1);
+    const auto b = q.Shapes()->item(2);
+    EXPECT_EQ(a->Left, far->Left);
+    EXPECT_EQ(a->Top, far->Top);
+    EXPECT_EQ(b->Left, near->Left);
+    EXPECT_EQ(b->Top, near->Top);
+    EXPECT_EQ(a->sCaption, far->sCaption);
+    EXPECT_EQ(b->sCaption, " padded ");
+    EXPECT_EQ(q.Lines()->item(1)->sCaption, "yes\r\nno");
+    const tStorage* read = b->storageRecord();
+    ASSERT_TRUE(read && read->fields);
+    EXPECT_EQ(read->fields->item("big")->f_size, std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(read->fields->item("unknown")->f_size, -1);
+    EXPECT_EQ(read->fields->item("unknown")->f_value, "a\r\n");
+    EXPECT_EQ(read->fields->item("unknown")->f_lookup, "\rx\r");
+}
+
+TEST(IntegrationFile, PositionsBeyondWhatANodeCanHoldReadAsZero) {
+    QTemporaryDir dir;
+    QByteArray content(OriginalLayout);
+    content.replace(R"(x="660")", R"(x="1e40")");
+    content.replace(R"(x="7140")", R"(x="-3.5e39")");
+    clsProcess p;
+    ASSERT_EQ(p.LoadIntegration(writeFile(dir, "far.xml", content)), "");
+    EXPECT_EQ(p.Shapes()->item(1)->Left, 0.0F);
+    EXPECT_EQ(p.Shapes()->item(4)->Left, 0.0F);
+    for (const cLineRef& l : p.Lines()->Collection())
+        EXPECT_TRUE(std::isfinite(l->line.x1()) && std::isfinite(l->line.x2()));
+}
+
+TEST(IntegrationFile, FoldersAreNeitherReadNorOverwritten) {
+    QTemporaryDir dir;
+    clsProcess p;
+    ASSERT_EQ(p.LoadIntegration(""), "");
+    EXPECT_TRUE(p.LoadIntegration(dir.path()).startsWith("Your XML Document failed to load"));
+    EXPECT_EQ(p.Shapes()->Count(), 4);
+    EXPECT_FALSE(p.SaveIntegration(dir.path()).isEmpty());
+    EXPECT_EQ(p.Filename(), "");
+}
+
+TEST(IntegrationFile, ANamelessFormulaIsLeftOutWithItsReason) {
+    QTemporaryDir dir;
+    QByteArray content(OriginalLayout);
+    content.replace("</formula></meridox>", "<formula>orphan</formula></formula></meridox>");
+    clsProcess p;
+    ASSERT_EQ(p.LoadIntegration(writeFile(dir, "nameless.xml", content)), "");
+    EXPECT_EQ(p.Formulas()->Count(), 1);
+    EXPECT_TRUE(p.Log()->Text().contains("Invalid procedure call or argument")) << p.Log()->Text().toStdString();
+    EXPECT_FALSE(p.Log()->Text().contains("already"));
 }
