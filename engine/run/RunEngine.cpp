@@ -45,21 +45,29 @@ bool sameValue(const QVariant& a, const QVariant& b)
 
 }  // namespace
 
+// One written field of a storage step.
+struct StoragePlanValue {
+    QString fName;
+    QString fValue;
+    int column = -1;          // in the target's layout; -1 when the table has no such column
+    bool formula = false;
+    bool reference = false;   // Step("Field")
+    bool malformed = false;
+    QString refStep;
+    QString refField;
+    bool isKey = false;       // also a lookup field: never overwritten on an existing row
+    // The referenced step and, for the source, its column: found on the
+    // first record of the run instead of by name on every record.
+    bool resolved = false;
+    cShapeRef refNode;
+    int refColumn = -1;
+};
+
 // What a storage step needs for every record, worked out on its first
 // record of a run: the target's layout, the lookup terms and the written
 // fields. Statements are prepared by the table writer once per column list.
 struct RunEngine::StoragePlan {
-    struct Value {
-        QString fName;
-        QString fValue;
-        int column = -1;          // in the target's layout; -1 when the table has no such column
-        bool formula = false;
-        bool reference = false;   // Step("Field")
-        bool malformed = false;
-        QString refStep;
-        QString refField;
-        bool isKey = false;       // also a lookup field: never overwritten on an existing row
-    };
+    using Value = StoragePlanValue;
 
     bool prepared = false;
     bool failed = false;
@@ -516,6 +524,28 @@ bool RunEngine::readStepField(cShape& step, const QString& field, QVariant& valu
     return true;
 }
 
+bool RunEngine::readReference(StoragePlan::Value& v, QVariant& value, long& errNumber, QString& errText)
+{
+    // The source step is read by column number on the loop's own cursor.
+    if (v.refNode == m_sourceStep && m_sourceData.isOpen()) {
+        if (v.refColumn < 0)
+            v.refColumn = m_sourceData.fieldIndex(v.refField);
+        if (v.refColumn < 0) {
+            errNumber = ado::adErrItemNotFound;
+            errText = kItemNotFound;
+            return false;
+        }
+        if (!m_sourceData.hasCurrentRecord()) {
+            errNumber = ado::adErrNoCurrentRecord;
+            errText = kNoCurrentRecord;
+            return false;
+        }
+        value = m_sourceData.value(v.refColumn);
+        return true;
+    }
+    return readStepField(*v.refNode, v.refField, value, errNumber, errText);
+}
+
 RunEngine::StoragePlan& RunEngine::planFor(cShape& step)
 {
     auto& slot = m_plans[&step];
@@ -697,7 +727,7 @@ void RunEngine::ExecuteStorageStep(cShape& step)
         for (size_t i = 0; i < plan.columns->size(); ++i)
             row << QVariant();
     }
-    for (const StoragePlan::Value& v : plan.values) {
+    for (StoragePlan::Value& v : plan.values) {
         if (!isNew && v.isKey)
             continue;   // lookup keys of an existing row are never overwritten
         QVariant value;
@@ -713,14 +743,17 @@ void RunEngine::ExecuteStorageStep(cShape& step)
                 fail(QStringLiteral("Invalid procedure call or argument"), 5);
                 return;
             }
-            cShapeRef source = stepByCaption(v.refStep);
-            if (!source) {
+            if (!v.resolved) {
+                v.refNode = stepByCaption(v.refStep);
+                v.resolved = true;
+            }
+            if (!v.refNode) {
                 fail(QStringLiteral("Invalid procedure call or argument"), 5);
                 return;
             }
             long number = 0;
             QString text;
-            if (!readStepField(*source, v.refField, value, number, text)) {
+            if (!readReference(v, value, number, text)) {
                 fail(text, number);
                 return;
             }

@@ -21,6 +21,7 @@
 #include "run/tStatistic.h"
 
 class clsProcess;
+struct StoragePlanValue;
 
 // How the last run ended (the runner's exit code is taken from it).
 enum class RunOutcome {
@@ -82,6 +83,7 @@ private:
     void maybeYield();
     void logError(const QString& text, long number);
     StoragePlan& planFor(cShape& step);
+    bool readReference(StoragePlanValue& v, QVariant& value, long& errNumber, QString& errText);
     bool preparePlan(cShape& step, StoragePlan& plan, QString& error, long& number);
     void count(int slot, bool success);
     void countFailure(int editMode, const QString& operation);

@@ -13,6 +13,8 @@ using namespace rt;
 struct ScriptControl::Caches {
     QHash<QString, std::shared_ptr<CodeBlock>> code;
     QHash<QString, std::shared_ptr<CompiledExpr>> exprs;
+    // Object names already checked: hosts add the same names before every use.
+    QHash<QString, bool> names;
 };
 
 // Caches are bounded so that generated texts cannot grow them for ever;
@@ -71,7 +73,16 @@ static bool validName(const QString& name)
 bool ScriptControl::AddObject(const QString& Name, ObjectRef Object)
 {
     error_.Clear();
-    if (!validName(Name) || !Object) {
+    auto known = caches_->names.constFind(Name);
+    bool nameOk;
+    if (known != caches_->names.cend()) {
+        nameOk = *known;
+    } else {
+        nameOk = validName(Name);
+        if (caches_->names.size() < kMaxCachedTexts)
+            caches_->names.insert(Name, nameOk);
+    }
+    if (!nameOk || !Object) {
         error_.Number = err::InvalidCall;
         error_.Description = errorDescription(err::InvalidCall);
         error_.Source = QStringLiteral("ScriptControl");

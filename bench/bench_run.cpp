@@ -1,0 +1,405 @@
+// Records per second of a whole integration run: a SQLite source of 8 mixed
+// columns UpdateInserted into a SQLite target keyed by its id, one field from
+// a formula and the rest mapped directly. The first run fills an empty
+// target, the second updates every row (the formula's text changes between
+// the runs). Beside each run the same work is done by plain code on the
+// SQLite C API (prepared statements, autocommit per statement: select by key,
+// then insert or update) in the same process, and the ratio is printed.
+//
+//   bench_run [--rows N]     both runs and their direct baselines (default 100000)
+//   bench_run --big [--rows N]  one run over a 1,000,000-row source (default),
+//                               printing resident memory as it goes and the peak
+
+#include "document/clsProcess.h"
+#include "run/RunEngine.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include <sqlite3.h>
+
+namespace {
+
+constexpr const char* kSourceTable =
+    "CREATE TABLE src (id INTEGER PRIMARY KEY, code TEXT, name TEXT, amount REAL, qty INTEGER,"
+    " created TEXT, active INTEGER, note TEXT)";
+constexpr const char* kTargetTable =
+    "CREATE TABLE tgt (id INTEGER PRIMARY KEY, code TEXT, label TEXT, amount REAL, qty INTEGER,"
+    " created TEXT, active INTEGER, note TEXT)";
+
+// kB of a "VmHWM:" / "VmRSS:" line of /proc/self/status, or -1.
+long procStatusKb(const char* key)
+{
+    FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f)
+        return -1;
+    char line[256];
+    long kb = -1;
+    const size_t n = std::strlen(key);
+    while (std::fgets(line, sizeof line, f))
+        if (std::strncmp(line, key, n) == 0) {
+            kb = std::atol(line + n);
+            break;
+        }
+    std::fclose(f);
+    return kb;
+}
+
+bool exec(sqlite3* db, const char* sql)
+{
+    char* err = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+        std::fprintf(stderr, "sqlite: %s (%s)\n", err ? err : "?", sql);
+        sqlite3_free(err);
+        return false;
+    }
+    return true;
+}
+
+bool createDb(const QString& path, const char* ddl)
+{
+    sqlite3* db = nullptr;
+    const bool ok = sqlite3_open(path.toUtf8().constData(), &db) == SQLITE_OK && exec(db, ddl);
+    sqlite3_close(db);
+    return ok;
+}
+
+// Deterministic rows; every 10th note is Null.
+bool buildSource(const QString& path, int rows)
+{
+    sqlite3* db = nullptr;
+    if (sqlite3_open(path.toUtf8().constData(), &db) != SQLITE_OK || !exec(db, kSourceTable)) {
+        sqlite3_close(db);
+        return false;
+    }
+    sqlite3_stmt* ins = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO src VALUES (?,?,?,?,?,?,?,?)", -1, &ins, nullptr);
+    exec(db, "BEGIN");
+    char buf[64];
+    for (int i = 1; i <= rows; ++i) {
+        sqlite3_bind_int64(ins, 1, i);
+        std::snprintf(buf, sizeof buf, "C%07d", i);
+        sqlite3_bind_text(ins, 2, buf, -1, SQLITE_TRANSIENT);
+        std::snprintf(buf, sizeof buf, "customer number %d", i);
+        sqlite3_bind_text(ins, 3, buf, -1, SQLITE_TRANSIENT);
+        sqlite3_bind_double(ins, 4, i * 1.25);
+        sqlite3_bind_int(ins, 5, i % 97);
+        std::snprintf(buf, sizeof buf, "2024-%02d-%02d 10:%02d:00", 1 + i % 12, 1 + i % 28, i % 60);
+        sqlite3_bind_text(ins, 6, buf, -1, SQLITE_TRANSIENT);
+        sqlite3_bind_int(ins, 7, i % 2);
+        if (i % 10 == 0) {
+            sqlite3_bind_null(ins, 8);
+        } else {
+            std::snprintf(buf, sizeof buf, "note %d", i * 7);
+            sqlite3_bind_text(ins, 8, buf, -1, SQLITE_TRANSIENT);
+        }
+        if (sqlite3_step(ins) != SQLITE_DONE) {
+            std::fprintf(stderr, "sqlite: %s\n", sqlite3_errmsg(db));
+            sqlite3_close(db);
+            return false;
+        }
+        sqlite3_reset(ins);
+    }
+    exec(db, "COMMIT");
+    sqlite3_finalize(ins);
+    sqlite3_close(db);
+    return true;
+}
+
+QString xmlEscape(QString s)
+{
+    return s.replace(u'&', QStringLiteral("&amp;")).replace(u'<', QStringLiteral("&lt;")).replace(u'>', QStringLiteral("&gt;"));
+}
+
+// START -> SOURCE -> TARGET (UpdateInsert on id) -> END; LABEL from a formula.
+bool writeIntegration(const QString& file, const QString& sourceDb, const QString& targetDb, int run)
+{
+    const QString formula = QStringLiteral("Function Main()\n"
+                                           "  Main = UCase(SOURCE(\"name\")) & \" / run %1\"\n"
+                                           "End Function").arg(run);
+    const char* mapped[] = {"code", "amount", "qty", "created", "active", "note"};
+    QString fields = QStringLiteral(
+        "<field name=\"id\" type=\"3\" size=\"4\"><f_value>SOURCE(\"id\")</f_value><f_lookup>SOURCE(\"id\")</f_lookup></field>\n"
+        "<field name=\"label\" type=\"202\" size=\"255\"><f_value>FORMULA!Label</f_value><f_lookup></f_lookup></field>\n");
+    for (const char* m : mapped)
+        fields += QStringLiteral("<field name=\"%1\" type=\"202\" size=\"255\"><f_value>SOURCE(\"%1\")</f_value>"
+                                 "<f_lookup></f_lookup></field>\n").arg(QLatin1String(m));
+    const QString xml = QStringLiteral(
+        "<?xml version=\"1.0\"?>\n<meridox>\n<nodes>\n"
+        "<node type=\"start\" x=\"600\" y=\"500\" caption=\"START\"><next caption=\"\">2</next></node>\n"
+        "<node type=\"data\" x=\"2500\" y=\"500\" caption=\"SOURCE\">\n"
+        "<dataconn><connname>bench source</connname><connstring>Provider=SQLite;Data Source=%1</connstring></dataconn>\n"
+        "<datasource type=\"table\">src</datasource>\n<datafields>\n"
+        "<field name=\"id\" type=\"3\" size=\"4\"/><field name=\"code\" type=\"202\" size=\"255\"/>"
+        "<field name=\"name\" type=\"202\" size=\"255\"/><field name=\"amount\" type=\"5\" size=\"8\"/>"
+        "<field name=\"qty\" type=\"3\" size=\"4\"/><field name=\"created\" type=\"202\" size=\"255\"/>"
+        "<field name=\"active\" type=\"3\" size=\"4\"/><field name=\"note\" type=\"202\" size=\"255\"/>\n"
+        "</datafields>\n<previous caption=\"\">1</previous><next caption=\"\">3</next>\n</node>\n"
+        "<node type=\"storage\" x=\"4400\" y=\"500\" caption=\"TARGET\">\n"
+        "<storageconn><connname>bench target</connname><connstring>Provider=SQLite;Data Source=%2</connstring>"
+        "<operation>UpdateInsert</operation></storageconn>\n"
+        "<storagetarget type=\"table\">tgt</storagetarget>\n<storagefields>\n%3</storagefields>\n"
+        "<previous caption=\"\">2</previous><next caption=\"\">4</next>\n</node>\n"
+        "<node type=\"stop\" x=\"6300\" y=\"500\" caption=\"END\"><previous caption=\"\">3</previous></node>\n"
+        "</nodes>\n<formula><formula name=\"Label\">%4</formula></formula>\n</meridox>\n")
+                            .arg(xmlEscape(sourceDb), xmlEscape(targetDb), fields, xmlEscape(formula));
+    QFile f(file);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    f.write(xml.toUtf8());
+    return true;
+}
+
+struct EngineResult {
+    double seconds = 0;
+    tStatistic stats;
+    RunOutcome outcome = RunOutcome::NotRun;
+    QString lastLog;
+};
+
+// Loads outside the clock, then times Run(). onRecord sees the statistics
+// as the run goes (memory sampling in --big).
+EngineResult runEngine(const QString& file, const std::function<void(const tStatistic&)>& onRecord = {})
+{
+    EngineResult r;
+    clsProcess process;
+    const QString error = process.LoadIntegration(file);
+    if (!error.isEmpty()) {
+        r.outcome = RunOutcome::LoadFailed;
+        r.lastLog = error;
+        return r;
+    }
+    QObject::connect(&process, &clsProcess::LogAdded, [&r](const QString& text) { r.lastLog = text; });
+    if (onRecord)
+        QObject::connect(&process, &clsProcess::StatisticsAdded, onRecord);
+    QElapsedTimer timer;
+    timer.start();
+    process.Run();
+    r.seconds = timer.nsecsElapsed() / 1e9;
+    r.stats = process.Statistics();
+    r.outcome = process.LastOutcome();
+    return r;
+}
+
+struct DirectResult {
+    double seconds = 0;
+    long inserts = 0;
+    long updates = 0;
+    bool ok = false;
+};
+
+void bindTextOrNull(sqlite3_stmt* st, int i, sqlite3_stmt* from, int col)
+{
+    if (sqlite3_column_type(from, col) == SQLITE_NULL)
+        sqlite3_bind_null(st, i);
+    else
+        sqlite3_bind_text(st, i, reinterpret_cast<const char*>(sqlite3_column_text(from, col)),
+                          sqlite3_column_bytes(from, col), SQLITE_TRANSIENT);
+}
+
+// The same work by hand: stream the source, select the target row by id,
+// insert or update it; every statement commits on its own.
+DirectResult runDirect(const QString& sourceDb, const QString& targetDb, int run)
+{
+    DirectResult r;
+    sqlite3* src = nullptr;
+    sqlite3* dst = nullptr;
+    QElapsedTimer timer;
+    timer.start();
+    if (sqlite3_open(sourceDb.toUtf8().constData(), &src) != SQLITE_OK
+        || sqlite3_open(targetDb.toUtf8().constData(), &dst) != SQLITE_OK) {
+        sqlite3_close(src);
+        sqlite3_close(dst);
+        return r;
+    }
+    sqlite3_busy_timeout(dst, 10000);
+    sqlite3_stmt *read = nullptr, *sel = nullptr, *ins = nullptr, *upd = nullptr;
+    sqlite3_prepare_v2(src, "SELECT id, code, name, amount, qty, created, active, note FROM src", -1, &read, nullptr);
+    sqlite3_prepare_v2(dst, "SELECT id, code, label, amount, qty, created, active, note FROM tgt WHERE id = ?", -1,
+                       &sel, nullptr);
+    sqlite3_prepare_v2(dst, "INSERT INTO tgt (id, code, label, amount, qty, created, active, note) VALUES (?,?,?,?,?,?,?,?)",
+                       -1, &ins, nullptr);
+    sqlite3_prepare_v2(dst, "UPDATE tgt SET code = ?, label = ?, amount = ?, qty = ?, created = ?, active = ?, note = ? "
+                            "WHERE id = ?", -1, &upd, nullptr);
+    r.ok = read && sel && ins && upd;
+    const std::string suffix = " / run " + std::to_string(run);
+    std::string label;
+    while (r.ok && sqlite3_step(read) == SQLITE_ROW) {
+        const sqlite3_int64 id = sqlite3_column_int64(read, 0);
+        label.assign(reinterpret_cast<const char*>(sqlite3_column_text(read, 2)), sqlite3_column_bytes(read, 2));
+        for (char& c : label)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        label += suffix;
+
+        sqlite3_bind_int64(sel, 1, id);
+        const bool exists = sqlite3_step(sel) == SQLITE_ROW;
+        sqlite3_reset(sel);
+
+        sqlite3_stmt* w = exists ? upd : ins;
+        int p = 1;
+        if (!exists)
+            sqlite3_bind_int64(w, p++, id);
+        bindTextOrNull(w, p++, read, 1);
+        sqlite3_bind_text(w, p++, label.data(), static_cast<int>(label.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_double(w, p++, sqlite3_column_double(read, 3));
+        sqlite3_bind_int64(w, p++, sqlite3_column_int64(read, 4));
+        bindTextOrNull(w, p++, read, 5);
+        sqlite3_bind_int64(w, p++, sqlite3_column_int64(read, 6));
+        bindTextOrNull(w, p++, read, 7);
+        if (exists)
+            sqlite3_bind_int64(w, p++, id);
+        if (sqlite3_step(w) != SQLITE_DONE) {
+            std::fprintf(stderr, "sqlite: %s\n", sqlite3_errmsg(dst));
+            r.ok = false;
+        }
+        sqlite3_reset(w);
+        ++(exists ? r.updates : r.inserts);
+    }
+    sqlite3_finalize(read);
+    sqlite3_finalize(sel);
+    sqlite3_finalize(ins);
+    sqlite3_finalize(upd);
+    sqlite3_close(src);
+    sqlite3_close(dst);
+    r.seconds = timer.nsecsElapsed() / 1e9;
+    return r;
+}
+
+// Text of the target row as "label|note|amount", for a spot check that the
+// engine and the direct code wrote the same thing.
+std::string rowText(const QString& db, int id)
+{
+    sqlite3* h = nullptr;
+    std::string out = "<missing>";
+    if (sqlite3_open(db.toUtf8().constData(), &h) == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(h, "SELECT label, note, amount, qty, created, active, code FROM tgt WHERE id = ?", -1, &st, nullptr);
+        sqlite3_bind_int(st, 1, id);
+        if (st && sqlite3_step(st) == SQLITE_ROW) {
+            out.clear();
+            for (int i = 0; i < 7; ++i) {
+                const unsigned char* t = sqlite3_column_text(st, i);
+                out += t ? reinterpret_cast<const char*>(t) : "NULL";
+                out += '|';
+            }
+        }
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(h);
+    return out;
+}
+
+const char* outcomeText(RunOutcome o)
+{
+    switch (o) {
+    case RunOutcome::Completed: return "Completed";
+    case RunOutcome::CompletedWithErrors: return "Completed with errors";
+    case RunOutcome::Cancelled: return "Cancelled";
+    case RunOutcome::LoadFailed: return "load failed";
+    case RunOutcome::PrepareFailed: return "prepare failed";
+    case RunOutcome::Critical: return "critical";
+    default: return "not run";
+    }
+}
+
+bool reportEngine(const char* what, const EngineResult& e, int rows)
+{
+    const auto& t = e.stats;
+    std::printf("  engine %-7s %9.0f records/s  (%.2f s; %s; inserts %d, updates %d, errors %d)\n", what,
+                rows / e.seconds, e.seconds, outcomeText(e.outcome), t.Totals[1], t.Totals[2],
+                t.Errors[tStatistic::AllOperations]);
+    if (e.outcome != RunOutcome::Completed) {
+        std::printf("  last log line: %s\n", qPrintable(e.lastLog));
+        return false;
+    }
+    return true;
+}
+
+int runBoth(const QString& dir, int rows)
+{
+    const QString source = dir + QStringLiteral("/source.db");
+    const QString engineTarget = dir + QStringLiteral("/target_engine.db");
+    const QString directTarget = dir + QStringLiteral("/target_direct.db");
+    const QString file = dir + QStringLiteral("/bench.xml");
+    if (!buildSource(source, rows) || !createDb(engineTarget, kTargetTable) || !createDb(directTarget, kTargetTable))
+        return 1;
+
+    std::printf("UpdateInsert of %d source rows (8 columns, 1 formula field), %d cores\n", rows,
+                QThread::idealThreadCount());
+    bool ok = true;
+    for (int run = 1; run <= 2 && ok; ++run) {
+        const char* what = run == 1 ? "insert" : "update";
+        if (!writeIntegration(file, source, engineTarget, run))
+            return 1;
+        const EngineResult e = runEngine(file);
+        const DirectResult d = runDirect(source, directTarget, run);
+        ok = reportEngine(what, e, rows) && d.ok;
+        std::printf("  direct %-7s %9.0f records/s  (%.2f s; inserts %ld, updates %ld)\n", what, rows / d.seconds,
+                    d.seconds, d.inserts, d.updates);
+        std::printf("  ratio  %-7s %9.2f x direct time\n\n", what, e.seconds / d.seconds);
+    }
+    for (int id : {1, 10, rows}) {
+        const std::string a = rowText(engineTarget, id), b = rowText(directTarget, id);
+        if (a != b) {
+            std::printf("  row %d differs:\n    engine %s\n    direct %s\n", id, a.c_str(), b.c_str());
+            ok = false;
+        }
+    }
+    std::printf("peak resident memory (VmHWM): %ld kB\n", procStatusKb("VmHWM:"));
+    return ok ? 0 : 1;
+}
+
+int runBig(const QString& dir, int rows)
+{
+    const QString source = dir + QStringLiteral("/source.db");
+    const QString target = dir + QStringLiteral("/target_engine.db");
+    const QString file = dir + QStringLiteral("/bench.xml");
+    if (!buildSource(source, rows) || !createDb(target, kTargetTable) || !writeIntegration(file, source, target, 1))
+        return 1;
+    std::printf("one run over %d source rows into an empty target, %d cores\n", rows, QThread::idealThreadCount());
+    std::printf("  before the run: VmRSS %ld kB, VmHWM %ld kB\n", procStatusKb("VmRSS:"), procStatusKb("VmHWM:"));
+    const int step = std::max(1, rows / 10);
+    const EngineResult e = runEngine(file, [step](const tStatistic& s) {
+        if (s.CurrRecord % step == 0)
+            std::printf("  after %8d records: VmRSS %ld kB\n", s.CurrRecord, procStatusKb("VmRSS:"));
+        std::fflush(stdout);
+    });
+    const bool ok = reportEngine("insert", e, rows);
+    std::printf("peak resident memory (VmHWM): %ld kB\n", procStatusKb("VmHWM:"));
+    return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return 1;
+    // Stores and settings of the runs stay in the temporary folder.
+    qputenv("MERIDOX_HOME", dir.path().toUtf8());
+    qputenv("MERIDOX_CONFIG", (dir.path() + QStringLiteral("/Meridox.conf")).toUtf8());
+    QCoreApplication app(argc, argv);
+
+    bool big = false;
+    int rows = -1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--big") == 0)
+            big = true;
+        else if (std::strcmp(argv[i], "--rows") == 0 && i + 1 < argc)
+            rows = std::atoi(argv[++i]);
+    }
+    if (rows <= 0)
+        rows = big ? 1'000'000 : 100'000;
+    return big ? runBig(dir.path(), rows) : runBoth(dir.path(), rows);
+}
