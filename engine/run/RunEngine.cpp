@@ -629,7 +629,7 @@ void RunEngine::ExecuteStorageStep(cShape& step)
 
     // The step's previous row is gone whatever happens below.
     StoragePlan& plan = planFor(step);
-    step.runRow = cShape::StepRow{};
+    step.setQuery(QString());   // drops the previous row and any recordset made of it
     if (!step.openConnection(true)) {
         fail(kObjectNotSet, 91);
         return;
@@ -821,7 +821,7 @@ QString RunEngine::CheckFormula(const QString& Text)
             node->streamSource = true;
         if (node->objType != aStorage)
             continue;
-        node->runRow = cShape::StepRow{};
+        node->setQuery(QString());
         if (!node->openConnection(false))
             continue;
         StoragePlan& plan = planFor(*node);

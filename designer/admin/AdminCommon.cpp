@@ -1,0 +1,119 @@
+#include "admin/AdminCommon.h"
+
+#include <QAction>
+#include <QDateTime>
+#include <QHeaderView>
+#include <QMdiSubWindow>
+#include <QTableWidget>
+
+#include "app/CommandBars.h"
+#include "app/NTServiceControl.h"
+#include "app/basMain.h"
+#include "app/mdiMain.h"
+#include "stores/basUtils.h"
+
+namespace AdminScreens {
+
+QTableWidget* NewGrid(QWidget* Parent)
+{
+    auto* grid = new QTableWidget(Parent);
+    grid->setObjectName(QStringLiteral("grdData"));
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    grid->setContextMenuPolicy(Qt::CustomContextMenu);
+    grid->verticalHeader()->setVisible(false);
+    grid->horizontalHeader()->setStretchLastSection(true);
+    return grid;
+}
+
+void EnsureColumns(QTableWidget* Grid, const QList<Column>& Columns, const QString& Ambient)
+{
+    if (Grid->columnCount() > 0)
+        return;
+    Grid->setColumnCount(static_cast<int>(Columns.size()));
+    for (int c = 0; c < Columns.size(); ++c) {
+        const Column& column = Columns.at(c);
+        auto* header = new QTableWidgetItem(column.Header.isEmpty() ? QString() : Translate(column.Header, Ambient));
+        header->setData(Qt::UserRole, column.Key);
+        if (column.Width > 0)
+            header->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        Grid->setHorizontalHeaderItem(c, header);
+        if (column.Width > 0)
+            Grid->setColumnWidth(c, column.Width);
+    }
+}
+
+QString CellText(const QVariant& Value)
+{
+    if (Value.isNull() || !Value.isValid())
+        return QString();
+    if (Value.typeId() == QMetaType::QDateTime)
+        return Value.toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    if (Value.typeId() == QMetaType::Double) {
+        const double d = Value.toDouble();
+        return QString::number(d, 'g', 15);
+    }
+    return Value.toString();
+}
+
+int SelectedRow(const QTableWidget* Grid)
+{
+    const auto rows = Grid->selectionModel() ? Grid->selectionModel()->selectedRows() : QModelIndexList();
+    if (rows.isEmpty())
+        return -1;
+    return rows.first().row();
+}
+
+void ShowChild(QWidget* Window)
+{
+    if (mdiMain* main = MainForm()) {
+        main->AddChild(Window);
+    } else {
+        Window->show();
+    }
+    Window->raise();
+    if (auto* sub = qobject_cast<QMdiSubWindow*>(Window->parentWidget()))
+        sub->raise();
+}
+
+void RestartSchedulerService()
+{
+    ServiceControl().RestartService();
+    if (mdiMain* main = MainForm())
+        main->Timer1().start();
+}
+
+QString QtFileFilter(const QString& Filter)
+{
+    const QStringList parts = Filter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QString text = parts.at(i);
+        const QString pattern = QString(parts.at(i + 1)).replace(QLatin1Char(';'), QLatin1Char(' '));
+        if (!text.contains(QLatin1Char('(')))
+            text += QStringLiteral(" (") + pattern + QLatin1Char(')');
+        filters << text;
+    }
+    if (filters.isEmpty())
+        return Filter;
+    return filters.join(QStringLiteral(";;"));
+}
+
+void ShowEditPopup(const QPoint& GlobalPos, bool ShowImport)
+{
+    mdiMain* main = MainForm();
+    if (!main)
+        return;
+    if (QAction* import = main->cmdBar().Button(QStringLiteral("IMPORTSCHED")))
+        import->setVisible(ShowImport);
+    main->ShowPopupBar(QStringLiteral("POPUPEDITMENU"), GlobalPos);
+}
+
+void ShowClearPopup(const QPoint& GlobalPos)
+{
+    if (mdiMain* main = MainForm())
+        main->ShowPopupBar(QStringLiteral("POPUPCLEARMENU"), GlobalPos);
+}
+
+}  // namespace AdminScreens

@@ -1,0 +1,97 @@
+#include "workbench/StepDialogSupport.h"
+
+#include <QApplication>
+#include <QCursor>
+
+#include <limits>
+
+#include "app/basMain.h"
+#include "connections/cConnections.h"
+
+namespace StepDialogs {
+
+QStringList ConnectionNames()
+{
+    QStringList names;
+    if (!gConnections)
+        return names;
+    for (const tConnection& entry : gConnections->ConnectionsList())
+        names << entry.name;
+    return names;
+}
+
+std::optional<ado::Connection> OpenConnection(const QString& Name)
+{
+    if (!gConnections || Name.isEmpty())
+        return std::nullopt;
+    return gConnections->Connection(Name);
+}
+
+QString ConnectionStringOf(const QString& Name)
+{
+    if (!gConnections)
+        return QString();
+    return gConnections->ConnectionString(Name).value_or(QString());
+}
+
+bool TablesAndViews(ado::Connection& Connection, QStringList& Names, QString& Error)
+{
+    Connection.Errors().Clear();
+    ado::Recordset rs = Connection.OpenSchemaTables();
+    if (!rs.isOpen()) {
+        Error = Connection.lastError().Description;
+        if (Error.isEmpty())
+            Error = rs.lastError().Description;
+        return false;
+    }
+    const int nameColumn = rs.fieldIndex(QStringLiteral("TABLE_NAME"));
+    const int typeColumn = rs.fieldIndex(QStringLiteral("TABLE_TYPE"));
+    for (rs.MoveFirst(); !rs.IsEOF(); rs.MoveNext()) {
+        // Exact comparison: only the two kinds a step can read from.
+        const QString type = rs.value(typeColumn).toString();
+        if (type == QLatin1String("TABLE") || type == QLatin1String("VIEW"))
+            Names << rs.value(nameColumn).toString();
+    }
+    rs.Close();
+    return true;
+}
+
+QString ApplySpreadsheetRule(const QString& ConnectionString, const QString& Name)
+{
+    if (ConnectionString.indexOf(QLatin1String("Excel 8.0")) >= 1 && !Name.startsWith(u'['))
+        return QLatin1Char('[') + Name + QLatin1Char(']');
+    return Name;
+}
+
+std::optional<tFieldsRef> ReadFields(ado::Connection& Connection, const QString& Sql, bool Keyed, QString& Error)
+{
+    Connection.Errors().Clear();
+    const auto infos = Connection.QueryFields(Sql);
+    if (!infos) {
+        Error = Connection.lastError().Description;
+        return std::nullopt;
+    }
+    auto fields = std::make_shared<tFieldsList>();
+    for (const ado::FieldInfo& info : *infos) {
+        tFields field;
+        field.f_name = info.name;
+        field.f_type = static_cast<std::int16_t>(info.type);
+        // Memo and large binary sizes exceed 32 bits on some providers.
+        field.f_size = static_cast<std::int32_t>(
+            std::min<long long>(info.definedSize, std::numeric_limits<std::int32_t>::max()));
+        fields->Add(field, Keyed ? field.f_name : QString());
+    }
+    return fields;
+}
+
+cWaitCursor::cWaitCursor()
+{
+    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+}
+
+cWaitCursor::~cWaitCursor()
+{
+    QApplication::restoreOverrideCursor();
+}
+
+}  // namespace StepDialogs

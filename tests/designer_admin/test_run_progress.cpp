@@ -1,0 +1,154 @@
+// The run-progress window: a real run over SQLite with its counters, log
+// lines, end message and buttons; cancel; a run that ends on a critical error.
+
+#include "AdminTestSupport.h"
+
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+
+#include "admin/frmExecutionLog.h"
+#include "admin/frmStatistics.h"
+
+namespace {
+
+class RunProgress : public AdminTest {
+protected:
+    int FinishedMessages() const
+    {
+        int n = 0;
+        for (const auto& m : Boxes->Messages)
+            n += m.Prompt == QStringLiteral("Process Finished") ? 1 : 0;
+        return n;
+    }
+
+    clsProcess Process;
+};
+
+TEST_F(RunProgress, ARunShowsItsCountersProgressLogAndEnd)
+{
+    BuildCopyIntegration(Process, 100, Conn(QStringLiteral("target")), {7, 9});
+    auto* window = new frmStatistics;
+    // The window follows the run from the engine's yields: a timer set before
+    // the run fires while the record loop is still going.
+    bool liveDuringRun = false;
+    QObject::connect(&Process, &clsProcess::StatisticsAdded, window, [&](const tStatistic& st) {
+        if (st.CurrRecord == 10)
+            QTimer::singleShot(0, window, [&] { liveDuringRun = Process.IsRunning(); });
+    });
+    window->ActionRun(&Process);
+
+    EXPECT_TRUE(liveDuringRun);
+    EXPECT_FALSE(window->Running());
+    EXPECT_EQ(window->txtIntegration()->text(), Dir.filePath(QStringLiteral("copy.xml")));
+    EXPECT_FALSE(window->txtStartTime()->text().isEmpty());
+    EXPECT_FALSE(window->txtEndTime()->text().isEmpty());
+    // Row 0 inserts, row 4 all operations.
+    EXPECT_EQ(window->txtSuccess(0)->text(), QStringLiteral("98"));
+    EXPECT_EQ(window->txtError(0)->text(), QStringLiteral("2"));
+    EXPECT_EQ(window->txtTotal(0)->text(), QStringLiteral("100"));
+    EXPECT_EQ(window->txtSuccess(4)->text(), QStringLiteral("98"));
+    EXPECT_EQ(window->txtError(4)->text(), QStringLiteral("2"));
+    EXPECT_EQ(window->txtSuccess(1)->text(), QStringLiteral("0"));
+    EXPECT_EQ(window->txtSkipped(0)->text(), QStringLiteral("0"));
+    // Untranslated, each join carries two blanks.
+    EXPECT_EQ(window->ProgressText(), QStringLiteral("Processing record  100  of  100"));
+    EXPECT_EQ(window->ProgressBar()->maximum(), 100);
+    EXPECT_EQ(window->ProgressBar()->value(), 100);
+    EXPECT_EQ(FinishedMessages(), 1);
+    EXPECT_TRUE(window->Finished());
+    EXPECT_FALSE(window->cmdCancelar()->isVisible());
+    EXPECT_TRUE(window->cmdOk()->isVisible());
+    EXPECT_TRUE(window->cmdLog()->isVisible());
+    EXPECT_TRUE(window->cmdRefused()->isVisible());
+    // The two failing records were logged, the newest line on top.
+    QStringList logged;
+    for (const QString& line : Process.Log()->Text().split(QLatin1Char('\n')))
+        if (!line.trimmed().isEmpty())
+            logged.prepend(line.trimmed());
+    QStringList shown = window->memLog()->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_EQ(shown, logged);
+    EXPECT_EQ(shown.filter(QStringLiteral("NOT NULL")).size(), 2);
+    EXPECT_EQ(Count(QStringLiteral("target"), QStringLiteral("tgt")), 98);
+
+    // The log button opens the error history with the run's error rows.
+    window->cmdLog()->click();
+    frmExecErrorLog* errors = frmExecErrorLog::Instance();
+    EXPECT_TRUE(errors->isVisible());
+    EXPECT_EQ(errors->grdData()->rowCount(), 2);
+    errors->close();
+
+    const QPointer<frmStatistics> alive(window);
+    window->cmdOk()->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(alive.isNull());
+}
+
+TEST_F(RunProgress, CancelStopsTheRunAndTheEndFollows)
+{
+    BuildCopyIntegration(Process, 3000, Conn(QStringLiteral("target")));
+    auto* window = new frmStatistics;
+    // The user presses Cancel while record 20 is behind; the press reaches the
+    // window at the engine's next yield.
+    QObject::connect(&Process, &clsProcess::StatisticsAdded, window, [&](const tStatistic& st) {
+        if (st.CurrRecord == 20)
+            QTimer::singleShot(0, window, [window] { window->cmdCancelar()->click(); });
+    });
+    window->ActionRun(&Process);
+
+    const tStatistic st = Process.Statistics();
+    EXPECT_GE(st.CurrRecord, 20);
+    EXPECT_LT(st.CurrRecord, 3000);
+    EXPECT_EQ(window->txtTotal(0)->text(), QString::number(st.Totals[1]));
+    EXPECT_EQ(FinishedMessages(), 1);
+    EXPECT_TRUE(window->Finished());
+    EXPECT_TRUE(window->memLog()->toPlainText().contains(QStringLiteral("Execution Stopped by user request")));
+    const auto runs = StoreRows(executiondata);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].value(QStringLiteral("RESULT")).toString(), QStringLiteral("Cancelled"));
+    window->ActionClose();
+}
+
+TEST_F(RunProgress, ACriticalEndKeepsTheRunningLook)
+{
+    BuildCopyIntegration(Process, 5, QStringLiteral("Provider=SQLite;Data Source=") +
+                                         Dir.filePath(QStringLiteral("missing/target.db")));
+    auto* window = new frmStatistics;
+    window->ActionRun(&Process);
+
+    EXPECT_FALSE(window->Running());
+    EXPECT_EQ(FinishedMessages(), 0);
+    EXPECT_FALSE(window->Finished());
+    EXPECT_TRUE(window->cmdCancelar()->isVisible());
+    EXPECT_FALSE(window->cmdOk()->isVisible());
+    // The critical line is the newest, on top.
+    EXPECT_TRUE(window->memLog()->toPlainText().section(QLatin1Char('\n'), 0, 0).contains(QStringLiteral("CRITICAL ERROR")))
+        << window->memLog()->toPlainText().toStdString();
+    EXPECT_TRUE(StoreRows(executiondata).empty());
+    // It still closes through the close command.
+    const QPointer<frmStatistics> alive(window);
+    window->ActionClose();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(alive.isNull());
+}
+
+TEST_F(RunProgress, ClosingTheWindowDuringARunCancelsIt)
+{
+    BuildCopyIntegration(Process, 3000, Conn(QStringLiteral("target")));
+    QPointer<frmStatistics> window = new frmStatistics;
+    QObject::connect(&Process, &clsProcess::StatisticsAdded, window, [&](const tStatistic& st) {
+        if (st.CurrRecord == 5)
+            QTimer::singleShot(0, window, [&] { window->ActionClose(); });
+    });
+    window->ActionRun(&Process);
+    EXPECT_LT(Process.Statistics().CurrRecord, 3000);
+    EXPECT_FALSE(Process.IsRunning());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(window.isNull());
+}
+
+}  // namespace

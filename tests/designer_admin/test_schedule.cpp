@@ -1,0 +1,281 @@
+// The scheduled-jobs screen and its job dialog: new, edit, delete and import
+// of jobs as rows of the schedule store, the service restart after each
+// change, and the dialog's refusal of jobs the scheduler cannot use.
+
+#include "AdminTestSupport.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDateEdit>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimeEdit>
+
+#include "admin/frmEditScheduled.h"
+#include "admin/frmSchedule.h"
+
+namespace {
+
+class Schedule : public AdminTest {
+protected:
+    void SetUp() override
+    {
+        AdminTest::SetUp();
+        // Every test starts from a freshly loaded dialog.
+        frmEditScheduled::Instance().close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    void TearDown() override
+    {
+        frmEditScheduled::SetModalHook({});
+        AdminTest::TearDown();
+    }
+    // The next opening of the dialog runs Script, then presses OK (or Cancel).
+    void Answer(std::function<void(frmEditScheduled&)> Script, bool Ok = true)
+    {
+        frmEditScheduled::SetModalHook([this, Script, Ok](frmEditScheduled& d) {
+            ++Openings;
+            if (Script)
+                Script(d);
+            (Ok ? d.OKButton() : d.CancelButton())->click();
+        });
+    }
+    void AddJob(qlonglong Id, const QString& Name, int Every, int KindEvery, const QString& Status,
+                const QVariant& LastRun = QVariant())
+    {
+        cMeridoxData data(Dir.path());
+        ASSERT_TRUE(data.appendRow(scheduleddata,
+                                   {{"ID", Id},
+                                    {"NAME", Name},
+                                    {"FROM", QDateTime(QDate(2024, 3, 1), QTime(8, 30))},
+                                    {"TO", QDateTime(QDate(2024, 12, 31), QTime(18, 0))},
+                                    {"EVERY", Every},
+                                    {"KINDEVERY", KindEvery},
+                                    {"LASTRUN", LastRun},
+                                    {"STATUS", Status}}));
+    }
+    static QString Cell(const QTableWidget* Grid, int Row, int Col)
+    {
+        const QTableWidgetItem* item = Grid->item(Row, Col);
+        return item ? item->text() : QString();
+    }
+
+    int Openings = 0;
+    frmSchedule Screen;
+};
+
+TEST_F(Schedule, NewJobsTakeTheNextIdAndTheDialogKeepsItsValues)
+{
+    AddJob(7, "/jobs/old.xml", 15, 1, "Active");
+    Screen.ActionEdit();
+    ASSERT_EQ(Screen.grdData()->rowCount(), 1);
+    EXPECT_EQ(Screen.HighestId(), 7);
+    EXPECT_EQ(Cell(Screen.grdData(), 0, 3), QStringLiteral("15 minutes"));
+    EXPECT_EQ(Cell(Screen.grdData(), 0, 0), QStringLiteral("/jobs/old.xml"));
+    EXPECT_EQ(Cell(Screen.grdData(), 0, 5), QStringLiteral("Active"));
+
+    // The dialog's defaults, with only a file chosen through its browse button.
+    Boxes->FileAnswers.push_back(QStringLiteral("/jobs/new.xml"));
+    QString every, unit, status;
+    Answer([&](frmEditScheduled& d) {
+        d.vlmCommand1()->click();
+        every = d.EdtEvery()->text();
+        unit = d.EdtKindEvery()->currentText();
+        status = d.edtStatus()->currentText();
+        d.EdtRuntimeday()->setDate(QDate(2025, 1, 2));
+        d.EdtRuntime()->setTime(QTime(6, 45, 10));
+    });
+    Screen.ActionNewItem();
+    EXPECT_EQ(every, QStringLiteral("1"));
+    EXPECT_EQ(unit, QStringLiteral("Hours"));
+    EXPECT_EQ(status, QStringLiteral("Active"));
+    auto rows = StoreRows(scheduleddata);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].value("ID").toInt(), 8);
+    EXPECT_EQ(rows[1].value("NAME").toString(), QStringLiteral("/jobs/new.xml"));
+    EXPECT_EQ(rows[1].value("EVERY").toInt(), 1);
+    EXPECT_EQ(rows[1].value("KINDEVERY").toInt(), 2);
+    EXPECT_EQ(rows[1].value("STATUS").toString(), QStringLiteral("Active"));
+    EXPECT_EQ(rows[1].value("FROM").toDateTime(), QDateTime(QDate(2025, 1, 2), QTime(6, 45, 10)));
+    EXPECT_TRUE(rows[1].value("LASTRUN").isNull());
+    EXPECT_EQ(Service->Calls, QStringList{"Restart"});
+    EXPECT_EQ(Screen.grdData()->rowCount(), 2);
+    EXPECT_EQ(Screen.HighestId(), 8);
+
+    // The second opening shows what the dialog last held.
+    QString shownFile;
+    Answer([&](frmEditScheduled& d) { shownFile = d.EdtFilename()->text(); });
+    Screen.ActionNewItem();
+    EXPECT_EQ(shownFile, QStringLiteral("/jobs/new.xml"));
+    rows = StoreRows(scheduleddata);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[2].value("ID").toInt(), 9);
+}
+
+TEST_F(Schedule, CancelOnNewRestartsCancelOnEditChangesNothing)
+{
+    AddJob(1, "/jobs/a.xml", 2, 3, "Active");
+    Screen.ActionEdit();
+    Answer({}, false);
+    Screen.ActionNewItem();
+    EXPECT_EQ(StoreRows(scheduleddata).size(), 1u);
+    EXPECT_EQ(Service->Calls, QStringList{"Restart"});
+    EXPECT_EQ(Screen.grdData()->rowCount(), 1);
+
+    Service->Calls.clear();
+    Screen.grdData()->selectRow(0);
+    Answer([](frmEditScheduled& d) { d.EdtEvery()->setText(QStringLiteral("99")); }, false);
+    Screen.ActionEditItem();
+    EXPECT_EQ(Openings, 2);
+    EXPECT_EQ(StoreRows(scheduleddata)[0].value("EVERY").toInt(), 2);
+    EXPECT_TRUE(Service->Calls.isEmpty());
+}
+
+TEST_F(Schedule, EditChangesTheSelectedJobAndKeepsItsLastRun)
+{
+    const QDateTime lastRun(QDate(2024, 5, 5), QTime(10, 0));
+    AddJob(3, "/jobs/a.xml", 2, 3, "Active");
+    AddJob(5, "/jobs/b.xml", 4, 2, "Inactive", lastRun);
+    Screen.ActionEdit();
+    // The service touched the first job meanwhile: the edit still reaches job 5.
+    cMeridoxData(Dir.path()).updateRowById(scheduleddata, 3, {{"LASTRUN", lastRun}});
+
+    Screen.grdData()->selectRow(1);
+    QString shownName, shownStatus;
+    int shownUnit = -2;
+    Answer([&](frmEditScheduled& d) {
+        shownName = d.EdtFilename()->text();
+        shownStatus = d.Status();
+        shownUnit = d.EdtKindEvery()->currentIndex();
+        d.EdtFilename()->setText(QStringLiteral("/jobs/b2.xml   "));
+        d.EdtEvery()->setText(QStringLiteral("30"));
+        d.EdtKindEvery()->setCurrentIndex(0);
+        d.edtStatus()->setCurrentIndex(0);
+    });
+    Screen.ActionEditItem();
+    EXPECT_EQ(shownName, QStringLiteral("/jobs/b.xml"));
+    EXPECT_EQ(shownStatus, QStringLiteral("Inactive"));
+    EXPECT_EQ(shownUnit, 1);
+
+    const auto rows = StoreRows(scheduleddata);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].value("EVERY").toInt(), 2);
+    EXPECT_EQ(rows[0].value("LASTRUN").toDateTime(), lastRun);
+    EXPECT_EQ(rows[1].value("ID").toInt(), 5);
+    EXPECT_EQ(rows[1].value("NAME").toString(), QStringLiteral("/jobs/b2.xml"));
+    EXPECT_EQ(rows[1].value("EVERY").toInt(), 30);
+    EXPECT_EQ(rows[1].value("KINDEVERY").toInt(), 1);
+    EXPECT_EQ(rows[1].value("STATUS").toString(), QStringLiteral("Active"));
+    EXPECT_EQ(rows[1].value("LASTRUN").toDateTime(), lastRun);
+    EXPECT_EQ(rows[1].value("FROM").toDateTime(), QDateTime(QDate(2024, 3, 1), QTime(8, 30)));
+    EXPECT_EQ(Service->Calls, QStringList{"Restart"});
+    EXPECT_EQ(Cell(Screen.grdData(), 1, 0), QStringLiteral("/jobs/b2.xml"));
+    EXPECT_EQ(Cell(Screen.grdData(), 1, 3), QStringLiteral("30 minutes"));
+}
+
+TEST_F(Schedule, AWeeklyJobKeepsItsUnitThroughAnEdit)
+{
+    AddJob(1, "/jobs/w.xml", 1, 4, "Active");
+    Screen.ActionEdit();
+    EXPECT_EQ(Cell(Screen.grdData(), 0, 3), QStringLiteral("1 weeks"));
+    Screen.grdData()->selectRow(0);
+    Answer([](frmEditScheduled& d) { d.EdtEvery()->setText(QStringLiteral("2")); });
+    Screen.ActionEditItem();
+    const auto rows = StoreRows(scheduleddata);
+    EXPECT_EQ(rows[0].value("EVERY").toInt(), 2);
+    EXPECT_EQ(rows[0].value("KINDEVERY").toInt(), 4);
+}
+
+TEST_F(Schedule, DeleteRemovesOnlyTheSelectedJob)
+{
+    AddJob(1, "/jobs/a.xml", 1, 2, "Active");
+    AddJob(2, "/jobs/b.xml", 1, 2, "Active");
+    Screen.ActionEdit();
+    Screen.ActionDeleteItem();  // nothing selected
+    EXPECT_EQ(StoreRows(scheduleddata).size(), 2u);
+    EXPECT_TRUE(Service->Calls.isEmpty());
+
+    Screen.grdData()->selectRow(0);
+    Screen.ActionDeleteItem();
+    const auto rows = StoreRows(scheduleddata);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].value("ID").toInt(), 2);
+    EXPECT_EQ(Screen.grdData()->rowCount(), 1);
+    EXPECT_EQ(Service->Calls, QStringList{"Restart"});
+}
+
+TEST_F(Schedule, ImportAddsInactiveJobsAfterTheHighestId)
+{
+    AddJob(7, "/jobs/a.xml", 1, 2, "Active");
+    // A schedule file of three jobs, taken from another store.
+    QTemporaryDir other;
+    cMeridoxData source(other.path());
+    for (int i = 1; i <= 3; ++i)
+        ASSERT_TRUE(source.appendRow(scheduleddata, {{"ID", i},
+                                                     {"NAME", QStringLiteral("/jobs/i%1.xml").arg(i)},
+                                                     {"EVERY", i * 10},
+                                                     {"KINDEVERY", 1},
+                                                     {"STATUS", "Active"}}));
+    Screen.ActionEdit();
+    Boxes->FileAnswers.push_back(source.StoreFile(scheduleddata));
+    Screen.importItems();
+    const auto rows = StoreRows(scheduleddata);
+    ASSERT_EQ(rows.size(), 4u);
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_EQ(rows[size_t(i)].value("ID").toInt(), 7 + i);
+        EXPECT_EQ(rows[size_t(i)].value("NAME").toString(), QStringLiteral("/jobs/i%1.xml").arg(i));
+        EXPECT_EQ(rows[size_t(i)].value("EVERY").toInt(), i * 10);
+        EXPECT_NE(rows[size_t(i)].value("STATUS").toString(), QStringLiteral("Active"));
+    }
+    EXPECT_EQ(Screen.grdData()->rowCount(), 4);
+    EXPECT_EQ(Service->Calls, QStringList{"Restart"});
+
+    // A file that is not a schedule: the message, and nothing added.
+    Service->Calls.clear();
+    const QString bad = Dir.filePath(QStringLiteral("bad.xml"));
+    QFile f(bad);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("not xml");
+    f.close();
+    Boxes->FileAnswers.push_back(bad);
+    Screen.importItems();
+    EXPECT_EQ(StoreRows(scheduleddata).size(), 4u);
+    ASSERT_FALSE(Boxes->Messages.empty());
+    EXPECT_EQ(Boxes->Messages.back().Prompt, QStringLiteral("Error Opening File"));
+    EXPECT_TRUE(Service->Calls.isEmpty());
+}
+
+TEST_F(Schedule, TheDialogRefusesJobsTheSchedulerCannotUse)
+{
+    frmEditScheduled& d = frmEditScheduled::Instance();
+    d.EdtFilename()->setText(QStringLiteral("/jobs/x.xml"));
+    for (const char* every : {"abc", "0", "-3", "40000", "1.5", ""}) {
+        d.EdtEvery()->setText(QString::fromLatin1(every));
+        d.Accepted = false;
+        d.OKButton()->click();
+        EXPECT_FALSE(d.Accepted) << every;
+    }
+    EXPECT_EQ(Boxes->Messages.size(), 6u);
+    d.EdtEvery()->setText(QStringLiteral(" 32767 "));
+    d.EdtFilename()->setText(QStringLiteral("  "));
+    d.OKButton()->click();
+    EXPECT_FALSE(d.Accepted);
+    d.EdtFilename()->setText(QStringLiteral("/jobs/x.xml"));
+    d.OKButton()->click();
+    EXPECT_TRUE(d.Accepted);
+    EXPECT_EQ(d.Every(), 32767);
+
+    // A refused job is not stored: the screen sees the dialog as cancelled
+    // only when the user gives up.
+    AddJob(1, "/jobs/a.xml", 1, 2, "Active");
+    Screen.ActionEdit();
+    Answer([](frmEditScheduled& dlg) {
+        dlg.EdtEvery()->setText(QStringLiteral("x"));
+        dlg.OKButton()->click();
+    }, false);
+    Screen.ActionNewItem();
+    EXPECT_EQ(StoreRows(scheduleddata).size(), 1u);
+}
+
+}  // namespace
