@@ -4,7 +4,10 @@
 #include <QDateTime>
 #include <QHeaderView>
 #include <QMdiSubWindow>
+#include <QStyle>
 #include <QTableWidget>
+
+#include <algorithm>
 
 #include "app/CommandBars.h"
 #include "app/NTServiceControl.h"
@@ -23,8 +26,35 @@ QTableWidget* NewGrid(QWidget* Parent)
     grid->setSelectionMode(QAbstractItemView::SingleSelection);
     grid->setContextMenuPolicy(Qt::CustomContextMenu);
     grid->verticalHeader()->setVisible(false);
+    // One line per row: a stored value is shown whole or elided, not wrapped.
+    grid->setWordWrap(false);
+    grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 8);
     grid->horizontalHeader()->setStretchLastSection(true);
     return grid;
+}
+
+void FitDefaultColumns(QTableWidget* Grid, const QList<Column>& Columns)
+{
+    const QFontMetrics cells = Grid->fontMetrics();
+    const QFontMetrics header = Grid->horizontalHeader()->fontMetrics();
+    const int padding = 2 * Grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12;
+    const int limit = std::max(Grid->horizontalHeader()->defaultSectionSize(), cells.averageCharWidth() * 32);
+    for (int c = 0; c < Columns.size() && c < Grid->columnCount(); ++c) {
+        if (Columns.at(c).Width > 0 || Grid->isColumnHidden(c))
+            continue;
+        const QTableWidgetItem* head = Grid->horizontalHeaderItem(c);
+        int wanted = head ? header.horizontalAdvance(head->text()) + padding + 8 : 0;
+        for (int r = 0; r < Grid->rowCount(); ++r)
+            if (const QTableWidgetItem* item = Grid->item(r, c)) {
+                QString text = item->text();
+                while (text.endsWith(QLatin1Char(' ')))
+                    text.chop(1);
+                wanted = std::max(wanted, cells.horizontalAdvance(text) + padding);
+            }
+        wanted = std::clamp(wanted, Grid->horizontalHeader()->defaultSectionSize(), limit);
+        if (Grid->columnWidth(c) < wanted)
+            Grid->setColumnWidth(c, wanted);
+    }
 }
 
 void EnsureColumns(QTableWidget* Grid, const QList<Column>& Columns, const QString& Ambient)

@@ -26,6 +26,11 @@ struct Column {
 };
 void EnsureColumns(QTableWidget* Grid, const QList<Column>& Columns, const QString& Ambient);
 
+// Widens the columns that have no width of their own (Width 0) to show
+// their header and cells on one line; trailing blanks of fixed text do not
+// count, and no column grows beyond about 32 characters.
+void FitDefaultColumns(QTableWidget* Grid, const QList<Column>& Columns);
+
 // The text a grid shows for a stored value; Null gives an empty text.
 QString CellText(const QVariant& Value);
 

@@ -20,6 +20,10 @@ cHistoryScreen::cHistoryScreen(const QString& Name, const QString& Caption, kind
     setWindowTitle(Caption);
     setAttribute(Qt::WA_DeleteOnClose);
     m_grdData = NewGrid(this);
+    // Values are shown as stored, fixed text with its padding: an ellipsis
+    // would stand for blanks, so a long value is cut at the cell's edge and
+    // read whole in its tip.
+    m_grdData->setTextElideMode(Qt::ElideNone);
     connect(m_grdData, &QWidget::customContextMenuRequested, this, &cHistoryScreen::grdData_ContextMenu);
     auto* layout = new QVBoxLayout(this);
     // The strip below the grid, as the other list screens have it.
@@ -68,10 +72,14 @@ void cHistoryScreen::LoadGrid()
     m_grdData->setRowCount(static_cast<int>(rs.RecordCount()));
     int row = 0;
     for (rs.MoveFirst(); !rs.IsEOF() && row < m_grdData->rowCount(); rs.MoveNext(), ++row) {
-        for (int c = 0; c < m_columns.size(); ++c)
-            m_grdData->setItem(row, c, new QTableWidgetItem(CellText(rs.value(m_columns.at(c).Field))));
+        for (int c = 0; c < m_columns.size(); ++c) {
+            auto* item = new QTableWidgetItem(CellText(rs.value(m_columns.at(c).Field)));
+            item->setToolTip(item->text().trimmed());
+            m_grdData->setItem(row, c, item);
+        }
     }
     m_grdData->setRowCount(row);
+    FitDefaultColumns(m_grdData, columns);
 }
 
 void cHistoryScreen::Timer1_Timer()

@@ -49,6 +49,8 @@ frmEditScheduled::frmEditScheduled(QWidget* Parent) : QDialog(Parent)
 
     m_edtFilename = new QLineEdit(this);
     m_edtFilename->setObjectName(QStringLiteral("EdtFilename"));
+    // Wide enough for a full path to be read at a glance.
+    m_edtFilename->setMinimumWidth(m_edtFilename->fontMetrics().averageCharWidth() * 48);
     m_vlmCommand1 = new QPushButton(QStringLiteral("..."), this);
     m_vlmCommand1->setObjectName(QStringLiteral("vlmCommand1"));
     connect(m_vlmCommand1, &QPushButton::clicked, this, &frmEditScheduled::vlmCommand1_Click);
@@ -125,6 +127,13 @@ frmEditScheduled& frmEditScheduled::Instance()
     if (!dialog)
         dialog = new frmEditScheduled;
     return *dialog;
+}
+
+void frmEditScheduled::Unload()
+{
+    // Deleted now, not later: a hidden dialog gets no close event to act on,
+    // and the next opening must not find the old values.
+    delete TheDialog().data();
 }
 
 void frmEditScheduled::SetModalHook(ModalHook NewHook)
@@ -235,8 +244,11 @@ void frmEditScheduled::closeEvent(QCloseEvent* Event)
     // The close box unloads the dialog: the next opening loads it anew.
     Accepted = false;
     QDialog::closeEvent(Event);
-    if (Event->isAccepted() && TheDialog() == this)
+    if (Event->isAccepted() && TheDialog() == this) {
+        // Forgotten at once, so an opening before the deletion loads anew.
+        TheDialog() = nullptr;
         deleteLater();
+    }
 }
 
 void frmEditScheduled::vlmCommand1_Click()

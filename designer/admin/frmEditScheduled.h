@@ -24,6 +24,9 @@ public:
 
     // The dialog in use, created (loaded) on first use.
     static frmEditScheduled& Instance();
+    // Unloads the dialog (as its close box does): the next Instance() loads
+    // it anew with the design values.
+    static void Unload();
     // Replaces the modal loop (tests): the hook gets the shown dialog and
     // presses its buttons. Empty restores the real modal loop.
     using ModalHook = std::function<void(frmEditScheduled&)>;

@@ -92,14 +92,13 @@ void frmSchedule::ActionEdit()
 void frmSchedule::LoadScheduleGrid()
 {
     m_grdData->setRowCount(0);
-    EnsureColumns(m_grdData,
-                  {{QStringLiteral("NAME"), QStringLiteral("Integration Name"), 300},
-                   {QStringLiteral("STARTTIME"), QStringLiteral("Starts")},
-                   {QStringLiteral("ENDTIME"), QStringLiteral("Ends")},
-                   {QStringLiteral("EVERY"), QStringLiteral("Every")},
-                   {QStringLiteral("LASTRUN"), QStringLiteral("Last Run")},
-                   {QStringLiteral("ACTIVE"), QStringLiteral("Status")}},
-                  kAmbient);
+    const QList<Column> columns = {{QStringLiteral("NAME"), QStringLiteral("Integration Name"), 300},
+                                   {QStringLiteral("STARTTIME"), QStringLiteral("Starts")},
+                                   {QStringLiteral("ENDTIME"), QStringLiteral("Ends")},
+                                   {QStringLiteral("EVERY"), QStringLiteral("Every")},
+                                   {QStringLiteral("LASTRUN"), QStringLiteral("Last Run")},
+                                   {QStringLiteral("ACTIVE"), QStringLiteral("Status")}};
+    EnsureColumns(m_grdData, columns, kAmbient);
     cMeridoxData data;
     ado::Recordset rs = data.getRS(scheduleddata);
     m_highestId = 0;
@@ -124,6 +123,7 @@ void frmSchedule::LoadScheduleGrid()
         m_grdData->setItem(row, 5, new QTableWidgetItem(rs.value(QStringLiteral("STATUS")).toString().trimmed()));
     }
     m_grdData->setRowCount(row);
+    FitDefaultColumns(m_grdData, columns);
 }
 
 cMeridoxData::RowMatch frmSchedule::JobOnRow(int Row) const

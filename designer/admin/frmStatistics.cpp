@@ -12,8 +12,9 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 
-#include "app/FormTranslation.h"
+#include "admin/AdminCommon.h"
 #include "admin/frmExecutionLog.h"
+#include "app/FormTranslation.h"
 #include "app/UserDialogs.h"
 #include "app/basMain.h"
 #include "app/mdiMain.h"
@@ -37,9 +38,10 @@ QLineEdit* NewTextBox(const QString& Name, QWidget* Parent)
     return box;
 }
 
+// With seconds: most runs start and end within the same minute.
 QString TimeText(const QDateTime& Time)
 {
-    return Time.isValid() ? QLocale().toString(Time, QLocale::ShortFormat) : QString();
+    return Time.isValid() ? AdminScreens::CellText(Time) : QString();
 }
 
 }  // namespace
@@ -171,6 +173,10 @@ void frmStatistics::ActionRun(clsProcess* Process)
         return;
     SetProcess(Process);
     m_txtIntegration->setText(Process->Filename());
+    // A window that ran before shows this run only.
+    m_txtStartTime->clear();
+    m_txtEndTime->clear();
+    m_memLog->clear();
     ShowEndButtons(false);
     if (mdiMain* main = MainForm())
         main->AddChild(this);

@@ -59,6 +59,7 @@ void SetupRecordGrid(QTableWidget* Grid)
     Grid->horizontalHeader()->setStretchLastSection(true);
     Grid->horizontalHeader()->setHighlightSections(false);
     Grid->verticalHeader()->setVisible(false);
+    Grid->verticalHeader()->setDefaultSectionSize(Grid->fontMetrics().height() + 8);
 }
 
 int AddGridColumn(QTableWidget* Grid, const QString& Key, const QString& Header, int Width)

@@ -466,6 +466,10 @@ QSizeF FlowCanvas::VisibleSizeTwips() const {
     return QSizeF(viewport()->size()) * TwipsPerPixel;
 }
 
+QPointF FlowCanvas::VisibleCentreTwips() const {
+    return ToTwips(mapToScene(viewport()->rect().center()));
+}
+
 QPoint FlowCanvas::GlobalPosOf(const QPointF& Twips) const {
     return viewport()->mapToGlobal(mapFromScene(ToPixels(Twips)));
 }

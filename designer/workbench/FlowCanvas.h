@@ -69,6 +69,8 @@ public:
 
     // Canvas size in twips (the visible area).
     QSizeF VisibleSizeTwips() const;
+    // The canvas point at the centre of the visible area.
+    QPointF VisibleCentreTwips() const;
     // Screen position of a canvas point.
     QPoint GlobalPosOf(const QPointF& Twips) const;
 

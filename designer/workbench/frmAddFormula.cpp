@@ -84,7 +84,6 @@ frmAddFormula::frmAddFormula(QWidget* Parent)
     m_vlmSplitter1->addWidget(m_txtFormula);
     m_vlmSplitter1->setStretchFactor(0, 0);
     m_vlmSplitter1->setStretchFactor(1, 1);
-    m_vlmSplitter1->setSizes({200, 400});
 
     m_picButtons = new QWidget(this);
     m_picButtons->setObjectName(QStringLiteral("picButtons"));
@@ -108,7 +107,7 @@ frmAddFormula::frmAddFormula(QWidget* Parent)
     layout->addLayout(nameRow);
     layout->addWidget(m_vlmSplitter1, 1);
     layout->addWidget(m_picButtons);
-    resize(640, 420);
+    resize(700, 440);
 
     connect(m_trvObjects, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* Item) {
         m_trvObjects->setCurrentItem(Item);
@@ -120,6 +119,10 @@ frmAddFormula::frmAddFormula(QWidget* Parent)
     TranslateForm(this, Ambient);
     // After the form's font: the script reads best in a fixed-width font.
     m_txtFormula->setFont(mono);
+    // The tree shows its first entry, the longest, whole.
+    const int treeWidth = std::max(200, m_trvObjects->fontMetrics().horizontalAdvance(SqlExecuteText) +
+                                            m_trvObjects->indentation() + 32);
+    m_vlmSplitter1->setSizes({treeWidth, std::max(300, width() - treeWidth)});
 }
 
 frmAddFormula::~frmAddFormula() = default;

@@ -324,6 +324,13 @@ void frmWorkBench::ActionClose() {
 }
 
 void frmWorkBench::closeEvent(QCloseEvent* Event) {
+    // A run of this document is still inside the process object (the run
+    // window lets events through between records): the window, and with it
+    // the process, stays until the run has returned.
+    if (m_process && m_process->IsRunning()) {
+        Event->ignore();
+        return;
+    }
     if (m_dirty) {
         const int answer = Dialogs().MsgBox(this, Tr(QStringLiteral("Save changes to ")) + m_fileTitle + QStringLiteral("?"),
                                             MsgBoxStyle::vbYesNoCancel | MsgBoxStyle::vbInformation);

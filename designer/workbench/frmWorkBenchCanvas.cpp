@@ -113,8 +113,9 @@ void frmWorkBench::picFlow_MouseDown(int Button, int Shift, float X, float Y) {
 void frmWorkBench::picFlow_KeyDown(int KeyCode, int Shift) {
     Q_UNUSED(Shift);
     if (KeyCode == 45) {
-        const QSizeF size = picFlow->VisibleSizeTwips();
-        picFlow_MouseDown(2, 0, float(size.width() / 2.0), float(size.height() / 2.0));
+        // The centre of what the canvas shows, also when it is scrolled.
+        const QPointF centre = picFlow->VisibleCentreTwips();
+        picFlow_MouseDown(2, 0, float(centre.x()), float(centre.y()));
     } else if (KeyCode == 27) {
         Disarm();
     }

@@ -515,11 +515,21 @@ void frmWorkBench::Link_Auto() {
     WaitCursor wait;
     // The field nodes of the steps, in the tree's order. Formula nodes are
     // not fields: a target field is never matched to a formula by its name.
+    // Nor is it matched to itself: the target step is listed in the tree too,
+    // and a field that takes its own value writes nothing useful.
+    const cShapeRef target = TargetShape();
+    const QString targetKey = target ? target->Key : QString();
     std::vector<const QTreeWidgetItem*> fieldNodes;
     for (QTreeWidgetItemIterator it(treeSource); *it; ++it) {
         const QString path = TreeFullPath(*it);
-        if (path.contains(QLatin1Char('!')) && Prefix(path) != kFormulaRoot)
-            fieldNodes.push_back(*it);
+        if (!path.contains(QLatin1Char('!')) || Prefix(path) == kFormulaRoot)
+            continue;
+        const QTreeWidgetItem* root = *it;
+        while (root->parent())
+            root = root->parent();
+        if (!targetKey.isEmpty() && TreeNodeKey(root) == targetKey)
+            continue;
+        fieldNodes.push_back(*it);
     }
     for (int row = 1; row <= GridRows(); ++row) {
         if (!GridText(row, colMap).isEmpty() && !relink)

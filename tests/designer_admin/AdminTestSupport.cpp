@@ -1,9 +1,13 @@
 #include "AdminTestSupport.h"
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QPointer>
+#include <QWidget>
 
 #include <memory>
 
+#include "admin/frmEditScheduled.h"
 #include "data/Connection.h"
 #include "data/Recordset.h"
 #include "stores/basUtils.h"
@@ -32,8 +36,32 @@ const auto* const environment = ::testing::AddGlobalTestEnvironment(new cAppEnvi
 
 }  // namespace
 
+namespace {
+
+void UnloadAllWindows()
+{
+    frmEditScheduled::SetModalHook({});
+    frmEditScheduled::Unload();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // Guarded: deleting a window deletes the windows it owns.
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        windows << QPointer<QWidget>(w);
+    for (const QPointer<QWidget>& w : windows)
+        delete w.data();
+}
+
+}  // namespace
+
+AdminTest::~AdminTest()
+{
+    UnloadAllWindows();
+}
+
 void AdminTest::SetUp()
 {
+    frmEditScheduled::SetModalHook({});
+    frmEditScheduled::Unload();
     ASSERT_TRUE(Dir.isValid());
     // Stores, translations and the connections file stay in the test's folder.
     qputenv("MERIDOX_HOME", Dir.path().toLocal8Bit());

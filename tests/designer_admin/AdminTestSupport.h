@@ -40,6 +40,10 @@ public:
 
 class AdminTest : public ::testing::Test {
 protected:
+    // Runs after the derived fixture's members are gone: windows a test left
+    // behind (the screens' single windows, the job dialog) go with it, so the
+    // next test starts from freshly loaded ones whatever the order.
+    ~AdminTest() override;
     void SetUp() override;
     void TearDown() override;
 

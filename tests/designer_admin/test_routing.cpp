@@ -27,7 +27,6 @@ protected:
     }
     void TearDown() override
     {
-        frmEditScheduled::SetModalHook({});
         Main.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         AdminTest::TearDown();

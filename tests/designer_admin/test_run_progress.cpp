@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
@@ -110,6 +111,16 @@ TEST_F(RunProgress, CancelStopsTheRunAndTheEndFollows)
     const auto runs = StoreRows(executiondata);
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].value(QStringLiteral("RESULT")).toString(), QStringLiteral("Cancelled"));
+
+    // The same window runs again: it shows that run only, times with seconds.
+    QObject::disconnect(&Process, &clsProcess::StatisticsAdded, window, nullptr);
+    window->ActionRun(&Process);
+    EXPECT_EQ(FinishedMessages(), 2);
+    EXPECT_EQ(Process.Statistics().CurrRecord, 3000);
+    EXPECT_FALSE(window->memLog()->toPlainText().contains(QStringLiteral("Execution Stopped by user request")));
+    EXPECT_EQ(window->memLog()->toPlainText().count(QStringLiteral("starting process")), 1);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("\\d\\d:\\d\\d:\\d\\d$")).match(window->txtEndTime()->text()).hasMatch())
+        << window->txtEndTime()->text().toStdString();
     window->ActionClose();
 }
 

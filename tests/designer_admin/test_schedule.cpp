@@ -19,18 +19,6 @@ namespace {
 
 class Schedule : public AdminTest {
 protected:
-    void SetUp() override
-    {
-        AdminTest::SetUp();
-        // Every test starts from a freshly loaded dialog.
-        frmEditScheduled::Instance().close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    void TearDown() override
-    {
-        frmEditScheduled::SetModalHook({});
-        AdminTest::TearDown();
-    }
     // The next opening of the dialog runs Script, then presses OK (or Cancel).
     void Answer(std::function<void(frmEditScheduled&)> Script, bool Ok = true)
     {
@@ -111,6 +99,37 @@ TEST_F(Schedule, NewJobsTakeTheNextIdAndTheDialogKeepsItsValues)
     rows = StoreRows(scheduleddata);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[2].value("ID").toInt(), 9);
+
+    // Dates are shown whole on one line.
+    const QTableWidget* grid = Screen.grdData();
+    EXPECT_GE(grid->columnWidth(1), grid->fontMetrics().horizontalAdvance(Cell(grid, 0, 1)));
+    EXPECT_GE(grid->columnWidth(4), grid->fontMetrics().horizontalAdvance(Cell(grid, 0, 4)));
+}
+
+TEST_F(Schedule, TheCloseBoxCancelsAndTheNextOpeningStartsFresh)
+{
+    Screen.ActionEdit();
+    Answer({}, false);
+    frmEditScheduled::SetModalHook([](frmEditScheduled& d) {
+        d.EdtFilename()->setText(QStringLiteral("/jobs/typed.xml"));
+        d.EdtEvery()->setText(QStringLiteral("45"));
+        d.close();
+    });
+    Screen.ActionNewItem();
+    EXPECT_TRUE(StoreRows(scheduleddata).empty());
+    EXPECT_EQ(Service->Calls, QStringList{"Restart"});
+
+    // No event loop ran in between: the closed dialog must not be reused.
+    QString file, every, unit;
+    Answer([&](frmEditScheduled& d) {
+        file = d.EdtFilename()->text();
+        every = d.EdtEvery()->text();
+        unit = d.EdtKindEvery()->currentText();
+    }, false);
+    Screen.ActionNewItem();
+    EXPECT_EQ(file, QString());
+    EXPECT_EQ(every, QStringLiteral("1"));
+    EXPECT_EQ(unit, QStringLiteral("Hours"));
 }
 
 TEST_F(Schedule, CancelOnNewRestartsCancelOnEditChangesNothing)

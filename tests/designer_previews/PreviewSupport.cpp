@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QPointer>
 
 #include "data/Connection.h"
 #include "data/Recordset.h"
@@ -30,6 +31,17 @@ private:
 const auto* const environment = ::testing::AddGlobalTestEnvironment(new cPreviewEnvironment);
 
 }  // namespace
+
+PreviewTest::~PreviewTest()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // Guarded: deleting a window deletes the windows it owns.
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        windows << QPointer<QWidget>(w);
+    for (const QPointer<QWidget>& w : windows)
+        delete w.data();
+}
 
 void PreviewTest::SetUp()
 {

@@ -22,6 +22,10 @@ inline void PrintTo(const QString& Text, std::ostream* Os) { *Os << '"' << Text.
 
 class PreviewTest : public ::testing::Test {
 protected:
+    // Runs after the derived fixture's members are gone: any window a test
+    // left behind (hidden ones included) goes with it, so the designer's
+    // single windows start afresh in the next test whatever the order.
+    ~PreviewTest() override;
     void SetUp() override;
     void TearDown() override;
 

@@ -195,8 +195,8 @@ TEST_F(Mapping, ClearAllNeedsYesAndKeepsLookupOnlyRows) {
 }
 
 TEST_F(Mapping, AutoLinkMatchesFieldNamesExactlyAndRelinksOnlyWhenAsked) {
-    // Every data and storage step is listed, so a name found in several
-    // steps links to the last of them in the tree (here the target itself).
+    // Every data and storage step is listed, the target among them; a field
+    // is never linked to itself, so an unmatched field stays unmapped.
     const int city = row(QStringLiteral("city"));
     w->SelectGridRow(city);
     pick(QStringLiteral("SOURCE!since"));
@@ -204,16 +204,20 @@ TEST_F(Mapping, AutoLinkMatchesFieldNamesExactlyAndRelinksOnlyWhenAsked) {
     const int fullName = row(QStringLiteral("full_name"));
     w->SelectGridRow(fullName);
     w->Link_Remove();
+    const int id = row(QStringLiteral("id"));
+    w->SelectGridRow(id);
+    w->Link_Remove();
 
     dialogs->MsgBoxAnswers.push_back(MsgBoxResult::vbNo);
     w->Link_Auto();
     EXPECT_EQ(dialogs->Messages.back().Prompt, QStringLiteral("Ignore Existing Links?"));
     EXPECT_EQ(field(QStringLiteral("city"))->f_value, QStringLiteral("SOURCE(\"since\")"));
-    EXPECT_EQ(field(QStringLiteral("full_name"))->f_value, QStringLiteral("TARGET(\"full_name\")"));
-    EXPECT_EQ(w->GridIcon(fullName, G::colLink), G::icoWand);
+    EXPECT_EQ(field(QStringLiteral("id"))->f_value, QStringLiteral("SOURCE(\"id\")"));
+    EXPECT_EQ(w->GridIcon(id, G::colLink), G::icoWand);
+    EXPECT_TRUE(field(QStringLiteral("full_name"))->f_value.isEmpty());
+    EXPECT_EQ(w->GridIcon(fullName, G::colLink), G::icoNone);
 
-    // Only the source step offers "city" once the target is not listed.
-    w->RemoveTreeNode(target->Key);
+    // Yes relinks the rows that find a match.
     dialogs->MsgBoxAnswers.push_back(MsgBoxResult::vbYes);
     w->Link_Auto();
     EXPECT_EQ(field(QStringLiteral("city"))->f_value, QStringLiteral("SOURCE(\"city\")"));
