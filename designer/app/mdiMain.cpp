@@ -84,7 +84,12 @@ mdiMain::mdiMain(QWidget* Parent) : QMainWindow(Parent)
     }
 }
 
-mdiMain::~mdiMain() = default;
+mdiMain::~mdiMain()
+{
+    // The base class hides the child windows as it tears down, which
+    // activates another one; by then this object is gone and must not hear of it.
+    disconnect(m_mdiArea, nullptr, this, nullptr);
+}
 
 void mdiMain::InitMainWindow()
 {

@@ -12,6 +12,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QToolBar>
 #include <QTest>
 #include <QToolButton>
@@ -385,6 +386,18 @@ TEST_F(MainWindowTest, ExitStopsWhenAChildRefusesAndSavesConnectionsOnlyAtTheEnd
     EXPECT_EQ(gConnections, nullptr);
     EXPECT_TRUE(QFile::exists(file));
     QFile::remove(file);
+}
+
+TEST_F(MainWindowTest, DestroyingTheShownWindowWithOpenChildrenCallsNothingOnIt)
+{
+    // Hiding the children while the base class tears the window down
+    // activates another tab; the half-destroyed window must not be called.
+    m_main->show();
+    QPointer<cRecordingChild> first = AddChild();
+    QPointer<cRecordingChild> second = AddChild();
+    m_main.reset();
+    EXPECT_TRUE(first.isNull());
+    EXPECT_TRUE(second.isNull());
 }
 
 TEST_F(MainWindowTest, AnUnreadableConnectionsFileSurvivesTheSession)
