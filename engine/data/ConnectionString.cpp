@@ -11,8 +11,10 @@ bool sameKey(const QString& a, const QString& b)
 
 bool needsQuoting(const QString& v)
 {
+    // A bare value opening with '{' is read as a braced value, which must close.
     return v.contains(u';') || v.contains(u'=') || v.contains(u'\'') || v.contains(u'"')
-        || (!v.isEmpty() && (v.front().isSpace() || v.back().isSpace()));
+        || (!v.isEmpty() && (v.front().isSpace() || v.back().isSpace()))
+        || (v.startsWith(u'{') && !v.contains(u'}'));
 }
 
 } // namespace

@@ -84,7 +84,9 @@ int typeFromXml(const QString& dtType, const QString& dbType, bool fixed, bool i
         return adDBTime;
     if (t == u"uuid")
         return adGUID;
-    return adVarWChar;
+    // An unknown type is read as text, with the same length rules as "string",
+    // so that the file we write from it reads back with the same type.
+    return isLong ? adLongVarWChar : fixed ? adWChar : adVarWChar;
 }
 
 QString dbTypeName(int type)

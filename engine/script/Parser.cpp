@@ -7,6 +7,8 @@
 
 #include <QSet>
 
+#include <utility>
+
 namespace vbs::rt {
 
 namespace {
@@ -88,6 +90,28 @@ private:
     std::vector<Kw> loops_;
     int singleLineIf_ = 0;
     size_t firstStatement_ = 0;
+
+    // Nesting of expressions and statements is bounded: the parser and the
+    // evaluation recurse on it, and a hostile text must not exhaust the stack.
+    static constexpr int kMaxNesting = 256;
+    int nesting_ = 0;
+    // Likewise the operators of one statement, which bound the depth of its
+    // expression trees (a + b + c ... nests to the left).
+    static constexpr int kMaxOperators = 4096;
+    int operators_ = 0;
+    struct NestGuard {
+        Parser& p;
+        explicit NestGuard(Parser& parser) : p(parser)
+        {
+            if (++p.nesting_ > kMaxNesting) {
+                --p.nesting_;
+                p.fail(err::OutOfStack);
+            }
+        }
+        ~NestGuard() { --p.nesting_; }
+        NestGuard(const NestGuard&) = delete;
+        NestGuard& operator=(const NestGuard&) = delete;
+    };
 
     // ------------------------------------------------------------ tokens
 
@@ -203,7 +227,11 @@ private:
 
     // ------------------------------------------------------------ expressions
 
-    ExprPtr parseExpr() { return parseLevel(0); }
+    ExprPtr parseExpr()
+    {
+        NestGuard nest(*this);
+        return parseLevel(0);
+    }
 
     std::optional<BinOp> matchOp(int level) const
     {
@@ -271,6 +299,7 @@ private:
     {
         if (level == 5) {
             if (isKw(Kw::Not)) {
+                NestGuard nest(*this);
                 const Token& at = cur();
                 ++p_;
                 return foldUnary(at, UnOp::Not, parseLevel(5));
@@ -279,11 +308,13 @@ private:
         }
         if (level == 12) {
             if (cur().kind == Tok::Minus) {
+                NestGuard nest(*this);
                 const Token& at = cur();
                 ++p_;
                 return foldUnary(at, UnOp::Neg, parseLevel(12));
             }
             if (cur().kind == Tok::Plus) {
+                NestGuard nest(*this);
                 ++p_;
                 return parseLevel(12);
             }
@@ -292,6 +323,7 @@ private:
         if (level == 13) {
             ExprPtr l = parsePrimary();
             while (cur().kind == Tok::Caret) {
+                if (++operators_ > kMaxOperators) fail(err::OutOfStack);
                 const Token& at = cur();
                 ++p_;
                 l = foldBinary(at, BinOp::Pow, std::move(l), parsePowOperand());
@@ -300,6 +332,7 @@ private:
         }
         ExprPtr l = parseLevel(level + 1);
         while (auto op = matchOp(level)) {
+            if (++operators_ > kMaxOperators) fail(err::OutOfStack);
             const Token& at = cur();
             ++p_;
             l = foldBinary(at, *op, std::move(l), parseLevel(level + 1));
@@ -310,11 +343,13 @@ private:
     ExprPtr parsePowOperand()
     {
         if (cur().kind == Tok::Minus) {
+            NestGuard nest(*this);
             const Token& at = cur();
             ++p_;
             return foldUnary(at, UnOp::Neg, parsePowOperand());
         }
         if (cur().kind == Tok::Plus) {
+            NestGuard nest(*this);
             ++p_;
             return parsePowOperand();
         }
@@ -467,6 +502,14 @@ private:
 
     StmtPtr parseStatement()
     {
+        NestGuard nest(*this);
+        // A statement nested in another counts its own operators.
+        struct OperatorCount {
+            int& count;
+            int saved;
+            explicit OperatorCount(int& c) : count(c), saved(std::exchange(c, 0)) {}
+            ~OperatorCount() { count = saved; }
+        } operators(operators_);
         const Token& t = cur();
         if (t.kind != Tok::Ident) fail(1024);
         switch (t.kw) {
@@ -796,6 +839,9 @@ private:
                     ++p_;
                     s->hasElse = true;
                     s->elseBlock = parseBlock();
+                    // Case Else is the last case; another one would also drop
+                    // this block while names in it still wait to be resolved.
+                    if (!isKw(Kw::End)) fail(1014);
                     continue;
                 }
                 std::vector<CaseItem> items;

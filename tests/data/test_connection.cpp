@@ -301,6 +301,12 @@ TEST(ConnectionStringTest, FollowsOleDbRules)
     ASSERT_TRUE(again);
     EXPECT_EQ(again->value("Data Source"), "/tmp/a;b.db");
     EXPECT_EQ(again->value("Password"), "x\"y");
+    // A quoted value opening with an unclosed brace is not taken for a braced one.
+    auto brace = ConnectionString::parse("Password='{0'");
+    ASSERT_TRUE(brace);
+    auto braceAgain = ConnectionString::parse(brace->toString());
+    ASSERT_TRUE(braceAgain);
+    EXPECT_EQ(braceAgain->value("Password"), "{0");
     // The last of a repeated key wins; a missing provider means SQLite.
     auto rep = ConnectionString::parse("Data Source=a;data source=b");
     EXPECT_EQ(rep->value("Data Source"), "b");

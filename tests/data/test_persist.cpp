@@ -199,6 +199,35 @@ TEST(PersistedRecordset, ReadsHandWrittenFileWithPendingChanges)
     EXPECT_EQ(again.RecordCount(), 4);
 }
 
+// A type name the reader does not know is text; fixed-length and long text
+// keep their kind, so the file we write from it reads back the same.
+TEST(PersistedRecordset, UnknownTypeIsTextAndKeepsItsKindWhenWrittenAgain)
+{
+    const QByteArray sample = R"(<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882'
+ xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'
+ xmlns:rs='urn:schemas-microsoft-com:rowset' xmlns:z='#RowsetSchema'>
+<s:Schema id='RowsetSchema'><s:ElementType name='row' content='eltOnly'>
+ <s:AttributeType name='F' rs:number='1'><s:datatype dt:type='boolgean' dt:maxLength='2' rs:fixedlength='true'/></s:AttributeType>
+ <s:AttributeType name='L' rs:number='2'><s:datatype dt:type='blob' rs:long='true'/></s:AttributeType>
+</s:ElementType></s:Schema>
+<rs:data><z:row F='x' L='long'/></rs:data>
+</xml>)";
+    RowsetData first;
+    QString error;
+    ASSERT_TRUE(readRowsetXml(sample, first, &error)) << error.toStdString();
+    ASSERT_EQ(first.fields.size(), 2u);
+    EXPECT_EQ(first.fields[0].type, adWChar);
+    EXPECT_EQ(first.fields[1].type, adLongVarWChar);
+    EXPECT_EQ(first.rows.at(0).at(0).toString(), "x ");
+
+    RowsetData second;
+    ASSERT_TRUE(readRowsetXml(writeRowsetXml(first), second, &error)) << error.toStdString();
+    ASSERT_EQ(second.fields.size(), 2u);
+    EXPECT_EQ(second.fields[0].type, first.fields[0].type);
+    EXPECT_EQ(second.fields[1].type, first.fields[1].type);
+    EXPECT_EQ(second.rows, first.rows);
+}
+
 TEST(PersistedRecordset, BadFilesGiveClearErrorsAndChangeNothing)
 {
     QTemporaryDir dir;

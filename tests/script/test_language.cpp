@@ -64,6 +64,7 @@ TEST(ScriptParsing, ErrorsCarryNumberLineAndText)
         {"Function Main()\n  Do\n  Main = 1\nEnd Function", 1019, 4},
         {"x = 1\nNext", 1055, 2},
         {"Function Main()\n  Select Case 1\n  Main = 1\n  End Select\nEnd Function", 1021, 3},
+        {"Function Main()\n  Select Case 1\n  Case Else\n  Main = x\n  Case Else\n  Main = y\n  End Select\nEnd Function", 1014, 5},
         {"x = 5 $", 1032, 1},
         {"Const A = B", 1045, 1},
     };
@@ -87,6 +88,38 @@ TEST(ScriptParsing, CompileErrorDefinesNothing)
     ASSERT_TRUE(sc.AddCode("Function Main()\nMain = 1\nEnd Function"));
     EXPECT_FALSE(sc.AddCode("Function Main()\nMain = 2\nEnd Function\nx = (\n"));
     EXPECT_EQ(toLong(sc.Eval("Main")), 1);
+}
+
+// Nesting deep enough to exhaust the stack is refused as a compile error;
+// ordinary nesting still compiles.
+TEST(ScriptParsing, ExcessiveNestingIsRefused)
+{
+    const auto nested = [](int depth, const QString& open, const QString& close) {
+        return QStringLiteral("x = ") + open.repeated(depth) + QStringLiteral("1") + close.repeated(depth);
+    };
+    const QString deep[] = {
+        nested(1000, "(", ")"),
+        nested(1000, "Not ", ""),
+        nested(1000, "- ", ""),
+        nested(1000, "-", "").insert(4, QStringLiteral("2 ^ ")),
+        QStringLiteral("If 1 Then\n").repeated(1000) + QStringLiteral("End If\n").repeated(1000),
+        // A long chain of operators nests to the left as deeply.
+        QStringLiteral("x = a") + QStringLiteral(" + a").repeated(50000),
+        QStringLiteral("x = a") + QStringLiteral(" ^ a").repeated(50000),
+    };
+    for (const QString& code : deep) {
+        ScriptControl sc;
+        EXPECT_FALSE(sc.AddCode(code)) << code.left(40).toStdString();
+        EXPECT_EQ(sc.Error().Number, 28) << code.left(40).toStdString();
+    }
+    ScriptControl sc;
+    ASSERT_TRUE(sc.AddCode(QStringLiteral("Function Main()\n") + nested(100, "(", ")").mid(4).prepend("Main = ") +
+                           QStringLiteral("\nEnd Function")));
+    EXPECT_EQ(toLong(sc.Eval("Main")), 1);
+    // The operators are counted per statement, not per procedure.
+    const QString line = QStringLiteral("Main = Main") + QStringLiteral(" + 1").repeated(1000) + QStringLiteral("\n");
+    ASSERT_TRUE(sc.AddCode(QStringLiteral("Function Main()\n") + line.repeated(10) + QStringLiteral("End Function")));
+    EXPECT_EQ(toLong(sc.Eval("Main")), 10000);
 }
 
 TEST(ScriptOperators, ArithmeticTypesAndPromotion)

@@ -1,0 +1,4 @@
+Function Main()
+  Do
+  Loop
+End Function

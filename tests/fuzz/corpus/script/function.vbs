@@ -1,0 +1,3 @@
+Function Main()
+  Main = UCase(Source("last_name")) & ", " & Source("first_name")
+End Function
