@@ -93,6 +93,8 @@ public:
     StepRow runRow;
 
 private:
+    ado::Recordset openRecordset(const QString& sql, ado::CursorTypeEnum cursor, ado::LockTypeEnum lock);
+
     QString m_query;
     ado::Recordset m_data;
     bool m_debug = false;

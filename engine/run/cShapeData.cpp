@@ -84,23 +84,11 @@ ado::Recordset cShape::data()
         const tData* d = dataRecord();
         if (!d)
             return {};
-        cnSource.Errors().Clear();
         const QString sql = d->sourcetype == QLatin1String("table")
                                 ? QStringLiteral("SELECT * FROM ") + d->Source
                                 : d->Source;
-        ado::Recordset rs;
-        const bool ok = rs.Open(sql, cnSource,
-                                streamSource ? ado::adOpenForwardOnly : ado::adOpenStatic,
-                                ado::adLockReadOnly);
-        if (!ok || cnSource.Errors().Count() > 0) {
-            const QString why = cnSource.Errors().Count() > 0 ? cnSource.Errors().Item(0).Description
-                                                              : rs.lastError().Description;
-            if (gbLog)
-                gbLog->AddLog(QStringLiteral("CRITICAL ERROR:") + why);
-            return {};
-        }
-        m_data = rs;
-        return m_data;
+        return openRecordset(sql, streamSource ? ado::adOpenForwardOnly : ado::adOpenStatic,
+                             ado::adLockReadOnly);
     }
 
     // Storage step: the row the run engine holds for the current record, or
@@ -111,9 +99,15 @@ ado::Recordset cShape::data()
     }
     if (m_query.isEmpty())
         return {};
+    return openRecordset(m_query, ado::adOpenKeyset, ado::adLockOptimistic);
+}
+
+ado::Recordset cShape::openRecordset(const QString& sql, ado::CursorTypeEnum cursor, ado::LockTypeEnum lock)
+{
     cnSource.Errors().Clear();
     ado::Recordset rs;
-    const bool ok = rs.Open(m_query, cnSource, ado::adOpenKeyset, ado::adLockOptimistic);
+    const bool ok = rs.Open(sql, cnSource, cursor, lock);
+    // Any error or warning of the provider leaves the step without data.
     if (!ok || cnSource.Errors().Count() > 0) {
         const QString why = cnSource.Errors().Count() > 0 ? cnSource.Errors().Item(0).Description
                                                           : rs.lastError().Description;
