@@ -2,13 +2,79 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
 
 #include <limits>
 
+#include "app/UserDialogs.h"
 #include "app/basMain.h"
 #include "connections/cConnections.h"
 
 namespace StepDialogs {
+
+QLabel* NamedLabel(QWidget* Parent, const char* Name, const char* Caption)
+{
+    auto* label = new QLabel(QString::fromUtf8(Caption), Parent);
+    label->setObjectName(QString::fromUtf8(Name));
+    return label;
+}
+
+cNameAndConnection AddNameAndConnectionRows(QDialog& Dialog, QGridLayout& Grid)
+{
+    cNameAndConnection c;
+    c.txtName = new QLineEdit(&Dialog);
+    c.txtName->setObjectName(QStringLiteral("txtName"));
+    c.cmbConnection = new cStepComboBox(&Dialog);
+    c.cmbConnection->setObjectName(QStringLiteral("cmbConnection"));
+    c.btnAddConn = new QPushButton(QStringLiteral("+"), &Dialog);
+    c.btnAddConn->setObjectName(QStringLiteral("btnAddConn"));
+    // Enter must not press a button behind the user's back.
+    c.btnAddConn->setAutoDefault(false);
+
+    Grid.addWidget(NamedLabel(&Dialog, "lblName", "Step Name:"), 0, 0);
+    Grid.addWidget(c.txtName, 0, 1, 1, 2);
+    Grid.addWidget(NamedLabel(&Dialog, "lblConnection", "Connection:"), 1, 0);
+    Grid.addWidget(c.cmbConnection, 1, 1);
+    Grid.addWidget(c.btnAddConn, 1, 2);
+    return c;
+}
+
+cOkCancel AddOkCancelRow(QDialog& Dialog)
+{
+    cOkCancel c;
+    c.btnOK = new QPushButton(QStringLiteral("OK"), &Dialog);
+    c.btnOK->setObjectName(QStringLiteral("btnOK"));
+    c.btnCancel = new QPushButton(QStringLiteral("CANCEL"), &Dialog);
+    c.btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    // Enter must not press OK behind the user's back: OK has its own rules.
+    c.btnOK->setAutoDefault(false);
+    c.btnCancel->setAutoDefault(false);
+
+    c.Row = new QHBoxLayout;
+    c.Row->addStretch(1);
+    c.Row->addWidget(c.btnOK);
+    c.Row->addWidget(c.btnCancel);
+    return c;
+}
+
+bool StepNameGiven(QWidget* Dialog, QLineEdit* txtName, const QString& Message)
+{
+    if (!txtName->text().trimmed().isEmpty())
+        return true;
+    Dialogs().MsgBox(Dialog, Message, MsgBoxStyle::vbInformation, QStringLiteral("Meridox"));
+    txtName->setFocus();
+    return false;
+}
+
+void AddRegistryEntry()
+{
+    if (gConnections)
+        gConnections->CreateConnection();
+}
 
 QStringList ConnectionNames()
 {

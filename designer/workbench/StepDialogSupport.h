@@ -1,9 +1,12 @@
 #pragma once
 
-// What the source and target step dialogs share: the connection registry's
-// names, the tables and views of a connection, the spreadsheet naming rule
-// and the reading of a source's field list.
+// What the source and target step dialogs share: the controls they both
+// have, the connection registry's names, the tables and views of a
+// connection, the spreadsheet naming rule and the reading of a source's
+// field list.
 
+#include <QComboBox>
+#include <QPushButton>
 #include <QString>
 #include <QStringList>
 
@@ -11,10 +14,55 @@
 
 #include "data/Connection.h"
 #include "document/Records.h"
+#include "workbench/StepComboBox.h"
 
-class QCursor;
+class QDialog;
+class QGridLayout;
+class QHBoxLayout;
+class QLabel;
+class QLineEdit;
 
 namespace StepDialogs {
+
+// A label named for translation and tests.
+QLabel* NamedLabel(QWidget* Parent, const char* Name, const char* Caption);
+
+// The controls both step dialogs begin with, in rows 0 and 1 of Grid: the
+// step name, the connection list and its "+" button.
+struct cNameAndConnection {
+    QLineEdit* txtName;
+    cStepComboBox* cmbConnection;
+    QPushButton* btnAddConn;
+};
+cNameAndConnection AddNameAndConnectionRows(QDialog& Dialog, QGridLayout& Grid);
+
+// OK and CANCEL, right-aligned in Row.
+struct cOkCancel {
+    QPushButton* btnOK;
+    QPushButton* btnCancel;
+    QHBoxLayout* Row;
+};
+cOkCancel AddOkCancelRow(QDialog& Dialog);
+
+// Raises the handlers of the controls both step dialogs have.
+template <class StepDialog>
+void ConnectCommonControls(StepDialog& Dialog)
+{
+    StepDialog* d = &Dialog;
+    QObject::connect(d->cmbConnection(), &QComboBox::textActivated, d, [d] { d->cmbConnection_Click(); });
+    QObject::connect(d->cmbConnection(), &cStepComboBox::dropDown, d, [d] { d->cmbConnection_DropDown(); });
+    QObject::connect(d->cmbTable(), &QComboBox::textActivated, d, [d] { d->cmbTable_Click(); });
+    QObject::connect(d->btnAddConn(), &QPushButton::clicked, d, [d] { d->btnAddConn_Click(); });
+    QObject::connect(d->btnOK(), &QPushButton::clicked, d, [d] { d->btnOK_Click(); });
+    QObject::connect(d->btnCancel(), &QPushButton::clicked, d, [d] { d->btnCancel_Click(); });
+}
+
+// True when a step name is filled in; otherwise shows Message and puts the
+// focus on the name.
+bool StepNameGiven(QWidget* Dialog, QLineEdit* txtName, const QString& Message);
+
+// The "+" button's work: a new registry entry, made by the user.
+void AddRegistryEntry();
 
 // The names of the registry's entries in registry order; empty without a
 // registry.

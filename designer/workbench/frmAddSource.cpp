@@ -11,7 +11,6 @@
 
 #include "app/FormTranslation.h"
 #include "app/UserDialogs.h"
-#include "app/basMain.h"
 #include "document/clsProcess.h"
 #include "stores/basUtils.h"
 #include "workbench/ModalDialogs.h"
@@ -39,18 +38,11 @@ frmAddSource::frmAddSource(QWidget* Parent)
     setWindowTitle(QStringLiteral("Add Source..."));
     setModal(true);
 
-    auto label = [this](const char* Name, const char* Caption) {
-        auto* l = new QLabel(QString::fromUtf8(Caption), this);
-        l->setObjectName(QString::fromUtf8(Name));
-        return l;
-    };
-
-    m_txtName = new QLineEdit(this);
-    m_txtName->setObjectName(QStringLiteral("txtName"));
-    m_cmbConnection = new cStepComboBox(this);
-    m_cmbConnection->setObjectName(QStringLiteral("cmbConnection"));
-    m_btnAddConn = new QPushButton(QStringLiteral("+"), this);
-    m_btnAddConn->setObjectName(QStringLiteral("btnAddConn"));
+    auto* grid = new QGridLayout;
+    const cNameAndConnection top = AddNameAndConnectionRows(*this, *grid);
+    m_txtName = top.txtName;
+    m_cmbConnection = top.cmbConnection;
+    m_btnAddConn = top.btnAddConn;
     m_optTable = new QRadioButton(QStringLiteral("Use Table:"), this);
     m_optTable->setObjectName(QStringLiteral("optTable"));
     m_cmbTable = new cStepComboBox(this);
@@ -61,29 +53,18 @@ frmAddSource::frmAddSource(QWidget* Parent)
     m_txtSql->setObjectName(QStringLiteral("txtSql"));
     m_btnTest = new QPushButton(QStringLiteral("TEST"), this);
     m_btnTest->setObjectName(QStringLiteral("btnTest"));
+    m_btnTest->setAutoDefault(false);
     m_lblRecords = new QLabel(this);
     m_lblRecords->setObjectName(QStringLiteral("lblRecords"));
-    m_btnOK = new QPushButton(QStringLiteral("OK"), this);
-    m_btnOK->setObjectName(QStringLiteral("btnOK"));
-    m_btnCancel = new QPushButton(QStringLiteral("CANCEL"), this);
-    m_btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    // Enter must not press OK behind the user's back: OK has its own rules.
-    m_btnOK->setAutoDefault(false);
-    m_btnCancel->setAutoDefault(false);
-    m_btnTest->setAutoDefault(false);
-    m_btnAddConn->setAutoDefault(false);
+    const cOkCancel bottom = AddOkCancelRow(*this);
+    m_btnOK = bottom.btnOK;
+    m_btnCancel = bottom.btnCancel;
 
-    auto* grid = new QGridLayout;
-    grid->addWidget(label("lblName", "Step Name:"), 0, 0);
-    grid->addWidget(m_txtName, 0, 1, 1, 2);
-    grid->addWidget(label("lblConnection", "Connection:"), 1, 0);
-    grid->addWidget(m_cmbConnection, 1, 1);
-    grid->addWidget(m_btnAddConn, 1, 2);
     grid->addWidget(m_optTable, 2, 0, 1, 3);
-    grid->addWidget(label("lblTable", "Table:"), 3, 0);
+    grid->addWidget(NamedLabel(this, "lblTable", "Table:"), 3, 0);
     grid->addWidget(m_cmbTable, 3, 1, 1, 2);
     grid->addWidget(m_optSql, 4, 0, 1, 3);
-    grid->addWidget(label("lblQuery", "Query:"), 5, 0, Qt::AlignTop);
+    grid->addWidget(NamedLabel(this, "lblQuery", "Query:"), 5, 0, Qt::AlignTop);
     grid->addWidget(m_txtSql, 5, 1, 1, 2);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(5, 1);
@@ -92,27 +73,17 @@ frmAddSource::frmAddSource(QWidget* Parent)
     testRow->addWidget(m_btnTest);
     testRow->addWidget(m_lblRecords, 1);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(m_btnOK);
-    buttons->addWidget(m_btnCancel);
-
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid, 1);
     layout->addLayout(testRow);
-    layout->addLayout(buttons);
+    layout->addLayout(bottom.Row);
     resize(480, 420);
 
-    connect(m_cmbConnection, &QComboBox::textActivated, this, [this] { cmbConnection_Click(); });
-    connect(m_cmbConnection, &cStepComboBox::dropDown, this, [this] { cmbConnection_DropDown(); });
-    connect(m_cmbTable, &QComboBox::textActivated, this, [this] { cmbTable_Click(); });
+    ConnectCommonControls(*this);
     connect(m_optTable, &QRadioButton::clicked, this, [this] { optTable_Click(); });
     connect(m_optSql, &QRadioButton::clicked, this, [this] { optSql_Click(); });
     connect(m_txtSql, &QPlainTextEdit::textChanged, this, [this] { txtSql_Change(); });
-    connect(m_btnAddConn, &QPushButton::clicked, this, [this] { btnAddConn_Click(); });
     connect(m_btnTest, &QPushButton::clicked, this, [this] { btnTest_Click(); });
-    connect(m_btnOK, &QPushButton::clicked, this, [this] { btnOK_Click(); });
-    connect(m_btnCancel, &QPushButton::clicked, this, [this] { btnCancel_Click(); });
 
     TranslateForm(this, Ambient);
 
@@ -251,8 +222,7 @@ void frmAddSource::FillTables()
 
 void frmAddSource::btnAddConn_Click()
 {
-    if (gConnections)
-        gConnections->CreateConnection();
+    AddRegistryEntry();
 }
 
 void frmAddSource::btnTest_Click()
@@ -303,11 +273,8 @@ void frmAddSource::btnOK_Click()
 {
     if (!m_shapes || m_nodeKey.isEmpty())
         return;
-    if (m_txtName->text().trimmed().isEmpty()) {
-        Dialogs().MsgBox(this, Tr("Please enter a step name."), MsgBoxStyle::vbInformation, QStringLiteral("Meridox"));
-        m_txtName->setFocus();
+    if (!StepNameGiven(this, m_txtName, Tr("Please enter a step name.")))
         return;
-    }
     const QString connName = m_cmbConnection->currentText();
     auto cn = OpenConnection(connName);
     if (!cn) {

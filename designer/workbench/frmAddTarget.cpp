@@ -2,7 +2,6 @@
 
 #include <QComboBox>
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -10,7 +9,6 @@
 
 #include "app/FormTranslation.h"
 #include "app/UserDialogs.h"
-#include "app/basMain.h"
 #include "document/clsProcess.h"
 #include "stores/basUtils.h"
 #include "workbench/ModalDialogs.h"
@@ -46,59 +44,32 @@ frmAddTarget::frmAddTarget(QWidget* Parent)
     setWindowTitle(QStringLiteral("Add Connection..."));
     setModal(true);
 
-    auto label = [this](const char* Name, const char* Caption) {
-        auto* l = new QLabel(QString::fromUtf8(Caption), this);
-        l->setObjectName(QString::fromUtf8(Name));
-        return l;
-    };
-
-    m_txtName = new QLineEdit(this);
-    m_txtName->setObjectName(QStringLiteral("txtName"));
-    m_cmbConnection = new cStepComboBox(this);
-    m_cmbConnection->setObjectName(QStringLiteral("cmbConnection"));
-    m_btnAddConn = new QPushButton(QStringLiteral("+"), this);
-    m_btnAddConn->setObjectName(QStringLiteral("btnAddConn"));
+    auto* grid = new QGridLayout;
+    const cNameAndConnection top = AddNameAndConnectionRows(*this, *grid);
+    m_txtName = top.txtName;
+    m_cmbConnection = top.cmbConnection;
+    m_btnAddConn = top.btnAddConn;
     m_cmbTable = new cStepComboBox(this);
     m_cmbTable->setObjectName(QStringLiteral("cmbTable"));
     m_cboOperation = new QComboBox(this);
     m_cboOperation->setObjectName(QStringLiteral("cboOperation"));
-    m_btnOK = new QPushButton(QStringLiteral("OK"), this);
-    m_btnOK->setObjectName(QStringLiteral("btnOK"));
-    m_btnCancel = new QPushButton(QStringLiteral("CANCEL"), this);
-    m_btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    m_btnOK->setAutoDefault(false);
-    m_btnCancel->setAutoDefault(false);
-    m_btnAddConn->setAutoDefault(false);
+    const cOkCancel bottom = AddOkCancelRow(*this);
+    m_btnOK = bottom.btnOK;
+    m_btnCancel = bottom.btnCancel;
 
-    auto* grid = new QGridLayout;
-    grid->addWidget(label("lblName", "Step Name:"), 0, 0);
-    grid->addWidget(m_txtName, 0, 1, 1, 2);
-    grid->addWidget(label("lblConnection", "Connection:"), 1, 0);
-    grid->addWidget(m_cmbConnection, 1, 1);
-    grid->addWidget(m_btnAddConn, 1, 2);
-    grid->addWidget(label("lblTable", "Table:"), 2, 0);
+    grid->addWidget(NamedLabel(this, "lblTable", "Table:"), 2, 0);
     grid->addWidget(m_cmbTable, 2, 1, 1, 2);
-    grid->addWidget(label("lblOperation", "Operation:"), 3, 0);
+    grid->addWidget(NamedLabel(this, "lblOperation", "Operation:"), 3, 0);
     grid->addWidget(m_cboOperation, 3, 1, 1, 2);
     grid->setColumnStretch(1, 1);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(m_btnOK);
-    buttons->addWidget(m_btnCancel);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addStretch(1);
-    layout->addLayout(buttons);
+    layout->addLayout(bottom.Row);
     resize(440, 220);
 
-    connect(m_cmbConnection, &QComboBox::textActivated, this, [this] { cmbConnection_Click(); });
-    connect(m_cmbConnection, &cStepComboBox::dropDown, this, [this] { cmbConnection_DropDown(); });
-    connect(m_cmbTable, &QComboBox::textActivated, this, [this] { cmbTable_Click(); });
-    connect(m_btnAddConn, &QPushButton::clicked, this, [this] { btnAddConn_Click(); });
-    connect(m_btnOK, &QPushButton::clicked, this, [this] { btnOK_Click(); });
-    connect(m_btnCancel, &QPushButton::clicked, this, [this] { btnCancel_Click(); });
+    ConnectCommonControls(*this);
 
     TranslateForm(this, Ambient);
 
@@ -163,8 +134,7 @@ void frmAddTarget::cmbTable_Click()
 
 void frmAddTarget::btnAddConn_Click()
 {
-    if (gConnections)
-        gConnections->CreateConnection();
+    AddRegistryEntry();
 }
 
 void frmAddTarget::FillConnections()
@@ -200,11 +170,8 @@ void frmAddTarget::btnOK_Click()
 {
     if (!m_node)
         return;
-    if (m_txtName->text().trimmed().isEmpty()) {
-        Dialogs().MsgBox(this, Tr("Please enter a step name."), MsgBoxStyle::vbInformation, QStringLiteral("Meridox"));
-        m_txtName->setFocus();
+    if (!StepNameGiven(this, m_txtName, Tr("Please enter a step name.")))
         return;
-    }
     const QString connName = m_cmbConnection->currentText();
     auto cn = OpenConnection(connName);
     if (!cn) {

@@ -431,12 +431,32 @@ std::optional<TableSchema> ConnectionState::tableSchema(const QString& table, Da
     TableSchema ts;
     ts.name = table;
     QSqlDatabase d = db();
+    // The catalogues list columns in table order, each with its place in the
+    // primary key (0 when outside it); the key is kept in key order.
+    std::vector<std::pair<int, int>> keyOrder;   // (pk order, column)
+    auto addColumn = [&](FieldInfo f, int pkOrder) {
+        f.baseTable = table;
+        f.baseColumn = f.name;
+        if (pkOrder > 0) {
+            f.keyColumn = true;
+            keyOrder.emplace_back(pkOrder, static_cast<int>(ts.columns.size()));
+        }
+        ts.columns.push_back(std::move(f));
+    };
+    // False when the catalogue listed no column: the table does not exist.
+    auto finishColumns = [&] {
+        if (ts.columns.empty())
+            return false;
+        std::sort(keyOrder.begin(), keyOrder.end());
+        for (const auto& p : keyOrder)
+            ts.primaryKey.push_back(p.second);
+        return true;
+    };
     if (kind == ProviderKind::SQLite) {
         QSqlQuery q(d);
         q.setForwardOnly(true);
         if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(quote(table))))
             return notFound(sqlError(q.lastError(), QString(), d.driverName()).Description);
-        std::vector<std::pair<int, int>> pk;   // (pk order, column)
         while (q.next()) {
             FieldInfo f;
             f.name = q.value(1).toString();
@@ -444,20 +464,10 @@ std::optional<TableSchema> ConnectionState::tableSchema(const QString& table, Da
             if (f.type == adVariant)
                 setText(f, adLongVarWChar, 0, false);
             f.nullable = q.value(3).toInt() == 0;
-            f.baseTable = table;
-            f.baseColumn = f.name;
-            const int pkOrder = q.value(5).toInt();
-            if (pkOrder > 0) {
-                f.keyColumn = true;
-                pk.emplace_back(pkOrder, static_cast<int>(ts.columns.size()));
-            }
-            ts.columns.push_back(std::move(f));
+            addColumn(std::move(f), q.value(5).toInt());
         }
-        if (ts.columns.empty())
+        if (!finishColumns())
             return notFound(QString());
-        std::sort(pk.begin(), pk.end());
-        for (const auto& p : pk)
-            ts.primaryKey.push_back(p.second);
         QSqlQuery m(d);
         m.prepare(QStringLiteral("SELECT type, sql FROM sqlite_master WHERE name = ? COLLATE NOCASE "
                                  "UNION ALL SELECT type, sql FROM sqlite_temp_master WHERE name = ? COLLATE NOCASE"));
@@ -491,7 +501,6 @@ std::optional<TableSchema> ConnectionState::tableSchema(const QString& table, Da
         q.addBindValue(quote(table));
         if (!q.exec())
             return notFound(sqlError(q.lastError(), QString(), d.driverName()).Description);
-        std::vector<std::pair<int, int>> pk;
         while (q.next()) {
             FieldInfo f;
             f.name = q.value(0).toString();
@@ -508,20 +517,10 @@ std::optional<TableSchema> ConnectionState::tableSchema(const QString& table, Da
             fromPgType(oid, length, scale, f);
             f.nullable = !q.value(3).toBool();
             f.autoIncrement = q.value(4).toBool();
-            f.baseTable = table;
-            f.baseColumn = f.name;
-            const int pkOrder = q.value(5).toInt();
-            if (pkOrder > 0) {
-                f.keyColumn = true;
-                pk.emplace_back(pkOrder, static_cast<int>(ts.columns.size()));
-            }
-            ts.columns.push_back(std::move(f));
+            addColumn(std::move(f), q.value(5).toInt());
         }
-        if (ts.columns.empty())
+        if (!finishColumns())
             return notFound(QString());
-        std::sort(pk.begin(), pk.end());
-        for (const auto& p : pk)
-            ts.primaryKey.push_back(p.second);
     } else {
         const QString bare = unbracket(table);
         const QSqlRecord rec = d.record(bare);
@@ -783,9 +782,11 @@ long Connection::BeginTrans()
     return ++c.transLevel;
 }
 
-bool Connection::CommitTrans()
+namespace {
+
+// Committing or rolling back needs an open connection inside a transaction.
+bool requireTransaction(detail::ConnectionState& c)
 {
-    auto& c = *d_;
     if (!c.open) {
         c.record(adErrObjectClosed, QString());
         return false;
@@ -794,6 +795,16 @@ bool Connection::CommitTrans()
         c.record(detail::kNoTransaction, QStringLiteral("No transaction is active."));
         return false;
     }
+    return true;
+}
+
+} // namespace
+
+bool Connection::CommitTrans()
+{
+    auto& c = *d_;
+    if (!requireTransaction(c))
+        return false;
     QSqlDatabase db = c.db();
     if (c.transLevel == 1) {
         for (auto& s : c.statements)
@@ -816,14 +827,8 @@ bool Connection::CommitTrans()
 bool Connection::RollbackTrans()
 {
     auto& c = *d_;
-    if (!c.open) {
-        c.record(adErrObjectClosed, QString());
+    if (!requireTransaction(c))
         return false;
-    }
-    if (c.transLevel == 0) {
-        c.record(detail::kNoTransaction, QStringLiteral("No transaction is active."));
-        return false;
-    }
     QSqlDatabase db = c.db();
     c.schemaCache.clear();
     if (c.transLevel == 1) {

@@ -354,6 +354,27 @@ bool isPrimaryKey(const detail::WriterState& s, const std::vector<int>& keyCols)
     return true;
 }
 
+// Runs an UPDATE or DELETE whose WHERE clause matches the key columns. When
+// one row is required and the key is not the primary key, the change runs
+// guarded so that a change of several rows is undone.
+bool changeByKey(detail::WriterState& s, const QString& sql, const QVariantList& binds, const std::vector<int>& keys,
+                 bool requireOneRow, long* affected)
+{
+    if (requireOneRow && !isPrimaryKey(s, keys))
+        return guardedChange(s, sql, binds, true, affected);
+    auto q = run(s, sql, binds);
+    if (!q)
+        return false;
+    const long n = q->numRowsAffected();
+    q->finish();
+    if (affected)
+        *affected = n;
+    if (requireOneRow && n != 1)
+        return s.fail(detail::makeError(adErrRowNotLocated, QString()));
+    s.lastError = {};
+    return true;
+}
+
 } // namespace
 
 bool TableWriter::select(const QStringList& keyColumns, const QVariantList& keyValues, std::vector<QVariantList>& rows, int limit)
@@ -466,21 +487,7 @@ bool TableWriter::update(const QStringList& keyColumns, const QVariantList& keyV
     const QString where = whereFor(s, keys, keyConv, whereBinds);
     if (!where.isEmpty())
         sql += QStringLiteral(" WHERE ") + where;
-    const bool guard = requireOneRow && !isPrimaryKey(s, keys);
-    if (!guard) {
-        auto q = run(s, sql, setBinds + whereBinds);
-        if (!q)
-            return false;
-        const long n = q->numRowsAffected();
-        q->finish();
-        if (affected)
-            *affected = n;
-        if (requireOneRow && n != 1)
-            return s.fail(detail::makeError(adErrRowNotLocated, QString()));
-        s.lastError = {};
-        return true;
-    }
-    return guardedChange(s, sql, setBinds + whereBinds, true, affected);
+    return changeByKey(s, sql, setBinds + whereBinds, keys, requireOneRow, affected);
 }
 
 bool TableWriter::remove(const QStringList& keyColumns, const QVariantList& keyValues, bool requireOneRow, long* affected)
@@ -498,21 +505,7 @@ bool TableWriter::remove(const QStringList& keyColumns, const QVariantList& keyV
     const QString where = whereFor(s, keys, keyConv, binds);
     if (!where.isEmpty())
         sql += QStringLiteral(" WHERE ") + where;
-    const bool guard = requireOneRow && !isPrimaryKey(s, keys);
-    if (!guard) {
-        auto q = run(s, sql, binds);
-        if (!q)
-            return false;
-        const long n = q->numRowsAffected();
-        q->finish();
-        if (affected)
-            *affected = n;
-        if (requireOneRow && n != 1)
-            return s.fail(detail::makeError(adErrRowNotLocated, QString()));
-        s.lastError = {};
-        return true;
-    }
-    return guardedChange(s, sql, binds, true, affected);
+    return changeByKey(s, sql, binds, keys, requireOneRow, affected);
 }
 
 } // namespace ado

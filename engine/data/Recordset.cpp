@@ -280,44 +280,41 @@ bool Recordset::Open(const QString& source, const Connection& connection, Cursor
     return true;
 }
 
-bool Recordset::OpenFile(const QString& path)
+namespace {
+
+// Loads a saved rowset into a closed recordset, which then holds it
+// disconnected; Load reads it into data or fails with a message.
+template <class Load>
+bool openDisconnected(RecordsetState& s, Load&& load, const QString& fileName)
 {
-    auto& s = *d_;
     if (s.mode != Mode::Closed)
         return s.fail(adErrObjectOpen);
     RowsetData data;
     QString error;
-    if (!loadRowsetXml(path, data, &error))
+    if (!load(data, &error))
         return s.fail(adErrProviderFailure, error);
     s = RecordsetState();
     s.mode = Mode::Disconnected;
     s.setFields(std::move(data.fields));
     s.rows = std::move(data.rows);
     s.pos = 0;
-    s.fileName = path;
-    s.source = path;
+    s.fileName = fileName;
+    s.source = fileName;
     s.cursorType = adOpenStatic;
     s.lockType = adLockBatchOptimistic;
     return true;
 }
 
+} // namespace
+
+bool Recordset::OpenFile(const QString& path)
+{
+    return openDisconnected(*d_, [&](RowsetData& data, QString* error) { return loadRowsetXml(path, data, error); }, path);
+}
+
 bool Recordset::OpenXml(const QByteArray& xml)
 {
-    auto& s = *d_;
-    if (s.mode != Mode::Closed)
-        return s.fail(adErrObjectOpen);
-    RowsetData data;
-    QString error;
-    if (!readRowsetXml(xml, data, &error))
-        return s.fail(adErrProviderFailure, error);
-    s = RecordsetState();
-    s.mode = Mode::Disconnected;
-    s.setFields(std::move(data.fields));
-    s.rows = std::move(data.rows);
-    s.pos = 0;
-    s.cursorType = adOpenStatic;
-    s.lockType = adLockBatchOptimistic;
-    return true;
+    return openDisconnected(*d_, [&](RowsetData& data, QString* error) { return readRowsetXml(xml, data, error); }, QString());
 }
 
 bool Recordset::Save(const QString& path) const
@@ -673,6 +670,27 @@ EditModeEnum Recordset::EditMode() const
 
 namespace {
 
+// The pending edit is over (saved or dropped).
+void endEdit(RecordsetState& s)
+{
+    s.editMode = adEditNone;
+    s.editValues.clear();
+    s.changed.clear();
+    s.clearError();
+}
+
+// Writing through a materialised recordset needs its open connection and
+// the single base table its source reads.
+bool requireBaseTable(RecordsetState& s)
+{
+    if (!s.conn || !s.conn->open)
+        return s.fail(adErrObjectClosed);
+    if (!s.table)
+        return s.fail(adErrFeatureNotAvailable,
+                      QStringLiteral("The recordset cannot be updated: its source does not read a single table (%1).").arg(s.source));
+    return true;
+}
+
 bool writable(RecordsetState& s)
 {
     if (s.mode == Mode::Disconnected)
@@ -703,10 +721,7 @@ bool Recordset::CancelUpdate()
     auto& s = *d_;
     if (!s.requireOpen())
         return false;
-    s.editMode = adEditNone;
-    s.editValues.clear();
-    s.changed.clear();
-    s.clearError();
+    endEdit(s);
     return true;
 }
 
@@ -866,18 +881,12 @@ bool Recordset::Update()
             s.rows[static_cast<size_t>(s.pos)] = s.editValues;
         }
         s.currentDeleted = false;
-        s.editMode = adEditNone;
-        s.editValues.clear();
-        s.changed.clear();
-        s.clearError();
+        endEdit(s);
         return true;
     }
     // Connected: write to the base table.
-    if (!s.conn || !s.conn->open)
-        return s.fail(adErrObjectClosed);
-    if (!s.table)
-        return s.fail(adErrFeatureNotAvailable,
-                      QStringLiteral("The recordset cannot be updated: its source does not read a single table (%1).").arg(s.source));
+    if (!requireBaseTable(s))
+        return false;
     auto& c = *s.conn;
     QStringList cols;
     QVariantList binds;
@@ -943,10 +952,7 @@ bool Recordset::Update()
             return false;
         s.rows[static_cast<size_t>(s.pos)] = s.editValues;
     }
-    s.editMode = adEditNone;
-    s.editValues.clear();
-    s.changed.clear();
-    s.clearError();
+    endEdit(s);
     return true;
 }
 
@@ -962,11 +968,8 @@ bool Recordset::Delete()
     if (s.mode == Mode::Streaming || s.currentDeleted || s.pos < 0 || s.pos >= static_cast<long>(s.rows.size()))
         return s.fail(adErrNoCurrentRecord);
     if (s.mode == Mode::Materialised) {
-        if (!s.conn || !s.conn->open)
-            return s.fail(adErrObjectClosed);
-        if (!s.table)
-            return s.fail(adErrFeatureNotAvailable,
-                          QStringLiteral("The recordset cannot be updated: its source does not read a single table (%1).").arg(s.source));
+        if (!requireBaseTable(s))
+            return false;
         WhereClause w;
         if (!whereForCurrent(s, w)) {
             s.editMode = adEditDelete;
@@ -982,10 +985,7 @@ bool Recordset::Delete()
     }
     s.rows.erase(s.rows.begin() + s.pos);
     s.currentDeleted = true;
-    s.editMode = adEditNone;
-    s.editValues.clear();
-    s.changed.clear();
-    s.clearError();
+    endEdit(s);
     return true;
 }
 

@@ -366,7 +366,17 @@ private:
     bool rowValues(QVariantList& row, const QVariantList* base)
     {
         row = base ? *base : QVariantList(static_cast<qsizetype>(fields_.size()));
-        for (const auto& a : r_.attributes()) {
+        if (!setValues(row, r_.attributes()))
+            return false;
+        r_.skipCurrentElement();
+        return !r_.hasError();
+    }
+
+    // A row's attributes over the values of row; an attribute that names no
+    // field of the schema fails the read.
+    bool setValues(QVariantList& row, const QXmlStreamAttributes& attrs)
+    {
+        for (const auto& a : attrs) {
             if (!a.namespaceUri().isEmpty())
                 continue;
             const auto it = byAttr_.find(a.name().toString());
@@ -376,8 +386,17 @@ private:
             }
             row[it->second] = valueFromText(a.value().toString(), fields_[static_cast<size_t>(it->second)].info);
         }
-        r_.skipCurrentElement();
-        return !r_.hasError();
+        return true;
+    }
+
+    // The current z:row as a new row of the rowset.
+    bool appendRow()
+    {
+        QVariantList row;
+        if (!rowValues(row, nullptr))
+            return false;
+        rows_.push_back(std::move(row));
+        return true;
     }
 
     bool isRow() const { return sameNs(r_.namespaceUri(), kNsRow) && r_.name() == u"row"; }
@@ -387,17 +406,13 @@ private:
     {
         while (r_.readNextStartElement()) {
             if (isRow()) {
-                QVariantList row;
-                if (!rowValues(row, nullptr))
+                if (!appendRow())
                     return false;
-                rows_.push_back(std::move(row));
             } else if (isRowset(u"insert")) {
                 while (r_.readNextStartElement()) {
                     if (isRow()) {
-                        QVariantList row;
-                        if (!rowValues(row, nullptr))
+                        if (!appendRow())
                             return false;
-                        rows_.push_back(std::move(row));
                     } else {
                         r_.skipCurrentElement();
                     }
@@ -429,16 +444,8 @@ private:
                 // need to be written there).
                 QVariantList row = original.value_or(QVariantList(static_cast<qsizetype>(fields_.size())));
                 for (const auto& attrs : pendingNew)
-                    for (const auto& a : attrs) {
-                        if (!a.namespaceUri().isEmpty())
-                            continue;
-                        const auto it = byAttr_.find(a.name().toString());
-                        if (it == byAttr_.end()) {
-                            fail(QStringLiteral("the row value \"%1\" belongs to no field of the schema").arg(a.name().toString()));
-                            return false;
-                        }
-                        row[it->second] = valueFromText(a.value().toString(), fields_[static_cast<size_t>(it->second)].info);
-                    }
+                    if (!setValues(row, attrs))
+                        return false;
                 if (original || !pendingNew.empty())
                     rows_.push_back(std::move(row));
             } else if (isRowset(u"delete")) {

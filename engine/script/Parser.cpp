@@ -621,14 +621,7 @@ private:
                 item.var->name = name;
                 item.var->explicitNames = explicit_;
                 pending_.push_back(item.var.get());
-                if (cur().kind != Tok::RParen) {
-                    for (;;) {
-                        item.bounds.push_back(parseExpr());
-                        if (cur().kind != Tok::Comma) break;
-                        ++p_;
-                    }
-                }
-                expect(Tok::RParen, 1006);
+                parseBounds(item, true);
                 s->items.push_back(std::move(item));
             }
             if (cur().kind != Tok::Comma) break;
@@ -636,6 +629,20 @@ private:
         }
         if (s->items.empty()) return nullptr;
         return s;
+    }
+
+    // An array's bounds after its "(", up to and with the ")"; Dim may
+    // leave them out (a dynamic array), ReDim may not.
+    void parseBounds(DimStmt::Item& item, bool mayBeEmpty)
+    {
+        if (!mayBeEmpty || cur().kind != Tok::RParen) {
+            for (;;) {
+                item.bounds.push_back(parseExpr());
+                if (cur().kind != Tok::Comma) break;
+                ++p_;
+            }
+        }
+        expect(Tok::RParen, 1006);
     }
 
     StmtPtr parseReDim()
@@ -655,12 +662,7 @@ private:
             item.var->explicitNames = false;
             if (scope_) scope_->redimNames.insert(item.var->name.toLower());
             expect(Tok::LParen, 1005);
-            for (;;) {
-                item.bounds.push_back(parseExpr());
-                if (cur().kind != Tok::Comma) break;
-                ++p_;
-            }
-            expect(Tok::RParen, 1006);
+            parseBounds(item, false);
             s->items.push_back(std::move(item));
             if (cur().kind != Tok::Comma) break;
             ++p_;

@@ -21,6 +21,40 @@ struct ScriptControl::Caches {
 // installed code stays alive through its entries when a cache is dropped.
 static constexpr qsizetype kMaxCachedTexts = 4096;
 
+namespace {
+
+// The error a text that does not compile ends with, showing its failing line.
+ScriptErrorInfo compileError(const ParseError& pe, const QString& text)
+{
+    ScriptErrorInfo error;
+    error.Number = pe.number;
+    error.Description = errorDescription(pe.number);
+    error.Source = QStringLiteral("VBScript compilation error");
+    error.Line = pe.line;
+    error.Column = pe.column;
+    std::vector<QString> lines = splitLines(text);
+    if (pe.line >= 1 && size_t(pe.line) <= lines.size()) error.Text = lines[size_t(pe.line) - 1];
+    return error;
+}
+
+// Called inside a catch-all handler: the script error the caught exception
+// stands for (out of memory and other library failures get their own
+// numbers). Any other exception goes on up.
+ScriptError caughtError()
+{
+    try {
+        throw;
+    } catch (const ScriptError& e) {
+        return e;
+    } catch (const std::bad_alloc&) {
+        return ScriptError{7, errorDescription(7), QString(), true};
+    } catch (const std::exception&) {
+        return ScriptError{51, errorDescription(51), QString(), true};
+    }
+}
+
+} // namespace
+
 ScriptControl::ScriptControl() : in_(std::make_unique<Interp>()), caches_(std::make_unique<Caches>()) {}
 
 ScriptControl::~ScriptControl() = default;
@@ -115,13 +149,7 @@ bool ScriptControl::AddCode(const QString& Code)
             try {
                 block = compileCode(*in_, Code);
             } catch (const ParseError& pe) {
-                error_.Number = pe.number;
-                error_.Description = errorDescription(pe.number);
-                error_.Source = QStringLiteral("VBScript compilation error");
-                error_.Line = pe.line;
-                error_.Column = pe.column;
-                std::vector<QString> lines = splitLines(Code);
-                if (pe.line >= 1 && size_t(pe.line) <= lines.size()) error_.Text = lines[size_t(pe.line) - 1];
+                error_ = compileError(pe, Code);
                 return false;
             }
             if (caches_->code.size() >= kMaxCachedTexts) caches_->code.clear();
@@ -147,12 +175,8 @@ bool ScriptControl::AddCode(const QString& Code)
         Frame f{in_.get(), nullptr, nullptr, false};
         execBlock(block->body, f);
         return true;
-    } catch (const ScriptError& e) {
-        failRuntime(e, QString());
-    } catch (const std::bad_alloc&) {
-        failRuntime(ScriptError{7, errorDescription(7), QString(), true}, QString());
-    } catch (const std::exception&) {
-        failRuntime(ScriptError{51, errorDescription(51), QString(), true}, QString());
+    } catch (...) {
+        failRuntime(caughtError(), QString());
     }
     return false;
 }
@@ -170,13 +194,7 @@ Variant ScriptControl::Eval(const QString& Expression)
             try {
                 ce = compileExpression(*in_, Expression);
             } catch (const ParseError& pe) {
-                error_.Number = pe.number;
-                error_.Description = errorDescription(pe.number);
-                error_.Source = QStringLiteral("VBScript compilation error");
-                error_.Line = pe.line;
-                error_.Column = pe.column;
-                std::vector<QString> lines = splitLines(Expression);
-                if (pe.line >= 1 && size_t(pe.line) <= lines.size()) error_.Text = lines[size_t(pe.line) - 1];
+                error_ = compileError(pe, Expression);
                 return Variant();
             }
             if (caches_->exprs.size() >= kMaxCachedTexts) caches_->exprs.clear();
@@ -184,12 +202,8 @@ Variant ScriptControl::Eval(const QString& Expression)
         }
         Frame f{in_.get(), nullptr, nullptr, false};
         return ce->expr->eval(f);
-    } catch (const ScriptError& e) {
-        failRuntime(e, Expression);
-    } catch (const std::bad_alloc&) {
-        failRuntime(ScriptError{7, errorDescription(7), QString(), true}, Expression);
-    } catch (const std::exception&) {
-        failRuntime(ScriptError{51, errorDescription(51), QString(), true}, Expression);
+    } catch (...) {
+        failRuntime(caughtError(), Expression);
     }
     return Variant();
 }
@@ -204,12 +218,8 @@ Variant ScriptControl::Run(const QString& ProcedureName, std::span<const Variant
         }
         std::vector<Variant> args(Args.begin(), Args.end());
         return in_->callProcedureWithValues(*e->proc, args);
-    } catch (const ScriptError& e) {
-        failRuntime(e, QString());
-    } catch (const std::bad_alloc&) {
-        failRuntime(ScriptError{7, errorDescription(7), QString(), true}, QString());
-    } catch (const std::exception&) {
-        failRuntime(ScriptError{51, errorDescription(51), QString(), true}, QString());
+    } catch (...) {
+        failRuntime(caughtError(), QString());
     }
     return Variant();
 }

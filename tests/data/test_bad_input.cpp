@@ -2,6 +2,7 @@
 // the database's own message, leaves the data as it was, and never breaks the
 // connection for the statements that follow.
 
+#include "DataTestSupport.h"
 #include "data/Connection.h"
 #include "data/PreparedCommand.h"
 
@@ -12,23 +13,6 @@
 using namespace ado;
 
 namespace {
-
-QString pgString()
-{
-    return qEnvironmentVariable("MERIDOX_PG_CONNECTION");
-}
-
-QString uniqueName(const QString& base)
-{
-    return base + QUuid::createUuid().toString(QUuid::Id128).left(8);
-}
-
-void run(Connection& cn, const QString& sql)
-{
-    cn.Errors().Clear();
-    cn.Execute(sql);
-    ASSERT_EQ(cn.Errors().Count(), 0) << sql.toStdString() << ": " << cn.Errors().Item(0).Description.toStdString();
-}
 
 long countRows(Connection& cn, const QString& quotedTable, const QString& where = QString())
 {
@@ -50,9 +34,9 @@ protected:
             ASSERT_TRUE(cn.Open("Provider=SQLite;Data Source=" + dir.filePath("bad.db")));
         }
         table = cn.quoteIdentifier(uniqueName("bad"));
-        run(cn, "CREATE TABLE " + table + " (id INTEGER PRIMARY KEY, code VARCHAR(5) NOT NULL UNIQUE, qty INTEGER)");
-        run(cn, "INSERT INTO " + table + " (id, code, qty) VALUES (1, 'A', 10)");
-        run(cn, "INSERT INTO " + table + " (id, code, qty) VALUES (2, 'B', 20)");
+        exec(cn, "CREATE TABLE " + table + " (id INTEGER PRIMARY KEY, code VARCHAR(5) NOT NULL UNIQUE, qty INTEGER)");
+        exec(cn, "INSERT INTO " + table + " (id, code, qty) VALUES (1, 'A', 10)");
+        exec(cn, "INSERT INTO " + table + " (id, code, qty) VALUES (2, 'B', 20)");
     }
     void TearDown() override
     {
@@ -81,7 +65,7 @@ TEST_P(Engines, FailedStatementsInsideATransactionKeepTheRestOfTheWork)
     ASSERT_EQ(cn.Errors().Count(), 1);
     const QString duplicate = cn.Errors().Item(0).Description;
     EXPECT_FALSE(duplicate.contains("aborted")) << duplicate.toStdString();
-    run(cn, "INSERT INTO " + table + " (id, code) VALUES (3, 'C')");
+    exec(cn, "INSERT INTO " + table + " (id, code) VALUES (3, 'C')");
     cn.Errors().Clear();
     cn.Execute("SELEC broken");
     ASSERT_EQ(cn.Errors().Count(), 1);
@@ -143,11 +127,11 @@ TEST_P(Engines, WritesThatCannotWorkSayWhy)
     Recordset rs;
     ASSERT_TRUE(rs.Open("SELECT * FROM " + table, cn, adOpenStatic, adLockOptimistic));
     const QString other = cn.quoteIdentifier(uniqueName("gone"));
-    run(cn, "CREATE TABLE " + other + " (id INTEGER PRIMARY KEY, v INTEGER)");
-    run(cn, "INSERT INTO " + other + " VALUES (1, 1)");
+    exec(cn, "CREATE TABLE " + other + " (id INTEGER PRIMARY KEY, v INTEGER)");
+    exec(cn, "INSERT INTO " + other + " VALUES (1, 1)");
     Recordset gone;
     ASSERT_TRUE(gone.Open("SELECT * FROM " + other, cn, adOpenStatic, adLockOptimistic));
-    run(cn, "DROP TABLE " + other);
+    exec(cn, "DROP TABLE " + other);
     ASSERT_TRUE(gone.Fields("v").setValue(2));
     EXPECT_FALSE(gone.Update());
     EXPECT_FALSE(gone.lastError().Description.isEmpty());

@@ -2,6 +2,7 @@
 // folders, the PostgreSQL server of MERIDOX_PG_CONNECTION and the SQLite
 // ODBC driver.
 
+#include "DataTestSupport.h"
 #include "data/Connection.h"
 #include "data/ConnectionString.h"
 #include "data/PreparedCommand.h"
@@ -20,24 +21,6 @@
 using namespace ado;
 
 namespace {
-
-QString pgString()
-{
-    return qEnvironmentVariable("MERIDOX_PG_CONNECTION");
-}
-
-// One table name per test run so the shared server database stays clean.
-QString uniqueName(const QString& base)
-{
-    return base + QUuid::createUuid().toString(QUuid::Id128).left(8);
-}
-
-void exec(Connection& cn, const QString& sql)
-{
-    cn.Errors().Clear();
-    cn.Execute(sql);
-    ASSERT_EQ(cn.Errors().Count(), 0) << sql.toStdString() << ": " << cn.Errors().Item(0).Description.toStdString();
-}
 
 long residentKb()
 {

@@ -1,61 +1,21 @@
 #include "AdminTestSupport.h"
 
-#include <QApplication>
-#include <QCoreApplication>
-#include <QPointer>
-#include <QWidget>
-
-#include <memory>
-
+#include "DesignerTestSupport.h"
 #include "admin/frmEditScheduled.h"
-#include "data/Connection.h"
 #include "data/Recordset.h"
 #include "stores/basUtils.h"
 
 namespace {
 
-class cAppEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "test_designer_admin";
-        static char* argv[] = {name, nullptr};
-        m_app = std::make_unique<QApplication>(argc, argv);
-        QApplication::setQuitOnLastWindowClosed(false);
-    }
-    void TearDown() override { m_app.reset(); }
-
-private:
-    std::unique_ptr<QApplication> m_app;
-};
-
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new cAppEnvironment);
-
-}  // namespace
-
-namespace {
-
-void UnloadAllWindows()
-{
-    frmEditScheduled::SetModalHook({});
-    frmEditScheduled::Unload();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    // Guarded: deleting a window deletes the windows it owns.
-    QList<QPointer<QWidget>> windows;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        windows << QPointer<QWidget>(w);
-    for (const QPointer<QWidget>& w : windows)
-        delete w.data();
-}
+const void* const environment = RegisterDesignerEnvironment("test_designer_admin", false);
 
 }  // namespace
 
 AdminTest::~AdminTest()
 {
-    UnloadAllWindows();
+    frmEditScheduled::SetModalHook({});
+    frmEditScheduled::Unload();
+    DeleteTopLevelWindows();
 }
 
 void AdminTest::SetUp()
@@ -105,25 +65,12 @@ QString AdminTest::Conn(const QString& Name) const
 
 void AdminTest::Exec(const QString& Name, const QStringList& Statements)
 {
-    ado::Connection c;
-    c.setCreateIfMissing(true);
-    ASSERT_TRUE(c.Open(Conn(Name))) << c.lastError().Description.toStdString();
-    ASSERT_GT(c.BeginTrans(), 0);
-    for (const QString& sql : Statements) {
-        long affected = 0;
-        c.Execute(sql, &affected);
-        ASSERT_EQ(c.Errors().Count(), 0) << sql.toStdString();
-    }
-    c.CommitTrans();
+    ExecStatements(Conn(Name), Statements, true);
 }
 
 int AdminTest::Count(const QString& Name, const QString& Table)
 {
-    ado::Connection c;
-    if (!c.Open(Conn(Name)))
-        return -1;
-    ado::Recordset rs = c.Execute(QStringLiteral("SELECT COUNT(*) FROM ") + Table);
-    return rs.isOpen() && !rs.IsEOF() ? rs.value(0).toInt() : -1;
+    return CountRows(Conn(Name), Table);
 }
 
 void AdminTest::BuildCopyIntegration(clsProcess& Process, int Records, const QString& TargetConn,
@@ -138,32 +85,6 @@ void AdminTest::BuildCopyIntegration(clsProcess& Process, int Records, const QSt
     if (TargetConn == Conn(QStringLiteral("target")))
         Exec(QStringLiteral("target"), {QStringLiteral("CREATE TABLE tgt (id INTEGER PRIMARY KEY, name TEXT NOT NULL)")});
 
-    cShapes* shapes = Process.Shapes();
-    const cShapeRef start = shapes->AddShape(aStart, 0, 0, QStringLiteral("START"));
-    const cShapeRef src = shapes->AddShape(aData, 0, 0, QStringLiteral("SRC"));
-    tData data;
-    data.connName = QStringLiteral("source");
-    data.connString = Conn(QStringLiteral("source"));
-    data.sourcetype = QStringLiteral("table");
-    data.Source = QStringLiteral("src");
-    data.fields = std::make_shared<tFieldsList>();
-    shapes->AddElementsToNode(src->Key, data);
-    const cShapeRef tgt = shapes->AddShape(aStorage, 0, 0, QStringLiteral("TGT"));
-    tStorage storage;
-    storage.connName = QStringLiteral("target");
-    storage.connString = TargetConn;
-    storage.targettype = QStringLiteral("table");
-    storage.target = QStringLiteral("tgt");
-    storage.shpOperation = QStringLiteral("Insert");
-    storage.fields = std::make_shared<tFieldsList>();
-    storage.fields->Add(tFields{QStringLiteral("id"), 3, 4, QStringLiteral("SRC(\"id\")"), QString()},
-                        QStringLiteral("id"));
-    storage.fields->Add(tFields{QStringLiteral("name"), 202, 255, QStringLiteral("SRC(\"name\")"), QString()},
-                        QStringLiteral("name"));
-    shapes->AddElementsToNode(tgt->Key, storage);
-    const cShapeRef stop = shapes->AddShape(aStop, 0, 0, QStringLiteral("END"));
-    Process.Lines()->addLine(QString::number(start->Index), QString::number(src->Index), QString());
-    Process.Lines()->addLine(QString::number(src->Index), QString::number(tgt->Index), QString());
-    Process.Lines()->addLine(QString::number(tgt->Index), QString::number(stop->Index), QString());
+    BuildCopyFlow(Process, Conn(QStringLiteral("source")), TargetConn, 255);
     ASSERT_EQ(Process.SaveIntegration(Dir.filePath(QStringLiteral("copy.xml"))), QString());
 }

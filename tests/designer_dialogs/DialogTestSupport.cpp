@@ -1,47 +1,18 @@
 #include "DialogTestSupport.h"
 
-#include <QApplication>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUuid>
 
+#include "DesignerTestSupport.h"
 #include "app/basMain.h"
 #include "document/clsProcess.h"
-#include "stores/basUtils.h"
 #include "workbench/frmWorkBench.h"
 
 namespace {
 
-QTemporaryDir& HomeDir()
-{
-    static QTemporaryDir dir;
-    return dir;
-}
-
-class cDialogEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        // Translations, settings and the connections file stay in a private folder.
-        qputenv("MERIDOX_HOME", HomeDir().path().toLocal8Bit());
-        qputenv("MERIDOX_CONFIG", (HomeDir().path() + QStringLiteral("/Meridox.conf")).toLocal8Bit());
-        SetTranslationFolder(HomeDir().path());
-        static int argc = 1;
-        static char name[] = "test_designer_dialogs";
-        static char* argv[] = {name, nullptr};
-        m_app = std::make_unique<QApplication>(argc, argv);
-        QApplication::setQuitOnLastWindowClosed(false);
-    }
-    void TearDown() override { m_app.reset(); }
-
-private:
-    std::unique_ptr<QApplication> m_app;
-};
-
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new cDialogEnvironment);
+const void* const environment = RegisterDesignerEnvironment("test_designer_dialogs", true, false);
 
 }  // namespace
 

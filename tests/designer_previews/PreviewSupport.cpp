@@ -2,45 +2,19 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QPointer>
 
-#include "data/Connection.h"
-#include "data/Recordset.h"
+#include "DesignerTestSupport.h"
 #include "stores/basUtils.h"
 
 namespace {
 
-class cPreviewEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "test_designer_previews";
-        static char* argv[] = {name, nullptr};
-        m_app = std::make_unique<QApplication>(argc, argv);
-        QApplication::setQuitOnLastWindowClosed(false);
-    }
-    void TearDown() override { m_app.reset(); }
-
-private:
-    std::unique_ptr<QApplication> m_app;
-};
-
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new cPreviewEnvironment);
+const void* const environment = RegisterDesignerEnvironment("test_designer_previews", false);
 
 }  // namespace
 
 PreviewTest::~PreviewTest()
 {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    // Guarded: deleting a window deletes the windows it owns.
-    QList<QPointer<QWidget>> windows;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        windows << QPointer<QWidget>(w);
-    for (const QPointer<QWidget>& w : windows)
-        delete w.data();
+    DeleteTopLevelWindows();
 }
 
 void PreviewTest::SetUp()
@@ -67,21 +41,12 @@ QString PreviewTest::conn(const QString& Db) const
 
 void PreviewTest::exec(const QString& Db, const QStringList& Statements)
 {
-    ado::Connection c;
-    c.setCreateIfMissing(true);
-    ASSERT_TRUE(c.Open(conn(Db)));
-    for (const QString& sql : Statements) {
-        c.Execute(sql);
-        ASSERT_EQ(c.Errors().Count(), 0) << sql.toStdString();
-    }
+    ExecStatements(conn(Db), Statements, false);
 }
 
 int PreviewTest::count(const QString& Db, const QString& Table)
 {
-    ado::Connection c;
-    EXPECT_TRUE(c.Open(conn(Db)));
-    ado::Recordset rs = c.Execute("SELECT COUNT(*) FROM " + Table);
-    return rs.hasCurrentRecord() ? rs.value(0).toInt() : -1;
+    return CountRows(conn(Db), Table);
 }
 
 void PreviewTest::makeSource(int Rows)
@@ -104,33 +69,8 @@ void PreviewTest::makeTarget()
 
 void PreviewTest::buildFlow(clsProcess& Process)
 {
-    cShapes* shapes = Process.Shapes();
-    const cShapeRef start = shapes->AddShape(aStart, 0, 0, "START");
-    src = shapes->AddShape(aData, 0, 0, "SRC");
-    tData d;
-    d.connName = "source";
-    d.connString = conn("source");
-    d.sourcetype = "table";
-    d.Source = "src";
-    d.fields = std::make_shared<tFieldsList>();
-    shapes->AddElementsToNode(src->Key, d);
-
-    tgt = shapes->AddShape(aStorage, 0, 0, "TGT");
-    tStorage s;
-    s.connName = "target";
-    s.connString = conn("target");
-    s.targettype = "table";
-    s.target = "tgt";
-    s.shpOperation = "Insert";
-    s.fields = std::make_shared<tFieldsList>();
-    s.fields->Add(tFields{"id", 3, 4, "SRC(\"id\")", ""}, "id");
-    s.fields->Add(tFields{"name", 202, 20, "SRC(\"name\")", ""}, "name");
-    shapes->AddElementsToNode(tgt->Key, s);
-
-    const cShapeRef stop = shapes->AddShape(aStop, 0, 0, "END");
-    cLines* lines = Process.Lines();
-    lines->addLine(QString::number(start->Index), QString::number(src->Index), QString());
-    lines->addLine(QString::number(src->Index), QString::number(tgt->Index), QString());
-    lines->addLine(QString::number(tgt->Index), QString::number(stop->Index), QString());
-    shapes->CurrCtl = tgt->Key;
+    const cCopyFlow flow = BuildCopyFlow(Process, conn("source"), conn("target"), 20);
+    src = flow.Src;
+    tgt = flow.Tgt;
+    Process.Shapes()->CurrCtl = tgt->Key;
 }

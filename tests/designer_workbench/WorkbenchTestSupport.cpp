@@ -1,48 +1,19 @@
 #include "WorkbenchTestSupport.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
 
-#include <gtest/gtest.h>
-
-#include "stores/basUtils.h"
+#include "DesignerTestSupport.h"
 
 namespace {
 
-QTemporaryDir& HomeDir() {
-    static QTemporaryDir dir;
-    return dir;
-}
-
-class cWorkbenchEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        qputenv("MERIDOX_HOME", HomeDir().path().toLocal8Bit());
-        qputenv("MERIDOX_CONFIG", (HomeDir().path() + QStringLiteral("/Meridox.conf")).toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", (HomeDir().path() + QStringLiteral("/config")).toLocal8Bit());
-        SetTranslationFolder(HomeDir().path());
-        static int argc = 1;
-        static char name[] = "test_designer_workbench";
-        static char* argv[] = {name, nullptr};
-        m_app = std::make_unique<QApplication>(argc, argv);
-        QApplication::setQuitOnLastWindowClosed(false);
-    }
-    void TearDown() override { m_app.reset(); }
-
-private:
-    std::unique_ptr<QApplication> m_app;
-};
-
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new cWorkbenchEnvironment);
+const void* const environment = RegisterDesignerEnvironment("test_designer_workbench", true);
 
 }  // namespace
 
 QString TestHomeFolder() {
-    return HomeDir().path();
+    return SharedHomeFolder();
 }
 
 QString WriteSampleIntegration(const QString& Folder) {

@@ -1,6 +1,7 @@
 // The event-log writer (through its file redirect) and the service unit text.
 
 #include "EventLog.h"
+#include "ReadLines.h"
 #include "UnitFile.h"
 
 #include <QFile>
@@ -20,17 +21,6 @@ public:
     explicit RedirectGuard(const QString& path) { ::setenv(kEventLogFileEnv, QFile::encodeName(path).constData(), 1); }
     ~RedirectGuard() { ::unsetenv(kEventLogFileEnv); }
 };
-
-QStringList readLines(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QStringList lines = QString::fromUtf8(f.readAll()).split(u'\n');
-    if (!lines.isEmpty() && lines.back().isEmpty())
-        lines.removeLast();
-    return lines;
-}
 
 } // namespace
 

@@ -3,6 +3,7 @@
 
 #include "CDispather.h"
 #include "EventLog.h"
+#include "ReadLines.h"
 #include "RunnerLauncher.h"
 #include "ScheduleStore.h"
 
@@ -25,17 +26,6 @@
 #include <unistd.h>
 
 namespace {
-
-QStringList readLines(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QStringList lines = QString::fromUtf8(f.readAll()).split(u'\n');
-    if (!lines.isEmpty() && lines.back().isEmpty())
-        lines.removeLast();
-    return lines;
-}
 
 // Waits until pred() holds, at most timeoutMs.
 template <class Pred>
