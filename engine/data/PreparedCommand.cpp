@@ -195,6 +195,8 @@ bool TableWriter::open(const Connection& connection, const QString& table)
 {
     auto& s = *d_;
     s.lastError = {};
+    // SQL kept for another table must not be reused for this one.
+    s.sqlCache.clear();
     s.conn = connection.d_;
     if (!s.conn || !s.conn->open)
         return s.fail(adErrObjectClosed, QString());

@@ -472,6 +472,14 @@ TEST_F(SqliteDb, TableWriterAndPreparedCommand)
     ASSERT_TRUE(w.remove({"k"}, {1}, false, &affected));
     EXPECT_EQ(affected, 2);
 
+    // Reopened on another table, the writer writes there.
+    exec(cn, "CREATE TABLE t2 (k INTEGER, v VARCHAR(10))");
+    ASSERT_TRUE(w.open(cn, "t2"));
+    ASSERT_TRUE(w.insert({"k", "v"}, {5, "e"}));
+    EXPECT_EQ(w.count({}, {}), 1);
+    ASSERT_TRUE(w.open(cn, "t"));
+    EXPECT_EQ(w.count({"k"}, {5}), 0);
+
     PreparedCommand find;
     ASSERT_TRUE(find.prepare(cn, "SELECT v FROM t WHERE k = ?", {{"k", adInteger, 4}}));
     EXPECT_EQ(find.parameterCount(), 1);
