@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 // Control of the scheduler service "VMeridoxSrv" from the desktop
 // application: install, remove, start, stop, restart and query it. Results
 // keep the service manager's numbering: 0 for success, else an error number
@@ -30,6 +32,8 @@ constexpr int StopPending = 3;
 constexpr int Running = 4;
 }  // namespace ServiceState
 
+class QObject;
+
 class NTServiceControl {
 public:
     virtual ~NTServiceControl() = default;
@@ -48,6 +52,16 @@ public:
     virtual bool RestartService() = 0;
     // The designer runs on any supported system.
     virtual bool IsWindowsNT() { return true; }
+    // The installed check and the state together, for the status bar. The
+    // answer may come later, on the receiver's thread, so a slow service
+    // manager never holds up a window; `Done` is not called once Receiver
+    // is gone. This form answers at once.
+    virtual void QueryStatus(QObject* Receiver, std::function<void(int Installed, int State)> Done)
+    {
+        (void)Receiver;
+        const int installed = CheckServiceInstalled();
+        Done(installed, installed == 0 ? GetServiceState() : ServiceState::Unknown);
+    }
 };
 
 // The controller in use: the systemd one until replaced.

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSaveFile>
+#include <QPointer>
 #include <QThread>
 
 #include "UnitFile.h"
@@ -47,6 +48,7 @@ tSystemctlResult cSystemctlProcess::Run(const QStringList& Arguments, int Timeou
 SystemdServiceControl::SystemdServiceControl()
     : SystemdServiceControl(std::make_unique<cSystemctlProcess>(), tOptions{})
 {
+    m_asyncStatus = true;
 }
 
 SystemdServiceControl::SystemdServiceControl(std::unique_ptr<ISystemctl> Systemctl, tOptions Options)
@@ -94,7 +96,7 @@ tSystemctlResult SystemdServiceControl::Call(const QStringList& Arguments)
     return m_systemctl->Run(Arguments, m_options.CallTimeoutMs);
 }
 
-int SystemdServiceControl::ErrorOf(const tSystemctlResult& Result) const
+int SystemdServiceControl::ErrorOf(const tSystemctlResult& Result)
 {
     if (!Result.Started)
         return ServiceError::ManagerUnavailable;
@@ -166,6 +168,41 @@ SystemdServiceControl::tQuery SystemdServiceControl::Query()
         return failed;
     }
     return ParseShow(result.Output);
+}
+
+void SystemdServiceControl::QueryStatus(QObject* Receiver, std::function<void(int Installed, int State)> Done)
+{
+    if (!m_asyncStatus) {
+        NTServiceControl::QueryStatus(Receiver, std::move(Done));
+        return;
+    }
+    // The status timer asks again soon; a query still under way is enough.
+    if (m_statusInFlight->exchange(true))
+        return;
+    const auto busy = m_statusInFlight;
+    const int timeoutMs = m_options.CallTimeoutMs;
+    QPointer<QObject> receiver(Receiver);
+    QThread* worker = QThread::create([busy, timeoutMs, receiver, Done = std::move(Done)]() {
+        cSystemctlProcess systemctl;
+        const tSystemctlResult result = systemctl.Run(
+            {QStringLiteral("show"), kUnit, QStringLiteral("--property=LoadState,ActiveState,FragmentPath")},
+            timeoutMs);
+        tQuery query;
+        if (const int error = ErrorOf(result); error != 0)
+            query.Error = error;
+        else
+            query = ParseShow(result.Output);
+        QMetaObject::invokeMethod(
+            qApp,
+            [busy, receiver, Done, query]() {
+                busy->store(false);
+                if (receiver)
+                    Done(query.Error, query.Error == 0 ? query.State : ServiceState::Unknown);
+            },
+            Qt::QueuedConnection);
+    });
+    QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start();
 }
 
 int SystemdServiceControl::CheckServiceInstalled()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 // The scheduler service as a systemd user unit, controlled through
 // "systemctl --user". Installing writes the unit file under
 // $XDG_CONFIG_HOME/systemd/user/ and reloads the user manager. Every
@@ -58,6 +60,8 @@ public:
     int RunService() override;
     int StopService() override;
     bool RestartService() override;
+    // With the real systemctl the query runs on a worker thread, one at a time.
+    void QueryStatus(QObject* Receiver, std::function<void(int Installed, int State)> Done) override;
 
     // $XDG_CONFIG_HOME/systemd/user, default ~/.config/systemd/user.
     static QString DefaultUnitFolder();
@@ -78,11 +82,14 @@ public:
     static tQuery ParseShow(const QString& Output);
 
 private:
-    int ErrorOf(const tSystemctlResult& Result) const;
+    static int ErrorOf(const tSystemctlResult& Result);
     tSystemctlResult Call(const QStringList& Arguments);
     // Waits until the service is stopped or gone, at most StopWaitMs.
     bool WaitStopped();
 
     std::unique_ptr<ISystemctl> m_systemctl;
     tOptions m_options;
+    // Status queries off the window's thread: only for the real systemctl.
+    bool m_asyncStatus = false;
+    std::shared_ptr<std::atomic<bool>> m_statusInFlight = std::make_shared<std::atomic<bool>>(false);
 };

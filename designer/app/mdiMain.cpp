@@ -242,8 +242,12 @@ QString mdiMain::ServiceStatusText() const
 
 void mdiMain::RefreshServiceStatus()
 {
-    NTServiceControl& service = ServiceControl();
-    if (service.CheckServiceInstalled() != 0) {
+    ServiceControl().QueryStatus(this, [this](int Installed, int State) { ShowServiceStatus(Installed, State); });
+}
+
+void mdiMain::ShowServiceStatus(int Installed, int State)
+{
+    if (Installed != 0) {
         m_serviceInstalled = false;
         SetStatusText(Tr("Velmora Service Not installed"));
         SetButtonCaption(QStringLiteral("INSTALLSRV"), Tr("Install Service"));
@@ -256,7 +260,7 @@ void mdiMain::RefreshServiceStatus()
     SetButtonCaption(QStringLiteral("INSTALLSRV"), Tr("Uninstall Service"));
     SetButtonEnabled(QStringLiteral("RUNSERVICE"), false);
     SetButtonEnabled(QStringLiteral("STOPSERVICE"), false);
-    m_serviceState = service.GetServiceState();
+    m_serviceState = State;
     switch (m_serviceState) {
     case ServiceState::Stopped:
         SetStatusText(Tr("Velmora Service Stopped"));

@@ -49,6 +49,8 @@ public:
 
     void RefreshTabs();
     void RefreshServiceStatus();
+    // Shows what the service manager answered (0 = installed; a state).
+    void ShowServiceStatus(int Installed, int State);
     bool ServiceInstalled() const { return m_serviceInstalled; }
     int ServiceState() const { return m_serviceState; }
     // The text of the status bar's first panel.

@@ -1,6 +1,8 @@
 // The systemd controller of the scheduler service, against canned
 // "systemctl --user" answers, and the unit file it writes.
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -254,3 +256,35 @@ TEST_F(ServiceControlTest, UninstallStopsFirstAndRemovesOnlyItsOwnUnit)
 }
 
 }  // namespace
+
+// The status bar's query of the real service manager never holds up the
+// window: the call returns at once and the answer arrives through the event
+// loop, or not at all once its receiver is gone.
+TEST(ServiceStatusQuery, AnswersLaterAndNotToAGoneReceiver)
+{
+    SystemdServiceControl control;
+    QObject receiver;
+    int calls = 0;
+    int installed = -1;
+    control.QueryStatus(&receiver, [&](int Installed, int) {
+        ++calls;
+        installed = Installed;
+    });
+    EXPECT_EQ(calls, 0);
+    // A second request while the first is under way is not queued.
+    control.QueryStatus(&receiver, [&](int, int) { ++calls; });
+    QDeadlineTimer deadline(10000);
+    while (calls == 0 && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_EQ(calls, 1);
+    EXPECT_NE(installed, -1);
+
+    auto gone = std::make_unique<QObject>();
+    bool answered = false;
+    control.QueryStatus(gone.get(), [&](int, int) { answered = true; });
+    gone.reset();
+    QDeadlineTimer settle(5000);
+    while (!settle.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_FALSE(answered);
+}
