@@ -439,6 +439,17 @@ bool settleEdit(Recordset& rs, RecordsetState& s)
     return true;
 }
 
+// What every move checks first: an open recordset, a direction a streamed
+// one can go, and no edit left pending.
+bool beginMove(Recordset& rs, RecordsetState& s, bool backwards)
+{
+    if (!s.requireOpen())
+        return false;
+    if (backwards && s.mode == Mode::Streaming)
+        return s.fail(adErrCannotFetchBackwards);
+    return settleEdit(rs, s);
+}
+
 } // namespace
 
 bool Recordset::setAbsolutePosition(long position)
@@ -446,11 +457,9 @@ bool Recordset::setAbsolutePosition(long position)
     auto& s = *d_;
     if (!s.requireOpen())
         return false;
-    if (s.mode == Mode::Streaming)
-        return s.fail(adErrCannotFetchBackwards);
-    if (position < 1 || position > static_cast<long>(s.rows.size()))
+    if (s.mode != Mode::Streaming && (position < 1 || position > static_cast<long>(s.rows.size())))
         return s.fail(adErrInvalidArgument);
-    if (!settleEdit(*this, s))
+    if (!beginMove(*this, s, true))
         return false;
     s.pos = position - 1;
     s.currentDeleted = false;
@@ -461,9 +470,7 @@ bool Recordset::setAbsolutePosition(long position)
 bool Recordset::MoveFirst()
 {
     auto& s = *d_;
-    if (!s.requireOpen())
-        return false;
-    if (!settleEdit(*this, s))
+    if (!beginMove(*this, s, false))
         return false;
     s.clearError();
     if (s.mode == Mode::Streaming) {
@@ -492,9 +499,7 @@ bool Recordset::MoveFirst()
 bool Recordset::MoveNext()
 {
     auto& s = *d_;
-    if (!s.requireOpen())
-        return false;
-    if (!settleEdit(*this, s))
+    if (!beginMove(*this, s, false))
         return false;
     if (s.mode == Mode::Streaming) {
         if (s.streamAtEnd)
@@ -545,11 +550,7 @@ bool Recordset::MoveNext()
 bool Recordset::MovePrevious()
 {
     auto& s = *d_;
-    if (!s.requireOpen())
-        return false;
-    if (s.mode == Mode::Streaming)
-        return s.fail(adErrCannotFetchBackwards);
-    if (!settleEdit(*this, s))
+    if (!beginMove(*this, s, true))
         return false;
     if (s.pos < 0 || s.rows.empty())
         return s.fail(adErrNoCurrentRecord);
@@ -562,13 +563,9 @@ bool Recordset::MovePrevious()
 bool Recordset::MoveLast()
 {
     auto& s = *d_;
-    if (!s.requireOpen())
-        return false;
-    if (!settleEdit(*this, s))
+    if (!beginMove(*this, s, true))
         return false;
     s.clearError();
-    if (s.mode == Mode::Streaming)
-        return s.fail(adErrCannotFetchBackwards);
     s.currentDeleted = false;
     s.pos = s.rows.empty() ? 0 : static_cast<long>(s.rows.size()) - 1;
     return true;
