@@ -102,15 +102,33 @@ private:
     QString error_;
 };
 
+// Fields whose value names something (the job's integration file, its
+// status): a cut value would name something else, so it is refused.
+QStringList keyFieldsOf(kindrecordset krs)
+{
+    if (krs == scheduleddata)
+        return {QStringLiteral("NAME"), QStringLiteral("STATUS")};
+    return {};
+}
+
 // A fixed-size text longer than its field is cut to fit instead of failing
-// the whole row (a long error message must still be recorded).
-QVariant fitToField(const FieldInfo& info, const QVariant& value)
+// the whole row (a long error message must still be recorded), unless the
+// field is a key field: then it fails with error set.
+std::optional<QVariant> fitToField(const FieldInfo& info, const QVariant& value, const QStringList& keyFields,
+                                   QString& error)
 {
     if (value.isNull() || !ado::isTextType(info.type) || info.definedSize <= 0 || info.isLong)
         return value;
     const QString text = value.toString();
     if (text.size() <= info.definedSize)
         return value;
+    if (keyFields.contains(info.name, Qt::CaseInsensitive)) {
+        error = QStringLiteral("Field '%1': the value has %2 characters, more than the %3 the field holds")
+                    .arg(info.name)
+                    .arg(text.size())
+                    .arg(info.definedSize);
+        return std::nullopt;
+    }
     return text.left(static_cast<int>(info.definedSize));
 }
 
@@ -124,7 +142,7 @@ cMeridoxData::Row currentRow(const Recordset& rs)
 }
 
 // Assigns values on the current row (already in edit or add mode).
-bool assignValues(Recordset& rs, const cMeridoxData::Row& values, QString& error)
+bool assignValues(Recordset& rs, const cMeridoxData::Row& values, QString& error, const QStringList& keyFields)
 {
     for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
         const int index = rs.fieldIndex(it.key());
@@ -133,7 +151,10 @@ bool assignValues(Recordset& rs, const cMeridoxData::Row& values, QString& error
             return false;
         }
         const FieldInfo& info = rs.fieldInfos()[static_cast<size_t>(index)];
-        if (!rs.setValue(index, fitToField(info, it.value()))) {
+        const std::optional<QVariant> fitted = fitToField(info, it.value(), keyFields, error);
+        if (!fitted)
+            return false;
+        if (!rs.setValue(index, *fitted)) {
             error = QStringLiteral("Field '%1': %2").arg(info.name, rs.lastError().Description);
             return false;
         }
@@ -152,6 +173,16 @@ std::optional<qlonglong> idOf(const QVariant& v)
     return static_cast<qlonglong>(d);
 }
 
+// A row's ID as the store's readers take it: jobs by the job-ID rule.
+std::optional<qlonglong> rowIdOf(kindrecordset krs, const QVariant& v)
+{
+    if (krs == scheduleddata) {
+        const std::optional<int> id = ParseJobId(v);
+        return id ? std::optional<qlonglong>(*id) : std::nullopt;
+    }
+    return idOf(v);
+}
+
 qlonglong highestId(Recordset& rs)
 {
     const int index = rs.fieldIndex(QStringLiteral("ID"));
@@ -163,6 +194,16 @@ qlonglong highestId(Recordset& rs)
             highest = *id;
     }
     return highest;
+}
+
+std::optional<int> nextJobId(Recordset& rs)
+{
+    QList<QVariant> ids;
+    const int index = rs.fieldIndex(QStringLiteral("ID"));
+    if (index >= 0 && rs.RecordCount() > 0)
+        for (rs.MoveFirst(); !rs.IsEOF(); rs.MoveNext())
+            ids << rs.value(index);
+    return NextJobId(ids);
 }
 
 StoreResult failure(QString error)
@@ -358,13 +399,22 @@ StoreResult cMeridoxData::appendRow(kindrecordset krs, const Row& Values, StoreI
                 else
                     ++it;
             }
-            values.insert(QStringLiteral("ID"), highestId(rs) + 1);
+            if (krs == scheduleddata) {
+                const std::optional<int> id = nextJobId(rs);
+                if (!id) {
+                    error = QStringLiteral("Every job ID from %1 to %2 is taken").arg(kFirstJobId).arg(kLastJobId);
+                    return false;
+                }
+                values.insert(QStringLiteral("ID"), *id);
+            } else {
+                values.insert(QStringLiteral("ID"), highestId(rs) + 1);
+            }
         }
         if (!rs.AddNew()) {
             error = rs.lastError().Description;
             return false;
         }
-        if (!assignValues(rs, values, error) || !rs.Update()) {
+        if (!assignValues(rs, values, error, keyFieldsOf(krs)) || !rs.Update()) {
             if (error.isEmpty())
                 error = rs.lastError().Description;
             rs.CancelUpdate();
@@ -394,7 +444,7 @@ StoreResult cMeridoxData::updateRows(kindrecordset krs, const RowMatch& Match, c
         for (rs.MoveFirst(); !rs.IsEOF(); rs.MoveNext()) {
             if (!Match(currentRow(rs)))
                 continue;
-            if (!assignValues(rs, Changes, error) || !rs.Update()) {
+            if (!assignValues(rs, Changes, error, keyFieldsOf(krs)) || !rs.Update()) {
                 if (error.isEmpty())
                     error = rs.lastError().Description;
                 rs.CancelUpdate();
@@ -414,7 +464,8 @@ StoreResult cMeridoxData::updateRows(kindrecordset krs, const RowMatch& Match, c
 
 StoreResult cMeridoxData::updateRowById(kindrecordset krs, qlonglong ID, const Row& Changes)
 {
-    return updateRows(krs, [ID](const Row& row) { return idOf(row.value(QStringLiteral("ID"))) == ID; }, Changes);
+    return updateRows(krs, [krs, ID](const Row& row) { return rowIdOf(krs, row.value(QStringLiteral("ID"))) == ID; },
+                      Changes);
 }
 
 StoreResult cMeridoxData::deleteRows(kindrecordset krs, const RowMatch& Match)
@@ -449,7 +500,7 @@ StoreResult cMeridoxData::deleteRows(kindrecordset krs, const RowMatch& Match)
 
 StoreResult cMeridoxData::deleteRowById(kindrecordset krs, qlonglong ID)
 {
-    return deleteRows(krs, [ID](const Row& row) { return idOf(row.value(QStringLiteral("ID"))) == ID; });
+    return deleteRows(krs, [krs, ID](const Row& row) { return rowIdOf(krs, row.value(QStringLiteral("ID"))) == ID; });
 }
 
 StoreResult cMeridoxData::replaceAll(kindrecordset krs, const Recordset& Source)
@@ -468,7 +519,7 @@ StoreResult cMeridoxData::replaceAll(kindrecordset krs, const Recordset& Source)
                     if (source.fieldIndex(f.name) >= 0)
                         values.insert(f.name, source.value(f.name));
                 }
-                if (!fresh.AddNew() || !assignValues(fresh, values, error) || !fresh.Update()) {
+                if (!fresh.AddNew() || !assignValues(fresh, values, error, keyFieldsOf(krs)) || !fresh.Update()) {
                     if (error.isEmpty())
                         error = fresh.lastError().Description;
                     return false;

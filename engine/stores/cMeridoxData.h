@@ -19,6 +19,7 @@
 //   ado::Recordset jobs = data.getRS(scheduleddata);     // read-only use
 
 #include "data/Recordset.h"
+#include "stores/JobId.h"
 
 #include <QString>
 #include <QVariant>
@@ -37,8 +38,10 @@ enum kindrecordset {
 // How appendRow sets the new row's ID.
 enum class StoreId {
     AsGiven, // the ID in Values (or none when Values has no ID)
-    Next,    // the highest ID in the store + 1, chosen under the lock
+    Next,    // the highest ID in the store + 1, chosen under the lock; for
+             // the schedule, NextJobId's rule
 };
+
 
 // Outcome of a locked change. On failure nothing was written.
 struct StoreResult {
@@ -91,7 +94,9 @@ public:
 
     // Adds one row. Fields not in Values stay Null. Field names are matched
     // without regard to letter case; an unknown field fails the whole call.
-    // Fixed text longer than its field is cut to fit.
+    // Fixed text longer than its field is cut to fit when it is free text (a
+    // result or an error description); a longer key value (a job's NAME or
+    // STATUS) fails the call, since a cut one would name something else.
     StoreResult appendRow(kindrecordset krs, const Row& Values, StoreId Id = StoreId::AsGiven);
 
     // Sets Changes on every row for which Match is true.
