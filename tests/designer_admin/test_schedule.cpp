@@ -15,6 +15,7 @@
 #include "admin/frmEditScheduled.h"
 #include "admin/frmSchedule.h"
 #include "data/Recordset.h"
+#include "stores/JobId.h"
 
 #include <tuple>
 
