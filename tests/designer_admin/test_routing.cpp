@@ -21,6 +21,8 @@
 #include "admin/frmStatistics.h"
 #include "app/basMain.h"
 #include "app/mdiMain.h"
+#include "workbench/frmData.h"
+#include "workbench/frmTestPreview.h"
 
 namespace {
 
@@ -142,6 +144,20 @@ TEST_F(Routing, EveryScreenClosesItsTabWhicheverWayItIsClosed)
     BuildCopyFlow(broken, Conn(QStringLiteral("source")),
                   QStringLiteral("Provider=SQLite;Data Source=") + Dir.filePath(QStringLiteral("missing/target.db")), 255);
     (new frmStatistics)->ActionRun(&broken);
+    ASSERT_EQ(Tabs(), 1);
+    Main->RouteCommandKey(QStringLiteral("CLOSE"));
+    EXPECT_TRUE(NoEmptyTab());
+    EXPECT_EQ(Tabs(), 0);
+
+    // The step data viewer and the test preview.
+    clsProcess viewed;
+    const cCopyFlow flow = BuildCopyFlow(viewed, Conn(QStringLiteral("source")), Conn(QStringLiteral("target")), 255);
+    ASSERT_NE(frmData::ShowData(flow.Src->Key, viewed.Shapes()), nullptr);
+    ASSERT_EQ(Tabs(), 1);
+    Main->RouteCommandKey(QStringLiteral("CLOSE"));
+    EXPECT_TRUE(NoEmptyTab());
+    EXPECT_EQ(Tabs(), 0);
+    ASSERT_TRUE(frmTestPreview::DefaultInstance()->ShowData(&viewed));
     ASSERT_EQ(Tabs(), 1);
     Main->RouteCommandKey(QStringLiteral("CLOSE"));
     EXPECT_TRUE(NoEmptyTab());
