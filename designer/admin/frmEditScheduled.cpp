@@ -76,8 +76,8 @@ frmEditScheduled::frmEditScheduled(QWidget* Parent) : QDialog(Parent)
     m_edtEvery->setObjectName(QStringLiteral("EdtEvery"));
     m_edtKindEvery = new QComboBox(this);
     m_edtKindEvery->setObjectName(QStringLiteral("EdtKindEvery"));
-    m_edtKindEvery->addItems({Translate(QStringLiteral("Minutes"), kAmbient), Translate(QStringLiteral("Hours"), kAmbient),
-                              Translate(QStringLiteral("Days"), kAmbient), Translate(QStringLiteral("Weeks"), kAmbient)});
+    for (const char* unit : {"Minutes", "Hours", "Days", "Weeks"})
+        m_edtKindEvery->addItem(Translate(QString::fromLatin1(unit), kAmbient));
     m_edtStatus = new QComboBox(this);
     m_edtStatus->setObjectName(QStringLiteral("edtStatus"));
     // The stored status is the English word, whatever the language shown.

@@ -147,7 +147,8 @@ TEST_F(History, AFailedClearAndAStoreSetAsideSayWhy)
     frmExecErrorLog errors;
     errors.ActionEdit();
     ASSERT_EQ(Boxes->Messages.size(), 1u);
-    EXPECT_TRUE(Boxes->Messages[0].Prompt.contains(QStringLiteral(".corrupt-"))) << Boxes->Messages[0].Prompt.toStdString();
+    EXPECT_TRUE(Boxes->Messages[0].Prompt.contains(QStringLiteral(".corrupt-")))
+        << Boxes->Messages[0].Prompt.toStdString();
     errors.LoadGrid();  // the next refresh
     EXPECT_EQ(Boxes->Messages.size(), 1u);
 

@@ -141,8 +141,9 @@ TEST_F(Routing, EveryScreenClosesItsTabWhicheverWayItIsClosed)
 
     // File > Close after a run that ended on a critical error.
     clsProcess broken;
-    BuildCopyFlow(broken, Conn(QStringLiteral("source")),
-                  QStringLiteral("Provider=SQLite;Data Source=") + Dir.filePath(QStringLiteral("missing/target.db")), 255);
+    const QString missing =
+        QStringLiteral("Provider=SQLite;Data Source=") + Dir.filePath(QStringLiteral("missing/target.db"));
+    BuildCopyFlow(broken, Conn(QStringLiteral("source")), missing, 255);
     (new frmStatistics)->ActionRun(&broken);
     ASSERT_EQ(Tabs(), 1);
     Main->RouteCommandKey(QStringLiteral("CLOSE"));
