@@ -105,6 +105,8 @@ TEST_F(Canvas, ClickingTwoNodesThenLinkJoinsThemAndUnlinkParts) {
     EXPECT_TRUE(w->IsModified());
     const int drawn = lines()->LinkCounter();
     EXPECT_TRUE(w->picFlow->LinkVisible(drawn));
+    // The link ends in an arrow (dot and both strokes) showing its direction.
+    EXPECT_TRUE(w->picFlow->LinkEndVisible(drawn));
 
     w->ActionUnLinkNodes();
     EXPECT_FALSE(linked(start->Index, end->Index));
