@@ -254,6 +254,9 @@ void frmWorkBench::ActionAdd() {
 }
 
 void frmWorkBench::ActionOpen() {
+    // Opening replaces the document, which a run or a test still uses.
+    if (RefuseWhileBusy())
+        return;
     if (!m_fileTitle.isEmpty() && m_dirty) {
         const int answer = Dialogs().MsgBox(this, Tr(QStringLiteral("Save changes to ")) + m_fileTitle + QStringLiteral("?"),
                                             MsgBoxStyle::vbYesNoCancel | MsgBoxStyle::vbInformation);
