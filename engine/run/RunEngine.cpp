@@ -179,6 +179,11 @@ bool RunEngine::BuildStepsCollection(QString& error)
     m_steps.clear();
     m_stepsInOrder.clear();
     for (const cShapeRef& node : m_process.Shapes()->Collection()) {
+        // A node without a caption (drawing kinds placed on the canvas) can
+        // be reached by no script: it is no step, and two of them must not
+        // stop the run as a repeated key.
+        if (node->sCaption.isEmpty())
+            continue;
         const QString key = node->sCaption.toCaseFolded();
         if (m_steps.contains(key)) {
             error = QStringLiteral("This key is already associated with an element of this collection");

@@ -85,7 +85,7 @@ ado::Recordset cShape::data()
         if (!d)
             return {};
         const QString sql = d->sourcetype == QLatin1String("table")
-                                ? QStringLiteral("SELECT * FROM ") + d->Source
+                                ? QStringLiteral("SELECT * FROM ") + cnSource.quoteIdentifier(d->Source)
                                 : d->Source;
         return openRecordset(sql, streamSource ? ado::adOpenForwardOnly : ado::adOpenStatic,
                              ado::adLockReadOnly);
