@@ -9,7 +9,9 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
@@ -25,16 +27,19 @@ cMeridoxData::Row errorRow(int record)
             {"ERRDESC", QStringLiteral("NOT NULL constraint failed: orders.customer (record %1)").arg(record)}};
 }
 
-// Seconds taken by appends number from+1 .. to.
-double appendInPlace(cMeridoxData& store, int from, int to)
+// Seconds taken by appends number from+1 .. to, each through a store object
+// of its own with the folder from the settings, as the run log adds them.
+double appendInPlace(int from, int to)
 {
     QElapsedTimer t;
     t.start();
-    for (int i = from + 1; i <= to; ++i)
+    for (int i = from + 1; i <= to; ++i) {
+        cMeridoxData store;
         if (!store.appendRow(executionlogdata, errorRow(i), StoreId::Next)) {
             std::fprintf(stderr, "append %d failed: %s\n", i, qPrintable(store.LastError()));
             std::exit(1);
         }
+    }
     return double(t.nsecsElapsed()) / 1e9;
 }
 
@@ -52,7 +57,8 @@ double appendByRewrite(cMeridoxData& store, int from, int to)
                     highest = std::max(highest, long(rs.value("ID").toLongLong()));
             rs.AddNew();
             rs.setValue("ID", qlonglong(highest + 1));
-            for (auto it = errorRow(i).constBegin(); it != errorRow(i).constEnd(); ++it)
+            const cMeridoxData::Row values = errorRow(i);
+            for (auto it = values.constBegin(); it != values.constEnd(); ++it)
                 rs.setValue(it.key(), it.value());
             return rs.Update();
         });
@@ -78,11 +84,13 @@ int main(int argc, char** argv)
     const int rows = argc > 2 ? std::atoi(argv[2]) : 4000;
     const int rewriteRows = std::min(rows, 1000);
 
-    cMeridoxData inPlace(tmp.filePath(QStringLiteral("inplace")));
-    const double first = appendInPlace(inPlace, 0, 100);
-    const double upTo1000 = first + appendInPlace(inPlace, 100, std::min(rows, 1000));
-    const double mid = rows > 1000 ? appendInPlace(inPlace, 1000, rows - 100) : 0.0;
-    const double last = rows > 1000 ? appendInPlace(inPlace, rows - 100, rows) : 0.0;
+    qputenv("MERIDOX_HOME", QFile::encodeName(tmp.filePath(QStringLiteral("inplace"))));
+    qputenv("MERIDOX_CONFIG", QFile::encodeName(tmp.filePath(QStringLiteral("none.conf"))));
+    QDir().mkpath(tmp.filePath(QStringLiteral("inplace")));
+    const double first = appendInPlace(0, 100);
+    const double upTo1000 = first + appendInPlace(100, std::min(rows, 1000));
+    const double mid = rows > 1000 ? appendInPlace(1000, rows - 100) : 0.0;
+    const double last = rows > 1000 ? appendInPlace(rows - 100, rows) : 0.0;
 
     cMeridoxData rewrite(tmp.filePath(QStringLiteral("rewrite")));
     const double rewritten = appendByRewrite(rewrite, 0, rewriteRows);

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QLocale>
+#include <QMutex>
 #include <QStringDecoder>
 #include <QSaveFile>
 #include <QXmlStreamReader>
@@ -825,13 +826,36 @@ bool RowsetAppender::open(const QString& path, QString* error)
         return refuse(QStringLiteral("the file does not end in its closing tags"));
     tail_ = size_ - tailSize + end - 10;
 
-    // The head up to the start of the rows holds the schema.
-    constexpr qint64 maxHead = 1 << 20;
-    const QByteArray head = readAt(fd_, 0, std::min<qint64>(tail_, maxHead));
-    const qsizetype dataTag = head.indexOf("<rs:data>");
-    if (dataTag < 0)
-        return refuse(QStringLiteral("the rows of the file do not start where expected"));
+    // The head up to the start of the rows holds the schema; it is read in
+    // growing pieces, since the rows after it may be many.
+    QByteArray head;
+    qsizetype dataTag = -1;
+    for (qint64 want = 8192; dataTag < 0; want *= 4) {
+        const qint64 size = std::min<qint64>(tail_, want);
+        head = readAt(fd_, 0, size);
+        dataTag = head.indexOf("<rs:data>");
+        if (dataTag < 0 && (size == tail_ || want >= (1 << 20)))
+            return refuse(QStringLiteral("the rows of the file do not start where expected"));
+    }
     const QByteArray schemaPart = head.left(dataTag + 9);
+    // A store is appended to many times in a row: its schema is read once
+    // per process, as long as the file's head stays the same.
+    struct KnownSchema {
+        QByteArray head;
+        std::vector<FieldInfo> fields;
+        std::vector<QString> attrNames;
+    };
+    static QMutex knownMutex;
+    static std::map<QString, KnownSchema> known;
+    {
+        QMutexLocker lock(&knownMutex);
+        const auto it = known.find(path);
+        if (it != known.end() && it->second.head == schemaPart) {
+            fields_ = it->second.fields;
+            attrNames_ = it->second.attrNames;
+            return true;
+        }
+    }
     if (!decodeUtf8(schemaPart))
         return refuse(QStringLiteral("the file is not in UTF-8"));
     RowsetData schema;
@@ -840,6 +864,10 @@ bool RowsetAppender::open(const QString& path, QString* error)
     if (!reader.read(schema, &why, &attrNames_))
         return refuse(why);
     fields_ = std::move(schema.fields);
+    QMutexLocker lock(&knownMutex);
+    if (known.size() > 64)
+        known.clear();
+    known[path] = KnownSchema{schemaPart, fields_, attrNames_};
     return true;
 }
 

@@ -108,11 +108,11 @@ public:
         const std::optional<QByteArray> now = fileStamp(storePath);
         if (!now)
             return std::nullopt;
-        char buffer[160];
-        const ssize_t n = ::pread(fd_, buffer, sizeof buffer - 1, 0);
+        char buffer[NoteSize];
+        const ssize_t n = ::pread(fd_, buffer, sizeof buffer, 0);
         if (n <= 0)
             return std::nullopt;
-        const QByteArray note(buffer, static_cast<qsizetype>(n));
+        const QByteArray note = QByteArray(buffer, static_cast<qsizetype>(n)).trimmed();
         const qsizetype blank = note.lastIndexOf(' ');
         if (blank < 0 || note.left(blank) != *now)
             return std::nullopt;
@@ -126,12 +126,16 @@ public:
         const std::optional<QByteArray> now = fileStamp(storePath);
         if (!now)
             return;
-        const QByteArray note = *now + ' ' + QByteArray::number(highest) + '\n';
-        if (::pwrite(fd_, note.constData(), static_cast<size_t>(note.size()), 0) == note.size())
-            (void)::ftruncate(fd_, note.size());
+        // One fixed-size record, so that it is overwritten whole without
+        // truncating the file.
+        const QByteArray note = (*now + ' ' + QByteArray::number(highest)).leftJustified(NoteSize - 1, ' ') + '\n';
+        if (note.size() == NoteSize)
+            (void)::pwrite(fd_, note.constData(), static_cast<size_t>(note.size()), 0);
     }
 
 private:
+    static constexpr qsizetype NoteSize = 128;
+
     // Size, change time and file number of a file, as text.
     static std::optional<QByteArray> fileStamp(const QString& path)
     {
