@@ -253,6 +253,17 @@ struct ControlStandIns {
                 c = QChar(char16_t(c.unicode() - base));
         return text;
     }
+    // In a field's name a control character serves no one: U+FFFD, as the
+    // writer would put it.
+    QString restoreName(QString text) const
+    {
+        if (!active())
+            return text;
+        for (QChar& c : text)
+            if (c.unicode() >= base && c.unicode() < base + 0x20)
+                c = QChar(QChar::ReplacementCharacter);
+        return text;
+    }
 };
 
 // The text with its raw control characters stood in for; nothing when it
@@ -383,7 +394,7 @@ private:
             return false;
         }
         const QString realName = attrs.value(kNsRowset, QStringLiteral("name")).toString();
-        f.info.name = realName.isEmpty() ? f.attrName : realName;
+        f.info.name = standIns_.restoreName(realName.isEmpty() ? f.attrName : realName);
         f.number = attrs.value(kNsRowset, QStringLiteral("number")).toInt();
         f.order = static_cast<int>(fields_.size());
         bool nullable = true;

@@ -435,7 +435,9 @@ TEST_F(Stores, AppendCutAtAnyByteLeavesAReadableStore)
     cMeridoxData data(dir.path());
     const QString file = data.StoreFile(executionlogdata);
     ASSERT_TRUE(data.appendRow(executionlogdata, {{"RECORD", 1}, {"ERRDESC", "first"}}, StoreId::Next));
-    ASSERT_TRUE(data.appendRow(executionlogdata, {{"RECORD", 2}, {"ERRDESC", "second"}}, StoreId::Next));
+    // Characters beyond one byte and beyond one UTF-16 unit before the cut.
+    const QString second = QString::fromUtf8("second \xC3\xBC \xF0\x9F\x98\x80");
+    ASSERT_TRUE(data.appendRow(executionlogdata, {{"RECORD", 2}, {"ERRDESC", second}}, StoreId::Next));
     QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray before = f.readAll();
@@ -464,6 +466,7 @@ TEST_F(Stores, AppendCutAtAnyByteLeavesAReadableStore)
         ASSERT_LE(rows.rows.size(), 3u);
         EXPECT_EQ(rows.rows[0][1].toInt(), 1);
         EXPECT_EQ(rows.rows[1][1].toInt(), 2);
+        EXPECT_EQ(rows.rows[1][5].toString().trimmed(), second);
         if (rows.rows.size() == 3)
             EXPECT_EQ(rows.rows[2][5].toString().trimmed(), "third'/>");
 
