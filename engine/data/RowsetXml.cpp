@@ -838,7 +838,7 @@ bool RowsetAppender::open(const QString& path, QString* error)
     tail_ = size_ - tailSize + end - 10;
 
     // The head up to the start of the rows holds the schema; it is read in
-    // growing pieces, since the rows after it may be many.
+    // growing chunks, since the rows after it may be many.
     QByteArray head;
     qsizetype dataTag = -1;
     for (qint64 want = 8192; dataTag < 0; want *= 4) {
