@@ -382,9 +382,11 @@ void RunEngine::writeExecutionRow()
     row.insert(QStringLiteral("RERRORS"), m_stats.Errors[tStatistic::AllOperations]);
     row.insert(QStringLiteral("RESULT"), result);
     const StoreResult saved = store.appendRow(executiondata, row, StoreId::Next);
+    // Said as a failure, so that the runner reports it as an error entry;
+    // the run itself is not failed by it.
     if (!saved)
-        m_process.Log()->AddLog(tr("The execution row could not be saved:") + QLatin1Char(' ')
-                                + saved.error);
+        m_process.Log()->AddLog(QStringLiteral("MeridoxRunner ERROR: ") + tr("The execution row could not be saved:")
+                                + QLatin1Char(' ') + saved.error);
 }
 
 void RunEngine::maybeYield()

@@ -1,6 +1,7 @@
 #include "stores/cMeridoxData.h"
 
 #include "data/Recordset.h"
+#include "data/RowsetXml.h"
 #include "stores/basUtils.h"
 
 #include <QDateTime>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <optional>
@@ -97,7 +99,53 @@ public:
     bool locked() const { return fd_ >= 0; }
     const QString& error() const { return error_; }
 
+    // The lock file also remembers the highest ID after the last in-place
+    // append, with the store file as it was then; any other change to the
+    // store (a rewrite, another program) shows as a different file, and the
+    // note is then not used. So an append needs not read the rows.
+    std::optional<qlonglong> knownHighestId(const QString& storePath) const
+    {
+        const std::optional<QByteArray> now = fileStamp(storePath);
+        if (!now)
+            return std::nullopt;
+        char buffer[NoteSize];
+        const ssize_t n = ::pread(fd_, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return std::nullopt;
+        const QByteArray note = QByteArray(buffer, static_cast<qsizetype>(n)).trimmed();
+        const qsizetype blank = note.lastIndexOf(' ');
+        if (blank < 0 || note.left(blank) != *now)
+            return std::nullopt;
+        bool ok = false;
+        const qlonglong highest = note.mid(blank + 1).trimmed().toLongLong(&ok);
+        return ok ? std::optional<qlonglong>(highest) : std::nullopt;
+    }
+
+    void rememberHighestId(const QString& storePath, qlonglong highest) const
+    {
+        const std::optional<QByteArray> now = fileStamp(storePath);
+        if (!now)
+            return;
+        // One fixed-size record, so that it is overwritten whole without
+        // truncating the file.
+        const QByteArray note = (*now + ' ' + QByteArray::number(highest)).leftJustified(NoteSize - 1, ' ') + '\n';
+        if (note.size() == NoteSize)
+            (void)::pwrite(fd_, note.constData(), static_cast<size_t>(note.size()), 0);
+    }
+
 private:
+    static constexpr qsizetype NoteSize = 128;
+
+    // Size, change time and file number of a file, as text.
+    static std::optional<QByteArray> fileStamp(const QString& path)
+    {
+        struct stat st {};
+        if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+            return std::nullopt;
+        return QByteArray::number(qint64(st.st_size)) + ' ' + QByteArray::number(qint64(st.st_mtim.tv_sec)) + ' '
+            + QByteArray::number(qint64(st.st_mtim.tv_nsec)) + ' ' + QByteArray::number(quint64(st.st_ino));
+    }
+
     int fd_ = -1;
     QString error_;
 };
@@ -266,6 +314,43 @@ public:
     }
 };
 
+namespace {
+
+// The change on a freshly read store, written back whole; the caller holds
+// the store's lock.
+StoreResult modifyLocked(const QString& path, const StoreLayout& layout,
+                         const std::function<bool(Recordset&)>& Change, QString& lastError)
+{
+    QString report, error;
+    auto rs = StoreAccess::open(path, layout, report, error);
+    if (!rs) {
+        lastError = error;
+        return failure(error);
+    }
+    if (rs->RecordCount() > 0)
+        rs->MoveFirst();
+    if (!Change(*rs)) {
+        lastError = report;
+        StoreResult r;
+        r.ok = true;
+        return r;
+    }
+    if (rs->EditMode() != ado::adEditNone && !rs->Update()) {
+        lastError = rs->lastError().Description;
+        return failure(lastError);
+    }
+    if (!rs->Save(path)) {
+        lastError = QStringLiteral("Cannot save store %1: %2").arg(path, rs->lastError().Description);
+        return failure(lastError);
+    }
+    lastError = report;
+    StoreResult r;
+    r.ok = true;
+    return r;
+}
+
+} // namespace
+
 cMeridoxData::cMeridoxData()
     : m_folder(RunDataFolder())
 {
@@ -358,56 +443,92 @@ StoreResult cMeridoxData::modify(kindrecordset krs, const std::function<bool(Rec
         m_lastError = lock.error();
         return failure(m_lastError);
     }
-    QString report, error;
-    auto rs = StoreAccess::open(path, *layout, report, error);
-    if (!rs) {
-        m_lastError = error;
-        return failure(error);
-    }
-    if (rs->RecordCount() > 0)
-        rs->MoveFirst();
-    if (!Change(*rs)) {
-        m_lastError = report;
-        StoreResult r;
-        r.ok = true;
-        return r;
-    }
-    if (rs->EditMode() != ado::adEditNone && !rs->Update()) {
-        m_lastError = rs->lastError().Description;
-        return failure(m_lastError);
-    }
-    if (!rs->Save(path)) {
-        m_lastError = QStringLiteral("Cannot save store %1: %2").arg(path, rs->lastError().Description);
-        return failure(m_lastError);
-    }
-    m_lastError = report;
-    StoreResult r;
-    r.ok = true;
-    return r;
+    return modifyLocked(path, *layout, Change, m_lastError);
 }
 
 StoreResult cMeridoxData::appendRow(kindrecordset krs, const Row& Values, StoreId Id)
 {
+    m_lastError.clear();
+    const StoreLayout* layout = layoutOf(krs);
+    if (!layout) {
+        m_lastError = QStringLiteral("Unknown store kind %1").arg(static_cast<int>(krs));
+        return failure(m_lastError);
+    }
+    const QString path = StoreFile(krs);
+    QDir().mkpath(m_folder);
+    StoreLock lock(path);
+    if (!lock.locked()) {
+        m_lastError = lock.error();
+        return failure(m_lastError);
+    }
+
+    Row values = Values;
+    const auto setNextId = [&values](qlonglong highest) {
+        for (auto it = values.begin(); it != values.end();) {
+            if (it.key().compare(QLatin1String("ID"), Qt::CaseInsensitive) == 0)
+                it = values.erase(it);
+            else
+                ++it;
+        }
+        values.insert(QStringLiteral("ID"), highest + 1);
+    };
+
+    // In place where the file allows it: the cost does not grow with the
+    // store. A missing store, one whose end is not its closing tags (a writer
+    // was killed meanwhile) or one that cannot be read is rewritten whole
+    // below, which creates, repairs or sets it aside. The schedule is always
+    // rewritten: a new job's ID depends on every ID in it, and it stays small.
+    ado::RowsetAppender appender;
+    if (krs != scheduleddata && QFileInfo::exists(path) && appender.open(path)) {
+        std::optional<qlonglong> highest = lock.knownHighestId(path);
+        bool readable = true;
+        if (!highest && Id == StoreId::Next) {
+            Recordset all;
+            readable = all.OpenFile(path);
+            if (readable)
+                highest = highestId(all);
+        }
+        if (readable) {
+            if (Id == StoreId::Next)
+                setNextId(*highest);
+            Recordset row = Recordset::CreateDisconnected(appender.fields());
+            QString error;
+            if (!row.AddNew() || !assignValues(row, values, error, keyFieldsOf(krs)) || !row.Update()) {
+                m_lastError = error.isEmpty() ? row.lastError().Description : error;
+                return failure(m_lastError);
+            }
+            QVariantList rowValues;
+            for (int i = 0; i < static_cast<int>(appender.fields().size()); ++i)
+                rowValues.push_back(row.value(i));
+            if (!appender.append(rowValues, &error)) {
+                m_lastError = QStringLiteral("Cannot save store %1: %2").arg(path, error);
+                return failure(m_lastError);
+            }
+            StoreResult r;
+            r.ok = true;
+            r.rows = 1;
+            r.id = row.value(QStringLiteral("ID"));
+            if (highest) {
+                const std::optional<qlonglong> added = idOf(r.id);
+                lock.rememberHighestId(path, added ? std::max(*highest, *added) : *highest);
+            }
+            return r;
+        }
+    }
+
     QString error;
     QVariant newId;
-    StoreResult r = modify(krs, [&](Recordset& rs) {
-        Row values = Values;
+    StoreResult r = modifyLocked(path, *layout, [&](Recordset& rs) {
         if (Id == StoreId::Next) {
-            for (auto it = values.begin(); it != values.end();) {
-                if (it.key().compare(QLatin1String("ID"), Qt::CaseInsensitive) == 0)
-                    it = values.erase(it);
-                else
-                    ++it;
-            }
             if (krs == scheduleddata) {
                 const std::optional<int> id = nextJobId(rs);
                 if (!id) {
                     error = QStringLiteral("Every job ID from %1 to %2 is taken").arg(kFirstJobId).arg(kLastJobId);
                     return false;
                 }
-                values.insert(QStringLiteral("ID"), *id);
+                setNextId(*id - 1);
             } else {
-                values.insert(QStringLiteral("ID"), highestId(rs) + 1);
+                setNextId(highestId(rs));
             }
         }
         if (!rs.AddNew()) {
@@ -422,7 +543,7 @@ StoreResult cMeridoxData::appendRow(kindrecordset krs, const Row& Values, StoreI
         }
         newId = rs.value(QStringLiteral("ID"));
         return true;
-    });
+    }, m_lastError);
     if (!error.isEmpty()) {
         m_lastError = error;
         return failure(error);

@@ -9,8 +9,12 @@
 // members below (appendRow, updateRows, deleteRows, modify, Clear). Each one
 // takes an exclusive lock on "<store>.lock", re-reads the file, applies the
 // change to that fresh copy and writes the file atomically (temporary file,
-// then rename), so no process overwrites rows another one added meanwhile
-// and a reader never sees a half-written file.
+// then rename), so no process overwrites rows another one added meanwhile.
+// appendRow is the exception: it writes the new row in place of the closing
+// tags, under the same lock, so its cost does not grow with the store (a run
+// whose every record fails adds one error row each). A reader that meets a
+// file cut within its last row (the writer was killed) reads the rows before
+// it; the next append rewrites such a file whole.
 //
 //   cMeridoxData data;                                   // folder from the settings
 //   data.appendRow(executionlogdata, {{"RECORD", 7}, {"NAME", file}, {"RUNTIME", now},

@@ -389,6 +389,21 @@ TEST_F(Runner, FailingRecordWritesErrorRowAndStillCompletes)
     EXPECT_EQ(log[size_t(errorLine)].text, QStringLiteral("MeridoxRunner: ") + description);
 }
 
+// A run whose execution row cannot be saved (the store is a folder) still
+// completed: exit 0, and the lost row is an error entry, not information.
+TEST_F(Runner, UnsavedExecutionRowIsAnErrorEntryOfACompletedRun)
+{
+    ASSERT_TRUE(QDir(folder()).mkpath(cMeridoxData(folder()).StoreFile(executiondata)));
+    const QString file = writeCopy(QStringLiteral("copy.xml"));
+    EXPECT_EQ(run({file}), 0) << dump(events()).toStdString();
+    EXPECT_EQ(Db(target_).count("customer_copy"), 4);
+    bool errorEntry = false;
+    for (const Entry& e : events())
+        if (e.text.contains(QStringLiteral("execution row could not be saved")))
+            errorEntry = e.type == 1;
+    EXPECT_TRUE(errorEntry) << dump(events()).toStdString();
+}
+
 // An empty source is a completed run with a zero row.
 TEST_F(Runner, EmptySourceCompletesWithZeroCounters)
 {
