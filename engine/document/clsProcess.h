@@ -76,6 +76,9 @@ public:
     short CancelExec();
     cShapeRef SourceStep() const;
     ado::Recordset SourceData() const;
+    // A step's data as the current run sees it: a storage step's row of the
+    // record just processed (its recordset may still hold an older row).
+    ado::Recordset StepData(cShape& Step) const;
     tStatistic Statistics() const;
     // Empty text when the formula compiles and runs against the document,
     // else the script error with its line.

@@ -62,12 +62,13 @@ TEST_F(Operations, UpdateInsertByKeyInsertsUpdatesAndLeavesEqualRowsUncounted) {
     EXPECT_TRUE(errorRows().empty());
 
     // Again over the full target: nothing to change, nothing counted, a second
-    // row. The source is read as it is now, streamed, not replayed from the first run.
+    // row. The source is read as it is now, not replayed from the first run,
+    // and nothing of it is held once the run is over.
     exec("source", {"INSERT INTO src VALUES (4, 'Dee', 'Bonn')"});
     const tStatistic again = runAgain();
     EXPECT_EQ(again.Totals, (Counts{0, 1, 0, 0, 0, 1}));
     EXPECT_EQ(again.TotalRecords, 4);
-    EXPECT_TRUE(process.SourceData().isStreaming());
+    EXPECT_FALSE(process.SourceData().isOpen());
     ASSERT_EQ(executions().size(), 2u);
     expectExecutionRow(executions()[1], again, "Completed");
     EXPECT_NE(executions()[0].value("ID"), executions()[1].value("ID"));

@@ -4,6 +4,7 @@
 #include "document/cShape.h"
 
 #include "data/Connection.h"
+#include "data/ConnectionString.h"
 #include "data/Recordset.h"
 #include "run/clsLog.h"
 #include "stores/basUtils.h"
@@ -21,13 +22,32 @@ QString stepConnectionString(const cShape& node)
     return {};
 }
 
+// Why a connection could not be opened, as the provider says it, without
+// the connection string or its password, which the log must never show.
+QString connectionFailureReason(const ado::Connection& cn, const QString& connectionString)
+{
+    if (connectionString.isEmpty())
+        return QStringLiteral("no connection string is given");
+    if (cn.Errors().Count() == 0)
+        return {};
+    QString reason = cn.Errors().Item(cn.Errors().Count() - 1).Description;
+    if (reason.isEmpty())
+        return reason;
+    reason.replace(connectionString, QStringLiteral("<connection string>"));
+    if (const auto cs = ado::ConnectionString::parse(connectionString)) {
+        const QString password = cs->value({"Password", "PWD"});
+        if (!password.isEmpty())
+            reason.replace(password, QStringLiteral("****"));
+    }
+    return reason;
+}
+
 }  // namespace
 
 void cShape::setQuery(const QString& strQuery)
 {
     m_query = strQuery;
     m_data = ado::Recordset();
-    runRow = StepRow{};
 }
 
 void cShape::setDebugMode(bool value)
@@ -43,40 +63,38 @@ void cShape::setDebugMode(bool value)
     // The transaction needs an open connection; a step whose connection
     // cannot be opened reports that when its data is first read.
     if (!cnSource.isOpen())
-        openConnection(false);
+        openConnection();
     if (cnSource.isOpen() && cnSource.BeginTrans() > 0)
         m_debug = true;
 }
 
-bool cShape::openConnection(bool reportFailure)
+bool cShape::openConnection()
 {
     if (cnSource.isOpen())
         return true;
-    if (connectionFailed)
-        return false;
     const QString text = stepConnectionString(*this);
-    if (!text.isEmpty()) {
-        cnSource.Errors().Clear();
+    cnSource.Errors().Clear();
+    if (!text.isEmpty())
         cnSource.Open(text);
-    }
-    if (cnSource.isOpen())
-        return true;
-    // A connection that cannot be opened is not retried for every record:
-    // each attempt may cost a full time-out, and the run stops anyway.
-    connectionFailed = true;
-    if (reportFailure && gbLog)
-        gbLog->AddCritical(Translate(QStringLiteral("CRITICAL ERROR: Error opening connection"),
-                                     QStringLiteral("cShape"))
-                           + QLatin1Char(' ') + sCaption);
-    return false;
+    return cnSource.isOpen();
 }
 
 ado::Recordset cShape::data()
 {
     if (!isStepKind(objType))
         return {};
-    if (!openConnection(true))
+    if (!openConnection()) {
+        if (gbLog) {
+            QString line = Translate(QStringLiteral("CRITICAL ERROR: Error opening connection"),
+                                     QStringLiteral("cShape"))
+                           + QLatin1Char(' ') + sCaption;
+            const QString reason = connectionFailureReason(cnSource, stepConnectionString(*this));
+            if (!reason.isEmpty())
+                line += QStringLiteral(": ") + reason;
+            gbLog->AddCritical(line);
+        }
         return {};
+    }
     if (m_data.isOpen())
         return m_data;
 
@@ -87,15 +105,7 @@ ado::Recordset cShape::data()
         const QString sql = d->sourcetype == QLatin1String("table")
                                 ? QStringLiteral("SELECT * FROM ") + d->Source
                                 : d->Source;
-        return openRecordset(sql, streamSource ? ado::adOpenForwardOnly : ado::adOpenStatic,
-                             ado::adLockReadOnly);
-    }
-
-    // Storage step: the row the run engine holds for the current record, or
-    // the rows of the step's current query.
-    if (runRow.valid) {
-        m_data = runRow.toRecordset();
-        return m_data;
+        return openRecordset(sql, ado::adOpenStatic, ado::adLockReadOnly);
     }
     if (m_query.isEmpty())
         return {};
@@ -121,7 +131,7 @@ ado::Recordset cShape::openRecordset(const QString& sql, ado::CursorTypeEnum cur
 
 std::optional<QVariant> cShape::ExecuteSql(const QString& sql, const QString& Field)
 {
-    if (!openConnection(false))
+    if (!openConnection())
         return std::nullopt;
     ado::Recordset rs = cnSource.Execute(sql);
     if (!rs.isOpen() || !rs.hasCurrentRecord())
@@ -130,19 +140,4 @@ std::optional<QVariant> cShape::ExecuteSql(const QString& sql, const QString& Fi
     if (i < 0)
         return std::nullopt;
     return rs.value(i);
-}
-
-ado::Recordset cShape::StepRow::toRecordset() const
-{
-    if (!columns)
-        return {};
-    ado::Recordset rs = ado::Recordset::CreateDisconnected(*columns);
-    if (present) {
-        rs.AddNew();
-        for (int i = 0; i < values.size() && i < rs.FieldCount(); ++i)
-            rs.setValue(i, values.at(i));
-        rs.Update();
-    }
-    rs.MoveFirst();
-    return rs;
 }
