@@ -67,6 +67,7 @@ public:
     ado::Recordset data();
     // Stores the storage query and drops the step's recordset.
     void setQuery(const QString& strQuery);
+    const QString& Query() const { return m_query; }
     // Runs sql on the step's connection and returns Field of its first row;
     // nullopt (Empty) on any failure.
     std::optional<QVariant> ExecuteSql(const QString& sql, const QString& Field);

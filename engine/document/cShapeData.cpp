@@ -22,27 +22,21 @@ QString stepConnectionString(const cShape& node)
     return {};
 }
 
-// Why a connection could not be opened, as the provider says it, without
-// the connection string or its password, which the log must never show.
-QString connectionFailureReason(const ado::Connection& cn, const QString& connectionString)
+// Why the step's connection could not be opened, as the provider says it,
+// without the connection string or its password.
+QString connectionFailure(const cShape& node)
 {
-    if (connectionString.isEmpty())
+    const QString text = stepConnectionString(node);
+    if (text.isEmpty())
         return QStringLiteral("no connection string is given");
-    if (cn.Errors().Count() == 0)
+    const ado::ErrorList& errors = node.cnSource.Errors();
+    if (errors.Count() == 0)
         return {};
-    QString reason = cn.Errors().Item(cn.Errors().Count() - 1).Description;
-    if (reason.isEmpty())
-        return reason;
-    reason.replace(connectionString, QStringLiteral("<connection string>"));
-    if (const auto cs = ado::ConnectionString::parse(connectionString)) {
-        const QString password = cs->value({"Password", "PWD"});
-        if (!password.isEmpty())
-            reason.replace(password, QStringLiteral("****"));
-    }
-    return reason;
+    return ado::hideConnectionSecrets(errors.Item(errors.Count() - 1).Description, text);
 }
 
 }  // namespace
+
 
 void cShape::setQuery(const QString& strQuery)
 {
@@ -88,7 +82,7 @@ ado::Recordset cShape::data()
             QString line = Translate(QStringLiteral("CRITICAL ERROR: Error opening connection"),
                                      QStringLiteral("cShape"))
                            + QLatin1Char(' ') + sCaption;
-            const QString reason = connectionFailureReason(cnSource, stepConnectionString(*this));
+            const QString reason = connectionFailure(*this);
             if (!reason.isEmpty())
                 line += QStringLiteral(": ") + reason;
             gbLog->AddCritical(line);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "data/AdoTypes.h"
+#include "data/ConnectionString.h"
 #include "data/Field.h"
 #include "document/clsProcess.h"
 #include "run/clsLog.h"
@@ -246,11 +247,25 @@ bool RunEngine::connectStep(cShape& step)
     // every record: each attempt may cost a full time-out.
     if (run.connectionFailed)
         return false;
-    step.setQuery(QString());
-    step.data();   // opens the connection, or logs critically why it cannot
-    if (step.cnSource.isOpen())
+    QString text;
+    if (const tData* d = step.dataRecord())
+        text = d->connString;
+    else if (const tStorage* s = step.storageRecord())
+        text = s->connString;
+    step.cnSource.Errors().Clear();
+    if (!text.isEmpty() && step.cnSource.Open(text))
         return true;
     run.connectionFailed = true;
+    // The provider's reason, never the connection string or its password.
+    QString line = Translate(QStringLiteral("CRITICAL ERROR: Error opening connection"), QStringLiteral("cShape"))
+                   + QLatin1Char(' ') + step.sCaption + QStringLiteral(": ");
+    const ado::ErrorList& errors = step.cnSource.Errors();
+    if (text.isEmpty())
+        line += QStringLiteral("no connection string is given");
+    else if (errors.Count() > 0)
+        line += ado::hideConnectionSecrets(errors.Item(errors.Count() - 1).Description, text);
+    if (step.gbLog)
+        step.gbLog->AddCritical(line);
     return false;
 }
 
