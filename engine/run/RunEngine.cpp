@@ -1077,8 +1077,9 @@ QString RunEngine::CheckFormula(const QString& Text)
         return error;
     // Storage steps get an empty row with their target's fields: a formula
     // that reads them then meets "no current record", which the check accepts.
+    // The check rebuilds what a run holds for every step.
     if (m_running)
-        return QString();
+        return tr("A run of this integration is already in progress.");
     m_stepRuns.clear();
     for (const cShapeRef& node : m_process.Shapes()->Collection()) {
         if (node->objType != aStorage)
