@@ -327,7 +327,7 @@ bool RunEngine::openSource(bool execute)
         return false;
     }
     m_sourceData = rs;
-    return true;
+    return m_sourceData.isOpen();   // closed: a statement that returns no rows
 }
 
 bool RunEngine::PrepareRun(bool execute)
