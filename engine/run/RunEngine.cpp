@@ -377,22 +377,21 @@ bool RunEngine::PrepareRun(bool execute)
         }
 
     shareConnections(execute);
-    if (!openSource(execute)) {
-        m_outcome = log->IsCritical() ? RunOutcome::Critical : RunOutcome::PrepareFailed;
-        return false;
-    }
     // Every step connects now, so that a failing connection is known before
-    // the first record is half processed, and every storage step is a
-    // script object from the first record on.
+    // the source is read and any record is half processed, and every storage
+    // step is a script object from the first record on.
     for (const cShapeRef& node : m_process.Shapes()->Collection()) {
-        if (node->objType == aData && node != m_sourceStep)
+        if (node->objType == aData)
             connectStep(*node);
         if (node->objType == aStorage && connectStep(*node))
             preparePlan(*node, stepRun(*node));
     }
     if (execute && log->IsCritical()) {
-        releaseSource();
         m_outcome = RunOutcome::Critical;
+        return false;
+    }
+    if (!openSource(execute)) {
+        m_outcome = log->IsCritical() ? RunOutcome::Critical : RunOutcome::PrepareFailed;
         return false;
     }
     m_host->ResetScript();
