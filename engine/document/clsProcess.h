@@ -72,7 +72,8 @@ public:
     short RunRecord();
     // Processes the current source record of a test run and moves on.
     short RunNextRecord();
-    // The record loop stops before the next record (or step).
+    // The record loop stops before the next record; a record under way is
+    // finished first.
     short CancelExec();
     cShapeRef SourceStep() const;
     ado::Recordset SourceData() const;
