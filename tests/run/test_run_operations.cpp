@@ -406,8 +406,12 @@ TEST_F(Operations, AFormulaGivingNoValueFailsItsFieldWithATypeMismatch) {
                                {{"id", "SRC(\"id\")", ""}, {"name", "FORMULA!List", ""}});
     cShapeRef b = flow.storage("B", "target", conn("target"), "loose", "Insert",
                                {{"id", "SRC(\"id\")", ""}, {"name", "FORMULA!None", ""}});
-    const tStatistic st = run({a, b});
-    EXPECT_TRUE(rows("target", "SELECT * FROM loose").isEmpty());
+    // An object with a default value writes that value.
+    process.Formulas()->AddFormula("Object", "Function Main()\n  Err.Number = 42\n  Set Main = Err\nEnd Function");
+    cShapeRef c = flow.storage("C", "target", conn("target"), "loose", "Insert",
+                               {{"id", "SRC(\"id\")", ""}, {"name", "FORMULA!Object", ""}});
+    const tStatistic st = run({a, b, c});
+    EXPECT_EQ(rows("target", "SELECT * FROM loose"), QStringList({"1|42", "2|42", "3|42"}));
     EXPECT_EQ(st.Errors, (Counts{0, 6, 0, 0, 0, 6}));
     const auto errors = errorRows();
     ASSERT_EQ(errors.size(), 6u);
