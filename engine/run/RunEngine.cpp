@@ -433,11 +433,12 @@ void RunEngine::RunLoop()
         }
         ++m_stats.CurrRecord;
         emit m_process.StatisticsAdded(m_stats);
-        if (!m_sourceData.MoveNext() && !m_sourceData.IsEOF()) {
+        if (!m_sourceData.MoveNext()) {
             // The source stopped delivering rows: the run cannot go on, and
             // saying it completed would hide the missing records.
             log->AddCritical(QStringLiteral("CRITICAL ERROR:") + m_sourceData.lastError().Description);
             m_outcome = RunOutcome::Critical;
+            releaseSource();
             return;
         }
     }
