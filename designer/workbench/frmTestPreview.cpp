@@ -34,16 +34,6 @@ public:
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-// The data of a step as it stands after the record just processed. A
-// storage step's row of the current record is read from the run itself: the
-// step's recordset may still hold the row of an earlier record.
-ado::Recordset StepData(cShape& Step)
-{
-    if (Step.objType == aStorage && Step.runRow.valid)
-        return Step.runRow.toRecordset();
-    return Step.data();
-}
-
 QPointer<frmTestPreview>& DefaultWindow()
 {
     static QPointer<frmTestPreview> window;
@@ -249,7 +239,7 @@ void frmTestPreview::ShowRecord()
     // The step selected now, read after the record went through the flow.
     cShapes* shapes = m_process->Shapes();
     const cShapeRef current = shapes->item(shapes->CurrCtl);
-    FillRecordGrid(m_grdData[1], current ? StepData(*current) : ado::Recordset());
+    FillRecordGrid(m_grdData[1], current ? m_process->StepData(*current) : ado::Recordset());
 }
 
 void frmTestPreview::FillRecordGrid(QTableWidget* Grid, const ado::Recordset& rs)

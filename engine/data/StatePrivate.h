@@ -16,6 +16,8 @@
 
 namespace ado::detail {
 
+class RowSpool;
+
 struct ConnectionState {
     QString connectionString;
     QString qtName;            // unique Qt connection name while open
@@ -100,6 +102,9 @@ struct RecordsetState {
     long streamPos = 0;            // 1-based position of current, 0 = before first
     long countCache = -2;          // -2: not counted yet
     long rowsAffected = 0;         // of a statement that returned no rows
+    // Snapshot: the rows were read whole at Open and are streamed from here.
+    std::shared_ptr<RowSpool> spool;
+    bool singleRow = false;        // PostgreSQL: fetch row by row (nothing else runs meanwhile)
 
     // Writes.
     QString baseTable;
@@ -113,7 +118,7 @@ struct RecordsetState {
     bool fail(const DataError& e);
     bool requireOpen();
     bool hasCurrent() const;
-    bool streamUsable() const { return query && conn && conn->open && conn->generation == generation; }
+    bool streamUsable() const { return spool || (query && conn && conn->open && conn->generation == generation); }
     const QVariantList* currentRow() const;
 };
 
