@@ -25,9 +25,11 @@ ado::Recordset FirstRows(cShape& Step, int Limit)
     const tData* record = Step.dataRecord();
     if (Step.objType != aData || !record)
         return Step.data();
-    if (record->Source.isEmpty() || !Step.openConnection(false))
+    if (record->Source.isEmpty())
         return {};
     ado::Connection& cn = Step.cnSource;
+    if (!cn.isOpen() && (record->connString.isEmpty() || !cn.Open(record->connString)))
+        return {};
     QString sql = record->Source;
     if (record->sourcetype == QLatin1String("table")) {
         sql = QStringLiteral("SELECT * FROM ") + cn.quoteIdentifier(record->Source);

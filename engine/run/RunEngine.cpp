@@ -321,8 +321,9 @@ bool RunEngine::openSource(bool execute)
     // are read: it never meets the rows it writes itself, holds no cursor
     // on the source while writing and keeps the rows on disk, not in memory.
     const tData* d = source.dataRecord();
-    const QString sql = d->sourcetype == QLatin1String("table") ? QStringLiteral("SELECT * FROM ") + d->Source
-                                                                 : d->Source;
+    const QString sql = d->sourcetype == QLatin1String("table")
+                            ? QStringLiteral("SELECT * FROM ") + source.cnSource.quoteIdentifier(d->Source)
+                            : d->Source;
     source.cnSource.Errors().Clear();
     ado::Recordset rs;
     if (!rs.OpenSnapshot(sql, source.cnSource)) {
