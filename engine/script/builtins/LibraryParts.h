@@ -9,7 +9,8 @@ namespace vbs::lib {
 
 using Args = std::span<Variant>;
 
-inline bool given(Args a, size_t i) { return a.size() > i; }
+// An argument position left empty (`Split(s, ",", , 1)`) counts as not given.
+inline bool given(Args a, size_t i) { return a.size() > i && !a[i].isMissing(); }
 
 // The argument's value: an object stands for its default member. The
 // argument is replaced in place (builtins may change their arguments).
