@@ -41,7 +41,9 @@ Variant fnCBool(BuiltinContext&, Args a) { return Variant::fromBool(toBool(conve
 Variant fnCDate(BuiltinContext&, Args a)
 {
     const Variant& v = convertible(a);
-    if (v.isString() && !parseDate(v.str())) {
+    if (v.isString()) {
+        if (const auto d = parseDate(v.str()))
+            return Variant::fromDate(*d);
         if (const auto n = parseNumber(v.str()))
             return Variant::fromDate(toDate(Variant::fromDouble(*n)));
     }
