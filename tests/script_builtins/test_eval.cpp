@@ -60,7 +60,7 @@ TEST(BuiltinsThroughEval, ErrorsReachTheErrorRecord)
     EXPECT_EQ(evalText(sc, "Sgn(Null)"), "error 94");
     EXPECT_EQ(evalText(sc, "InStrRev(\"abcd\", Null)"), "error 94");
     EXPECT_EQ(evalText(sc, "InStr(1, \"abc\", \"b\", 3)"), "error 5");
-    EXPECT_EQ(evalText(sc, "StrComp(\"a\", \"b\", -1)"), "error 5");
+    EXPECT_EQ(evalText(sc, "StrComp(\"a\", \"b\", vbDatabaseCompare)"), "error 5");
     EXPECT_EQ(evalText(sc, "CreateObject(\"Scripting.FileSystemObject\")"), "error 429");
     EXPECT_EQ(sc.Error().Description.toStdString(), "ActiveX component can't create object");
     // VBScript has no IIf, Format, Val or Nz.
