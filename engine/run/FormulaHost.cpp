@@ -94,6 +94,15 @@ public:
         }
     }
 
+    // Step("Field") reads the value; where an object is wanted
+    // (Step("Field").Value, Set f = Step("Field")) it is the Field.
+    vbs::Variant getObject(int id, std::span<vbs::Variant> args) override
+    {
+        if (id == DefaultMember && args.size() == 1)
+            return field(args[0]);
+        return get(id, args);
+    }
+
     void put(int id, std::span<vbs::Variant>, const vbs::Variant&) override
     {
         refuse(id == DefaultMember || id == FieldsMember ? UpdateMember : id);

@@ -509,6 +509,18 @@ Variant* NameExpr::container(Frame& f)
     }
 }
 
+Variant NameExpr::evalObject(Frame& f)
+{
+    if (!hasParens || args.empty()) return eval(f);
+    const bool hostObject = (bind == Bind::Global || bind == Bind::Dynamic) && entry->kind == GlobalEntry::HostObject;
+    Variant* c = hostObject ? &entry->value : container(f);
+    if (!c || !c->isObject() || !c->obj()) return eval(f);
+    ArgValues values(args.size());
+    evalArgs(args, f, values);
+    ObjectRef keep = c->obj();
+    return keep->getObject(IScriptObject::DefaultMember, values.span);
+}
+
 Variant* NameExpr::itemRef(Frame& f, std::vector<ArrayRef>& keep)
 {
     if (!hasParens) return varRef(f);
@@ -579,7 +591,7 @@ void NameExpr::assign(Frame& f, Variant value, bool isSet)
 
 IScriptObject& MemberExpr::target(Frame& f, Variant& holder)
 {
-    holder = object->eval(f);
+    holder = object->evalObject(f);
     if (!holder.isObject()) raiseWithName(err::ObjectRequired, name);
     if (!holder.obj()) raiseError(err::ObjectNotSet);
     return *holder.obj();
@@ -701,7 +713,7 @@ Variant UnaryExpr::eval(Frame& f)
 
 Flow AssignStmt::exec(Frame& f)
 {
-    Variant v = value->eval(f);
+    Variant v = isSet ? value->evalObject(f) : value->eval(f);
     target->assign(f, std::move(v), isSet);
     return Flow::Normal;
 }
@@ -941,7 +953,7 @@ Flow DimStmt::exec(Frame& f)
 
 Flow WithStmt::exec(Frame& f)
 {
-    f.with.push_back(object->eval(f));
+    f.with.push_back(object->evalObject(f));
     struct Pop {
         Frame& f;
         ~Pop() { f.with.pop_back(); }

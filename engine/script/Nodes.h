@@ -31,6 +31,7 @@ struct NameExpr : Expr {
     Variant* varRef(Frame& f) override;
     Variant* itemRef(Frame& f, std::vector<ArrayRef>& keep) override;
     void assign(Frame& f, Variant value, bool isSet) override;
+    Variant evalObject(Frame& f) override;
     bool isLiteral() const override
     {
         return bind == Bind::Const || (bind == Bind::Global && entry->kind == GlobalEntry::Constant);

@@ -51,6 +51,8 @@ struct Expr : Node {
     virtual Variant* itemRef(Frame& f, std::vector<ArrayRef>& keep) { (void)keep; return varRef(f); }
     virtual void assign(Frame& f, Variant value, bool isSet);
     virtual bool isLiteral() const { return false; }
+    // The value where an object is wanted: before a member, in Set and With.
+    virtual Variant evalObject(Frame& f) { return eval(f); }
 };
 using ExprPtr = std::unique_ptr<Expr>;
 

@@ -244,6 +244,11 @@ Variant IScriptObject::get(int, std::span<Variant>)
     raiseError(err::NoSuchMember);
 }
 
+Variant IScriptObject::getObject(int id, std::span<Variant> args)
+{
+    return get(id, args);
+}
+
 void IScriptObject::put(int, std::span<Variant>, const Variant&)
 {
     raiseError(err::NoSuchMember);

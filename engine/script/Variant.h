@@ -126,6 +126,10 @@ public:
     virtual const void* memberClass() const { return this; }
     // Property get or method call.
     virtual Variant get(int id, std::span<Variant> args);
+    // As get, where the script wants an object (`X("Field").Value`,
+    // `Set f = X("Field")`, `With X("Field")`): a member that reads a value
+    // may hand out the object that holds it instead.
+    virtual Variant getObject(int id, std::span<Variant> args);
     // Property assignment `X.Name(args) = value`.
     virtual void put(int id, std::span<Variant> args, const Variant& value);
     // For Each: the items of a collection; false when the object is not one.

@@ -261,9 +261,9 @@ TEST_F(Operations, StepObjectsDescribeTheirRecordsetAndFields) {
         "  For Each f In SRC.Fields\n"
         "    r = r & f.Name & \":\" & f.Type & \":\" & f.ActualSize & \":\" & (f.Value = f.OriginalValue) & (f = f.UnderlyingValue) & \",\"\n"
         "  Next\n"
-        "  Set c = SRC.Fields(\"city\")\n"
+        "  Set c = SRC(\"city\")\n"
         "  r = r & SRC.AbsolutePosition & SRC.State & SRC.BOF & TypeName(SRC.Fields) & TypeName(c) & \"|\"\n"
-        "  r = r & TGT.Fields.Count & TGT(\"name\") & TGT.EOF & TGT.RecordCount & \"|\" & Steps(\"SRC\").sCaption & (InStr(SRC.Source, \"src\") > 0)\n"
+        "  r = r & TGT.Fields.Count & TGT(\"name\").Value & TGT.EOF & TGT.RecordCount & \"|\" & Steps(\"SRC\").sCaption & (InStr(SRC.Source, \"src\") > 0)\n"
         "  Main = r\n"
         "End Function");
     cShapeRef log = flow.storage("LOG", "target", conn("target"), "info", "Insert",
