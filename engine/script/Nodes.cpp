@@ -1048,6 +1048,8 @@ int ClassInstance::memberId(const QString& name)
 
 const ClassMember& ClassInstance::resolve(int id) const
 {
+    // An object a host kept past its interpreter has no code left to run.
+    if (life_.expired() || in_.shuttingDown) raiseError(err::NoSuchMember);
     if (id == DefaultMember) id = def_.defaultMember;
     if (id <= 0 || size_t(id) > def_.members.size()) raiseError(err::NoSuchMember);
     return def_.member(id);
