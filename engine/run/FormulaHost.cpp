@@ -32,10 +32,18 @@ struct MemberTable {
     int find(const QString& name) const { return ids.value(name.toCaseFolded(), vbs::IScriptObject::UnknownMember); }
 };
 
+
+const QString kItemNotFound = QStringLiteral(
+    "Item cannot be found in the collection corresponding to the requested name or ordinal.");
+
 }  // namespace
 
-// A step with data, as formulas see it: Step("Field") reads the field of the
-// step's current row.
+// A step with data, as formulas see it: the step's recordset standing on
+// its current row. Step("Field") and Step(0) read a field's value;
+// Step.Fields("Field") is the Field object with its Value and schema; EOF,
+// BOF, RecordCount, AbsolutePosition, State and Source describe the
+// recordset. Moving or changing it would upset the run's own cursor, so
+// those methods raise an error instead.
 class StepObject : public vbs::IScriptObject {
 public:
     StepObject(RunEngine& engine, cShape& node) : m_engine(engine), m_node(node) {}
@@ -46,68 +54,293 @@ public:
 
     vbs::Variant get(int id, std::span<vbs::Variant> args) override
     {
+        if (id >= FirstRefused)
+            refuse(id);
+        if (id != DefaultMember && id != FieldsMember && !args.empty())
+            vbs::raiseError(vbs::err::WrongArgCount);
         switch (id) {
         case DefaultMember:
-        case FieldsMember:
-            if (args.empty()) {
-                if (id == FieldsMember)
-                    return vbs::Variant::fromObject(self());
+            if (args.size() != 1)
                 vbs::raiseError(vbs::err::WrongArgCount);
-            }
+            return value(columnName(args[0]));
+        case FieldsMember:
+            if (args.empty())
+                return vbs::Variant::fromObject(fields());
             if (args.size() != 1)
                 vbs::raiseError(vbs::err::WrongArgCount);
             return field(args[0]);
         case EofMember:
         case BofMember:
-            if (!args.empty())
-                vbs::raiseError(vbs::err::WrongArgCount);
-            // A step without a current row stands at its end.
-            return vbs::Variant::fromBool(!m_engine.stepHasRow(m_node));
+            // A step without a current row stands at its end (and, empty, at its start).
+            return vbs::Variant::fromBool(!hasCurrentRow());
+        case RecordCountMember:
+            if (storageStep())
+                return vbs::Variant::fromLong(m_engine.stepHasRow(m_node) ? 1 : 0);
+            return vbs::Variant::fromLong(static_cast<int32_t>(m_engine.stepData(m_node).RecordCount()));
+        case AbsolutePositionMember:
+            if (storageStep())
+                return vbs::Variant::fromLong(m_engine.stepHasRow(m_node) ? 1 : -1);   // adPosUnknown
+            return vbs::Variant::fromLong(static_cast<int32_t>(m_engine.stepData(m_node).AbsolutePosition()));
+        case StateMember:
+            if (storageStep())
+                return vbs::Variant::fromLong(ado::adStateOpen);
+            return vbs::Variant::fromLong(static_cast<int32_t>(m_engine.stepData(m_node).State()));
+        case SourceMember:
+            if (storageStep())
+                return vbs::Variant(m_node.Query());
+            return vbs::Variant(m_engine.stepData(m_node).Source());
         default:
             vbs::raiseError(vbs::err::NoSuchMember);
         }
     }
 
+    // Step("Field") reads the value; where an object is wanted
+    // (Step("Field").Value, Set f = Step("Field")) it is the Field.
+    vbs::Variant getObject(int id, std::span<vbs::Variant> args) override
+    {
+        if (id == DefaultMember && args.size() == 1)
+            return field(args[0]);
+        return get(id, args);
+    }
+
+    void put(int id, std::span<vbs::Variant>, const vbs::Variant&) override
+    {
+        refuse(id == DefaultMember || id == FieldsMember ? UpdateMember : id);
+    }
+
+    // The step's columns, as the current row has them.
+    const std::vector<ado::FieldInfo>& columns()
+    {
+        m_data = m_engine.stepData(m_node);
+        return m_data.fieldInfos();
+    }
+
+    // A column by name or 0-based position (3265 when there is none).
+    int columnIndex(const vbs::Variant& which)
+    {
+        const vbs::Variant key = vbs::valueOf(which);
+        const std::vector<ado::FieldInfo>& cols = columns();
+        if (key.isNumber()) {
+            const int index = vbs::toLong(key);
+            if (index < 0 || size_t(index) >= cols.size())
+                vbs::raiseError(ado::adErrItemNotFound, kItemNotFound);
+            return index;
+        }
+        const QString name = vbs::toStr(key);
+        for (size_t i = 0; i < cols.size(); ++i)
+            if (cols[i].name.compare(name, Qt::CaseInsensitive) == 0)
+                return static_cast<int>(i);
+        vbs::raiseError(ado::adErrItemNotFound, kItemNotFound);
+    }
+
+    QString columnName(const vbs::Variant& which)
+    {
+        const vbs::Variant key = vbs::valueOf(which);
+        // By name the engine finds (and reports) the column itself.
+        if (!key.isNumber())
+            return vbs::toStr(key);
+        return columns()[size_t(columnIndex(key))].name;
+    }
+
+    vbs::Variant value(const QString& name)
+    {
+        QVariant v;
+        long number = 0;
+        QString text;
+        if (!m_engine.readStepField(m_node, name, v, number, text))
+            vbs::raiseError(static_cast<int>(number), text);
+        return FormulaHost::fromQVariant(v);
+    }
+
+    vbs::Variant field(const vbs::Variant& which);
+    vbs::ObjectRef fields();
+
     std::weak_ptr<StepObject> weakSelf;
 
 private:
-    enum { FieldsMember = 1, EofMember, BofMember };
+    enum {
+        FieldsMember = 1, EofMember, BofMember, RecordCountMember, AbsolutePositionMember, StateMember,
+        SourceMember,
+        // Navigation and changes: refused.
+        FirstRefused, MoveNextMember = FirstRefused, MovePreviousMember, MoveFirstMember, MoveLastMember,
+        MoveMember, AddNewMember, UpdateMember, DeleteMember, CancelUpdateMember, UpdateBatchMember,
+        RequeryMember, CloseMember, OpenMember
+    };
 
     static const MemberTable& members()
     {
-        static const MemberTable table{{{QStringLiteral("fields"), FieldsMember},
-                                        {QStringLiteral("eof"), EofMember},
-                                        {QStringLiteral("bof"), BofMember}}};
+        static const MemberTable table{{
+            {QStringLiteral("fields"), FieldsMember}, {QStringLiteral("eof"), EofMember},
+            {QStringLiteral("bof"), BofMember}, {QStringLiteral("recordcount"), RecordCountMember},
+            {QStringLiteral("absoluteposition"), AbsolutePositionMember}, {QStringLiteral("state"), StateMember},
+            {QStringLiteral("source"), SourceMember}, {QStringLiteral("movenext"), MoveNextMember},
+            {QStringLiteral("moveprevious"), MovePreviousMember}, {QStringLiteral("movefirst"), MoveFirstMember},
+            {QStringLiteral("movelast"), MoveLastMember}, {QStringLiteral("move"), MoveMember},
+            {QStringLiteral("addnew"), AddNewMember}, {QStringLiteral("update"), UpdateMember},
+            {QStringLiteral("delete"), DeleteMember}, {QStringLiteral("cancelupdate"), CancelUpdateMember},
+            {QStringLiteral("updatebatch"), UpdateBatchMember}, {QStringLiteral("requery"), RequeryMember},
+            {QStringLiteral("close"), CloseMember}, {QStringLiteral("open"), OpenMember}}};
         return table;
     }
 
-    vbs::ObjectRef self() const { return weakSelf.lock(); }
-
-    vbs::Variant field(const vbs::Variant& which)
+    [[noreturn]] void refuse(int id)
     {
-        const vbs::Variant key = vbs::valueOf(which);
-        QString name;
-        if (key.isString()) {
-            name = key.str();
-        } else if (key.isNumber()) {
-            // Fields(0) is the first column.
-            if (!m_engine.stepFieldName(m_node, vbs::toLong(key), name))
-                vbs::raiseError(3265, QStringLiteral("Item cannot be found in the collection "
-                                                     "corresponding to the requested name or ordinal."));
-        } else {
-            name = vbs::toStr(key);
-        }
-        QVariant value;
-        long number = 0;
-        QString text;
-        if (!m_engine.readStepField(m_node, name, value, number, text))
-            vbs::raiseError(static_cast<int>(number), text);
-        return FormulaHost::fromQVariant(value);
+        QString member;
+        for (auto it = members().ids.cbegin(); it != members().ids.cend(); ++it)
+            if (it.value() == id)
+                member = it.key();
+        vbs::raiseError(3219, QStringLiteral("Operation is not allowed in this context: a formula cannot move or "
+                                             "change the records of step '%1' (%2).")
+                                  .arg(m_node.sCaption, member));
     }
+
+    bool storageStep() const { return m_node.objType == aStorage; }
+
+    bool hasCurrentRow() { return m_engine.stepHasRow(m_node); }
+
+    vbs::ObjectRef self() const { return weakSelf.lock(); }
 
     RunEngine& m_engine;
     cShape& m_node;
+    ado::Recordset m_data;   // keeps the schema columns() hands out alive
 };
+
+namespace {
+
+// One column of a step: Value (the default member) reads the step's
+// current row each time; the rest is the column's schema.
+class FieldObject : public vbs::IScriptObject {
+public:
+    FieldObject(std::shared_ptr<StepObject> step, ado::FieldInfo info)
+        : m_step(std::move(step)), m_info(std::move(info))
+    {
+    }
+
+    QString typeName() const override { return QStringLiteral("Field"); }
+    int memberId(const QString& name) override { return members().find(name); }
+    const void* memberClass() const override { return &members(); }
+
+    vbs::Variant get(int id, std::span<vbs::Variant> args) override
+    {
+        if (!args.empty())
+            vbs::raiseError(vbs::err::WrongArgCount);
+        switch (id) {
+        case DefaultMember:
+        case ValueMember:
+        case OriginalValueMember:
+        case UnderlyingValueMember:
+            // Formulas cannot edit rows, so the three values agree.
+            return m_step->value(m_info.name);
+        case NameMember: return vbs::Variant(m_info.name);
+        case TypeMember: return vbs::Variant::fromLong(m_info.type);
+        case DefinedSizeMember: return vbs::Variant::fromLong(static_cast<int32_t>(m_info.definedSize));
+        case PrecisionMember: return vbs::Variant::fromByte(static_cast<uint8_t>(m_info.precision));
+        case NumericScaleMember: return vbs::Variant::fromByte(static_cast<uint8_t>(m_info.numericScale));
+        case AttributesMember: return vbs::Variant::fromLong(static_cast<int32_t>(m_info.attributes()));
+        case ActualSizeMember: {
+            const vbs::Variant v = m_step->value(m_info.name);
+            if (v.isNull() || v.isEmpty())
+                return vbs::Variant::fromLong(0);
+            if (ado::isTextType(m_info.type))
+                return vbs::Variant::fromLong(static_cast<int32_t>(vbs::toStr(v).size()));
+            const QVariant q = FormulaHost::toQVariant(v);
+            if (q.typeId() == QMetaType::QByteArray)
+                return vbs::Variant::fromLong(static_cast<int32_t>(q.toByteArray().size()));
+            return vbs::Variant::fromLong(static_cast<int32_t>(m_info.definedSize));
+        }
+        default:
+            vbs::raiseError(vbs::err::NoSuchMember);
+        }
+    }
+
+    void put(int, std::span<vbs::Variant>, const vbs::Variant&) override
+    {
+        vbs::Variant none;
+        m_step->put(DefaultMember, std::span<vbs::Variant>(&none, 1), none);
+    }
+
+private:
+    enum {
+        ValueMember = 1, NameMember, TypeMember, DefinedSizeMember, ActualSizeMember, PrecisionMember,
+        NumericScaleMember, OriginalValueMember, UnderlyingValueMember, AttributesMember
+    };
+
+    static const MemberTable& members()
+    {
+        static const MemberTable table{{
+            {QStringLiteral("value"), ValueMember}, {QStringLiteral("name"), NameMember},
+            {QStringLiteral("type"), TypeMember}, {QStringLiteral("definedsize"), DefinedSizeMember},
+            {QStringLiteral("actualsize"), ActualSizeMember}, {QStringLiteral("precision"), PrecisionMember},
+            {QStringLiteral("numericscale"), NumericScaleMember},
+            {QStringLiteral("originalvalue"), OriginalValueMember},
+            {QStringLiteral("underlyingvalue"), UnderlyingValueMember},
+            {QStringLiteral("attributes"), AttributesMember}}};
+        return table;
+    }
+
+    std::shared_ptr<StepObject> m_step;
+    ado::FieldInfo m_info;
+};
+
+// A step's Fields collection: Count, Item (the default member), For Each.
+class FieldsObject : public vbs::IScriptObject {
+public:
+    explicit FieldsObject(std::shared_ptr<StepObject> step) : m_step(std::move(step)) {}
+
+    QString typeName() const override { return QStringLiteral("Fields"); }
+    int memberId(const QString& name) override
+    {
+        if (name.compare(QLatin1String("Item"), Qt::CaseInsensitive) == 0)
+            return DefaultMember;
+        if (name.compare(QLatin1String("Count"), Qt::CaseInsensitive) == 0)
+            return CountMember;
+        return UnknownMember;
+    }
+
+    vbs::Variant get(int id, std::span<vbs::Variant> args) override
+    {
+        if (id == CountMember) {
+            if (!args.empty())
+                vbs::raiseError(vbs::err::WrongArgCount);
+            return vbs::Variant::fromLong(static_cast<int32_t>(m_step->columns().size()));
+        }
+        if (id != DefaultMember)
+            vbs::raiseError(vbs::err::NoSuchMember);
+        if (args.size() != 1)
+            vbs::raiseError(vbs::err::WrongArgCount);
+        return m_step->field(args[0]);
+    }
+
+    void put(int, std::span<vbs::Variant> args, const vbs::Variant& value) override
+    {
+        m_step->put(DefaultMember, args, value);
+    }
+
+    bool items(std::vector<vbs::Variant>& out) override
+    {
+        const size_t n = m_step->columns().size();
+        for (size_t i = 0; i < n; ++i)
+            out.push_back(m_step->field(vbs::Variant::fromLong(static_cast<int32_t>(i))));
+        return true;
+    }
+
+private:
+    enum { CountMember = 1 };
+    std::shared_ptr<StepObject> m_step;
+};
+
+}  // namespace
+
+vbs::Variant StepObject::field(const vbs::Variant& which)
+{
+    const int index = columnIndex(which);
+    return vbs::Variant::fromObject(std::make_shared<FieldObject>(weakSelf.lock(), columns()[size_t(index)]));
+}
+
+vbs::ObjectRef StepObject::fields()
+{
+    return std::make_shared<FieldsObject>(weakSelf.lock());
+}
 
 // A node as the Steps collection hands it out.
 class ShapeObject : public vbs::IScriptObject {
@@ -232,7 +465,6 @@ struct FormulaHost::Impl {
             slot = std::make_shared<ShapeObject>(node);
         return slot;
     }
-
 };
 
 FormulaHost::FormulaHost(clsProcess& process, RunEngine& engine)

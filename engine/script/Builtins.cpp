@@ -1,4 +1,5 @@
 #include "script/Builtins.h"
+#include "script/RegExp.h"
 
 #include <mutex>
 
@@ -50,6 +51,15 @@ Variant refuseUi(BuiltinContext&, std::span<Variant>)
     raiseError(err::PermissionDenied);
 }
 
+// Only the regular-expression object is created; every other component
+// would reach the system.
+Variant createObject(BuiltinContext&, std::span<Variant> args)
+{
+    if (!args.empty() && toStr(valueOf(args[0])).trimmed().compare(QLatin1String("VBScript.RegExp"), Qt::CaseInsensitive) == 0)
+        return Variant::fromObject(makeRegExp());
+    raiseError(err::CannotCreateObject);
+}
+
 Variant refuseCreateObject(BuiltinContext&, std::span<Variant>)
 {
     raiseError(err::CannotCreateObject);
@@ -61,7 +71,7 @@ void registerHostRestricted(Registry& registry)
 {
     registry.addFunction("MsgBox", 1, 5, refuseUi);
     registry.addFunction("InputBox", 1, 7, refuseUi);
-    registry.addFunction("CreateObject", 1, 2, refuseCreateObject);
+    registry.addFunction("CreateObject", 1, 2, createObject);
     registry.addFunction("GetObject", 0, 2, refuseCreateObject);
 }
 
@@ -74,6 +84,7 @@ const Registry& standardRegistry()
         registerStandardLibrary(r);
 #endif
         registerHostRestricted(r);
+        registerInterpreterFunctions(r);
         return r;
     }();
     return registry;

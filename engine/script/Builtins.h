@@ -23,8 +23,10 @@ struct BuiltinContext {
     uint32_t rndSeed = 0x50000;
     // The last value Rnd returned (Rnd(0) repeats it).
     float rndLast = 0.0f;
-    // The interpreter's own state; builtins do not use it.
+    // The interpreter's own state and the frame of the running call; only
+    // the interpreter's own functions (Eval, Execute, GetRef) use them.
     void* host = nullptr;
+    void* frame = nullptr;
 };
 
 // A built-in function. args holds the evaluated arguments (minArgs..maxArgs
@@ -37,6 +39,7 @@ using BuiltinFn = Variant (*)(BuiltinContext& ctx, std::span<Variant> args);
 enum BuiltinFlags : unsigned {
     BuiltinNone = 0,
     BuiltinWritesArgs = 1,   // arguments that are variables are written back after the call
+    BuiltinConversion = 2,   // CInt and the other C* conversions: not callable with Call
 };
 
 struct BuiltinInfo {
@@ -77,6 +80,10 @@ void registerStandardLibrary(Registry& registry);
 // MsgBox, InputBox, CreateObject: they raise errors instead of blocking or
 // reaching the system. Defined by the interpreter.
 void registerHostRestricted(Registry& registry);
+
+// Eval, Execute, ExecuteGlobal, GetRef: they reach into the running
+// script. Defined by the interpreter.
+void registerInterpreterFunctions(Registry& registry);
 
 // The registry every script host uses, built once (thread-safe) from the
 // two functions above.

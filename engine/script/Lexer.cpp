@@ -158,10 +158,17 @@ bool tokenize(const QString& code, std::vector<Token>& out, LexError& error)
                 ++i;
             }
             if (!digits) return fail(1002, start);
+            // A trailing "&" reads the digits as 32 bits; the value then
+            // takes the smallest subtype that holds it, as without the "&".
             bool forceLong = i < n && code[i] == u'&';
             if (forceLong) ++i;
-            Variant val = (!forceLong && v <= 0xFFFF) ? Variant::fromInteger(int16_t(uint16_t(v)))
-                                                      : Variant::fromLong(int32_t(uint32_t(v)));
+            Variant val;
+            if (forceLong) {
+                const int32_t x = int32_t(uint32_t(v));
+                val = (x >= -32768 && x <= 32767) ? Variant::fromInteger(int16_t(x)) : Variant::fromLong(x);
+            } else {
+                val = v <= 0xFFFF ? Variant::fromInteger(int16_t(uint16_t(v))) : Variant::fromLong(int32_t(uint32_t(v)));
+            }
             push(Tok::Literal, start).value = val;
             continue;
         }
@@ -209,7 +216,7 @@ bool tokenize(const QString& code, std::vector<Token>& out, LexError& error)
             }
             while (i < n && isIdentChar(code[i])) word += code[i++];
             QString lower = word.toLower();
-            if (lower == u"rem" && !(prevAllowsMember() && !out.empty() && out.back().kind == Tok::Dot)) {
+            if (lower == u"rem" && !(!out.empty() && out.back().kind == Tok::Dot)) {
                 skipToEol();
                 continue;
             }
@@ -235,8 +242,11 @@ bool tokenize(const QString& code, std::vector<Token>& out, LexError& error)
         case '^': push(Tok::Caret, at); ++i; break;
         case '&': push(Tok::Amp, at); ++i; break;
         case '=':
+            // "=>" and "=<" are accepted for ">=" and "<=".
             ++i;
-            push(Tok::Eq, at);
+            if (i < n && code[i] == u'>') { ++i; push(Tok::Ge, at); }
+            else if (i < n && code[i] == u'<') { ++i; push(Tok::Le, at); }
+            else push(Tok::Eq, at);
             break;
         case '<':
             ++i;

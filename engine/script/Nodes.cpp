@@ -1,4 +1,5 @@
 #include "script/Nodes.h"
+#include "script/RegExp.h"
 
 #include <cmath>
 
@@ -27,17 +28,25 @@ public:
         case Number: return Variant::fromLong(in_.errNumber);
         case Description: return Variant(in_.errDescription);
         case Source: return Variant(in_.errSource);
-        case HelpFile: return Variant(QString());
-        case HelpContext: return Variant::fromLong(0);
+        case HelpFile: return Variant(in_.errHelpFile);
+        case HelpContext: return Variant::fromLong(in_.errHelpContext);
         case Clear: in_.clearErr(); return Variant();
         case Raise: {
             if (args.empty() || args.size() > 5) raiseError(err::WrongArgCount);
+            auto given = [&](size_t i) { return args.size() > i && !args[i].isEmpty() && !args[i].isMissing(); };
             int32_t number = toLong(args[0]);
             if (number == 0) raiseError(err::InvalidCall);
+            // The number travels as an HRESULT: 1..65535 in the script
+            // facility, which Err.Number shows as the plain number again;
+            // anything else keeps its bits (&H10000 spills into the facility).
+            const uint32_t hr = number < 0 ? uint32_t(number) : (0x800A0000u | uint32_t(number));
+            number = ((hr >> 16) & 0x1FFF) == 0x0A ? int32_t(hr & 0xFFFF) : int32_t(hr);
             ScriptError e;
             e.number = number;
-            e.source = args.size() > 1 && !args[1].isEmpty() ? toStr(args[1]) : QStringLiteral("VBScript runtime error");
-            e.description = args.size() > 2 && !args[2].isEmpty() ? toStr(args[2]) : errorDescription(number);
+            e.source = given(1) ? toStr(args[1]) : QStringLiteral("VBScript runtime error");
+            e.description = given(2) ? toStr(args[2]) : errorDescription(number);
+            if (given(3)) e.helpFile = toStr(args[3]);
+            if (given(4)) e.helpContext = toLong(args[4]);
             throw e;
         }
         default: raiseError(err::NoSuchMember);
@@ -50,6 +59,8 @@ public:
         case Number: in_.errNumber = toLong(value); return;
         case Description: in_.errDescription = toStr(value); return;
         case Source: in_.errSource = toStr(value); return;
+        case HelpFile: in_.errHelpFile = toStr(value); return;
+        case HelpContext: in_.errHelpContext = toLong(value); return;
         default: raiseError(err::NoSuchMember);
         }
     }
@@ -70,7 +81,45 @@ Interp::Interp()
     builtins.host = this;
 }
 
-Interp::~Interp() = default;
+Interp::~Interp()
+{
+    shuttingDown = true;
+}
+
+void Interp::install(const std::shared_ptr<CodeBlock>& block)
+{
+    // Texts compiled for procedures about to be replaced must not outlive them.
+    if (!block->procs.empty() || !block->classes.empty()) {
+        executeCache.clear();
+        evalCache.clear();
+    }
+    for (size_t i = 0; i < block->procs.size(); ++i) {
+        GlobalEntry* e = block->procEntries[i];
+        e->kind = GlobalEntry::Proc;
+        e->proc = block->procs[i].get();
+        e->cls = nullptr;
+        e->owner = block;
+        e->value = Variant();
+    }
+    for (size_t i = 0; i < block->classes.size(); ++i) {
+        GlobalEntry* e = block->classEntries[i];
+        e->kind = GlobalEntry::Class;
+        e->cls = block->classes[i].get();
+        e->proc = nullptr;
+        e->owner = block;
+        e->value = Variant();
+    }
+    for (auto& [e, value] : block->consts) {
+        e->kind = GlobalEntry::Constant;
+        e->value = value;
+    }
+    for (GlobalEntry* e : block->dims) {
+        if (e->kind == GlobalEntry::Undefined || e->kind == GlobalEntry::Builtin) {
+            e->kind = GlobalEntry::Variable;
+            e->value = Variant();
+        }
+    }
+}
 
 GlobalEntry* Interp::findEntry(const QString& name) const
 {
@@ -98,6 +147,8 @@ GlobalEntry* Interp::entry(const QString& name)
 
 void Interp::resetGlobals()
 {
+    executeCache.clear();
+    evalCache.clear();
     for (GlobalEntry& e : entries_) e.reset();
     clearErr();
 }
@@ -107,6 +158,8 @@ void Interp::setErr(const ScriptError& e)
     errNumber = e.number;
     errDescription = e.description;
     errSource = e.source.isEmpty() ? QStringLiteral("VBScript runtime error") : e.source;
+    errHelpFile = e.helpFile;
+    errHelpContext = e.helpContext;
     errLocated = false;
 }
 
@@ -115,11 +168,13 @@ void Interp::clearErr()
     errNumber = 0;
     errDescription.clear();
     errSource.clear();
+    errHelpFile.clear();
+    errHelpContext = 0;
 }
 
 void Interp::budgetExceeded()
 {
-    ScriptError e{err::InstructionBudget, errorDescription(err::InstructionBudget), QString(), true};
+    ScriptError e{err::InstructionBudget, errorDescription(err::InstructionBudget), QString(), true, {}, 0};
     throw e;
 }
 
@@ -159,7 +214,7 @@ struct DepthGuard {
     {
         if (++in.depth > in.maxDepth) {
             --in.depth;
-            throw ScriptError{err::OutOfStack, errorDescription(err::OutOfStack), QString(), true};
+            throw ScriptError{err::OutOfStack, errorDescription(err::OutOfStack), QString(), true, {}, 0};
         }
     }
     ~DepthGuard() { --in.depth; }
@@ -167,7 +222,17 @@ struct DepthGuard {
 
 } // namespace
 
-Variant Interp::callProcedure(const Procedure& p, std::vector<ExprPtr>& args, Frame& caller)
+// Arrays whose items a call receives ByRef: kept alive and locked (ReDim
+// refuses them) until the call returns.
+struct ArrayLocks {
+    std::vector<ArrayRef> arrays;
+    ~ArrayLocks()
+    {
+        for (ArrayRef& a : arrays) --a->locks;
+    }
+};
+
+Variant Interp::callProcedure(const Procedure& p, std::vector<ExprPtr>& args, Frame& caller, ClassInstance* self)
 {
     const size_t params = p.byRef.size();
     if (args.size() != params) raiseWithName(err::WrongArgCount, p.name);
@@ -184,32 +249,37 @@ Variant Interp::callProcedure(const Procedure& p, std::vector<ExprPtr>& args, Fr
         store = heapStore.data();
         ptrs = heapPtrs.data();
     }
+    ArrayLocks locks;
     for (size_t i = 0; i < params; ++i) {
         if (p.byRef[i]) {
-            if (Variant* r = args[i]->varRef(caller)) {
+            size_t held = locks.arrays.size();
+            if (Variant* r = args[i]->itemRef(caller, locks.arrays)) {
+                for (size_t k = held; k < locks.arrays.size(); ++k) ++locks.arrays[k]->locks;
                 ptrs[i] = r;
                 continue;
             }
         }
         store[i] = args[i]->eval(caller);
+        // An omitted argument arrives as Empty.
+        if (store[i].isMissing()) store[i] = Variant();
         ptrs[i] = &store[i];
     }
     for (int i = int(params); i < p.slotCount; ++i) ptrs[i] = &store[i];
     DepthGuard guard(*this);
-    Frame f{this, ptrs, &p, false};
+    Frame f{this, ptrs, &p, false, self, {}};
     execBlock(p.body, f);
     return p.resultSlot >= 0 ? std::move(store[p.resultSlot]) : Variant();
 }
 
-Variant Interp::callProcedureWithValues(const Procedure& p, std::span<Variant> args)
+Variant Interp::callProcedureWithValues(const Procedure& p, std::span<Variant> args, ClassInstance* self)
 {
     if (args.size() != p.byRef.size()) raiseWithName(err::WrongArgCount, p.name);
     std::vector<Variant> store(size_t(std::max(p.slotCount, 1)));
     std::vector<Variant*> ptrs(store.size());
     for (size_t i = 0; i < store.size(); ++i) ptrs[i] = &store[i];
-    for (size_t i = 0; i < args.size(); ++i) store[i] = args[i];
+    for (size_t i = 0; i < args.size(); ++i) store[i] = args[i].isMissing() ? Variant() : args[i];
     DepthGuard guard(*this);
-    Frame f{this, ptrs.data(), &p, false};
+    Frame f{this, ptrs.data(), &p, false, self, {}};
     execBlock(p.body, f);
     return p.resultSlot >= 0 ? std::move(store[size_t(p.resultSlot)]) : Variant();
 }
@@ -220,7 +290,15 @@ Variant Interp::callBuiltin(const BuiltinInfo& b, std::vector<ExprPtr>& args, Fr
     if (n < b.minArgs || (b.maxArgs >= 0 && n > b.maxArgs)) raiseWithName(err::WrongArgCount, b.name);
     ArgValues values(args.size());
     evalArgs(args, caller, values);
-    Variant r = b.fn(builtins, values.span);
+    // Omitted arguments at the end are not passed; one a function needs is
+    // "Argument not optional".
+    size_t given = args.size();
+    while (given > 0 && values.span[given - 1].isMissing()) --given;
+    for (size_t i = 0; i < given && i < size_t(b.minArgs); ++i)
+        if (values.span[i].isMissing()) raiseWithName(449, b.name);
+    if (given < size_t(b.minArgs)) raiseWithName(449, b.name);
+    builtins.frame = &caller;
+    Variant r = b.fn(builtins, values.span.first(given));
     if (b.flags & BuiltinWritesArgs) {
         for (size_t i = 0; i < args.size(); ++i)
             if (Variant* ref = args[i]->varRef(caller)) *ref = std::move(values.span[i]);
@@ -279,6 +357,23 @@ static std::vector<int32_t> indexesOf(std::vector<ExprPtr>& args, Frame& f)
     return idx;
 }
 
+// An array item or an object's default member with the given arguments.
+static Variant indexInto(const Variant& container, std::vector<ExprPtr>& args, Frame& f)
+{
+    if (container.isArray()) {
+        std::vector<int32_t> idx = indexesOf(args, f);
+        return container.arr()->at(idx);
+    }
+    if (container.isObject()) {
+        if (!container.obj()) raiseError(err::ObjectNotSet);
+        ArgValues values(args.size());
+        evalArgs(args, f, values);
+        ObjectRef keep = container.obj();
+        return keep->get(IScriptObject::DefaultMember, values.span);
+    }
+    raiseError(err::TypeMismatch);
+}
+
 Variant NameExpr::indexValue(Frame& f, const Variant& container)
 {
     if (container.isArray()) {
@@ -329,6 +424,8 @@ Variant NameExpr::eval(Frame& f)
     case Bind::Const:
         if (hasParens) raiseNamed(err::TypeMismatch);
         return constValue;
+    case Bind::Member:
+        return f.self->call(slot, args, f);
     case Bind::Dynamic:
         if (entry->kind == GlobalEntry::Undefined) {
             const Variant& v = *f.vars[slot];
@@ -348,6 +445,11 @@ Variant& NameExpr::variable(Frame& f)
     switch (bind) {
     case Bind::Local: return *f.vars[slot];
     case Bind::Const: raiseNamed(err::IllegalAssignment);
+    case Bind::Member: {
+        const ClassMember& m = f.self->def().member(slot);
+        if (m.kind != ClassMember::Field) raiseNamed(err::IllegalAssignment);
+        return f.self->field(m.field);
+    }
     case Bind::Dynamic:
         if (entry->kind == GlobalEntry::Undefined) return *f.vars[slot];
         [[fallthrough]];
@@ -371,6 +473,10 @@ Variant* NameExpr::varRef(Frame& f)
     switch (bind) {
     case Bind::Local: return f.vars[slot];
     case Bind::Const: return nullptr;
+    case Bind::Member: {
+        const ClassMember& m = f.self->def().member(slot);
+        return m.kind == ClassMember::Field ? &f.self->field(m.field) : nullptr;
+    }
     case Bind::Dynamic:
         if (entry->kind == GlobalEntry::Undefined) return f.vars[slot];
         [[fallthrough]];
@@ -384,15 +490,76 @@ Variant* NameExpr::varRef(Frame& f)
     }
 }
 
+// The variable a name with arguments indexes, without creating it;
+// nullptr when it names none.
+Variant* NameExpr::container(Frame& f)
+{
+    switch (bind) {
+    case Bind::Local: return f.vars[slot];
+    case Bind::Const: return nullptr;
+    case Bind::Member: {
+        const ClassMember& m = f.self->def().member(slot);
+        return m.kind == ClassMember::Field ? &f.self->field(m.field) : nullptr;
+    }
+    case Bind::Dynamic:
+        if (entry->kind == GlobalEntry::Undefined) return f.vars[slot];
+        [[fallthrough]];
+    default:
+        return entry->kind == GlobalEntry::Variable ? &entry->value : nullptr;
+    }
+}
+
+Variant NameExpr::evalObject(Frame& f)
+{
+    if (!hasParens || args.empty()) return eval(f);
+    const bool hostObject = (bind == Bind::Global || bind == Bind::Dynamic) && entry->kind == GlobalEntry::HostObject;
+    Variant* c = hostObject ? &entry->value : container(f);
+    if (!c || !c->isObject() || !c->obj()) return eval(f);
+    ArgValues values(args.size());
+    evalArgs(args, f, values);
+    ObjectRef keep = c->obj();
+    return keep->getObject(IScriptObject::DefaultMember, values.span);
+}
+
+Variant* NameExpr::itemRef(Frame& f, std::vector<ArrayRef>& keep)
+{
+    if (!hasParens) return varRef(f);
+    Variant* c = container(f);
+    if (!c || !c->isArray()) return nullptr;
+    std::vector<int32_t> idx = indexesOf(args, f);
+    c = container(f);
+    if (!c || !c->isArray()) return nullptr;
+    ArrayData& a = c->mutableArr();
+    Variant* item = &a.at(idx);
+    keep.push_back(c->arr());
+    return item;
+}
+
 void NameExpr::assign(Frame& f, Variant value, bool isSet)
 {
+    if (bind == Bind::Member) {
+        const ClassMember& m = f.self->def().member(slot);
+        if (m.kind == ClassMember::Field && !hasParens) {
+            storeValue(f.self->field(m.field), std::move(value), isSet);
+            return;
+        }
+        if (m.kind != ClassMember::Field) {
+            ArgValues values(args.size());
+            evalArgs(args, f, values);
+            if (!isSet && value.isObject()) value = valueOf(value);
+            f.self->assignMember(slot, values.span, value, isSet);
+            return;
+        }
+    }
     if (!hasParens) {
         storeValue(variable(f), std::move(value), isSet);
         return;
     }
     // An array item or the default member of an object.
     Variant* container = nullptr;
-    if (bind == Bind::Global || (bind == Bind::Dynamic && entry->kind != GlobalEntry::Undefined)) {
+    if (bind == Bind::Member) {
+        container = this->container(f);
+    } else if (bind == Bind::Global || (bind == Bind::Dynamic && entry->kind != GlobalEntry::Undefined)) {
         if (entry->kind == GlobalEntry::Variable || entry->kind == GlobalEntry::HostObject) container = &entry->value;
         else if (entry->kind == GlobalEntry::Undefined) raiseNamed(explicitNames ? err::VariableUndefined : err::TypeMismatch);
         else raiseNamed(err::IllegalAssignment);
@@ -424,7 +591,7 @@ void NameExpr::assign(Frame& f, Variant value, bool isSet)
 
 IScriptObject& MemberExpr::target(Frame& f, Variant& holder)
 {
-    holder = object->eval(f);
+    holder = object->evalObject(f);
     if (!holder.isObject()) raiseWithName(err::ObjectRequired, name);
     if (!holder.obj()) raiseError(err::ObjectNotSet);
     return *holder.obj();
@@ -446,6 +613,7 @@ Variant MemberExpr::eval(Frame& f)
     Variant holder;
     IScriptObject& o = target(f, holder);
     int id = memberOf(o);
+    if (ClassInstance* ci = o.classInstance()) return ci->call(id, args, f);
     ArgValues values(args.size());
     evalArgs(args, f, values);
     return o.get(id, values.span);
@@ -460,6 +628,10 @@ void MemberExpr::assign(Frame& f, Variant value, bool isSet)
     evalArgs(args, f, values);
     if (isSet && !value.isObject()) raiseError(err::ObjectRequired);
     if (!isSet && value.isObject()) value = valueOf(value);
+    if (ClassInstance* ci = o.classInstance()) {
+        ci->assignMember(id, values.span, value, isSet);
+        return;
+    }
     o.put(id, values.span, value);
 }
 
@@ -480,6 +652,18 @@ Variant IndexExpr::eval(Frame& f)
         return keep->get(IScriptObject::DefaultMember, values.span);
     }
     raiseError(err::TypeMismatch);
+}
+
+Variant* IndexExpr::itemRef(Frame& f, std::vector<ArrayRef>& keep)
+{
+    Variant* c = base->itemRef(f, keep);
+    if (!c || !c->isArray()) return nullptr;
+    std::vector<int32_t> idx = indexesOf(args, f);
+    if (!c->isArray()) return nullptr;
+    ArrayData& a = c->mutableArr();
+    Variant* item = &a.at(idx);
+    keep.push_back(c->arr());
+    return item;
 }
 
 // ---------------------------------------------------------------- operators
@@ -529,21 +713,61 @@ Variant UnaryExpr::eval(Frame& f)
 
 Flow AssignStmt::exec(Frame& f)
 {
-    Variant v = value->eval(f);
+    Variant v = isSet ? value->evalObject(f) : value->eval(f);
     target->assign(f, std::move(v), isSet);
     return Flow::Normal;
 }
 
 Flow CallStmt::exec(Frame& f)
 {
+    if (explicitCall) {
+        // The C* conversions are no procedures to Call.
+        auto* n = dynamic_cast<NameExpr*>(call.get());
+        if (n && (n->bind == NameExpr::Bind::Global || n->bind == NameExpr::Bind::Dynamic) &&
+            n->entry->kind == GlobalEntry::Builtin && (n->entry->builtin->flags & BuiltinConversion))
+            raiseError(458);
+    }
     call->eval(f);
     return Flow::Normal;
 }
 
+namespace {
+
+// The condition of a block statement. Under On Error Resume Next an error
+// in it goes on with the next statement, the first inside the block:
+// nullopt tells the caller so.
+std::optional<bool> testCondition(Expr& e, Frame& f)
+{
+    try {
+        return conditionValue(e.eval(f));
+    } catch (ScriptError& err) {
+        if (err.fatal || !f.resumeNext) throw;
+        f.in->setErr(err);
+        return std::nullopt;
+    }
+}
+
+// Evaluates the heading of a loop or Select; false when an error was
+// resumed past (the caller then runs its first block once).
+template <class Fn> bool resumableHeading(Frame& f, Fn&& fn)
+{
+    try {
+        fn();
+        return true;
+    } catch (ScriptError& err) {
+        if (err.fatal || !f.resumeNext) throw;
+        f.in->setErr(err);
+        return false;
+    }
+}
+
+} // namespace
+
 Flow IfStmt::exec(Frame& f)
 {
     for (auto& [cond, block] : branches) {
-        if (conditionValue(cond->eval(f))) return execBlock(block, f);
+        std::optional<bool> c = testCondition(*cond, f);
+        if (!c || *c) return execBlock(block, f);
     }
     return execBlock(elseBlock, f);
 }
@@ -560,10 +784,16 @@ bool integralForType(VarType t)
 
 Flow ForStmt::exec(Frame& f)
 {
-    Variant vFrom = toNumeric(from->eval(f));
-    Variant vTo = toNumeric(to->eval(f));
-    Variant vStep = step ? toNumeric(step->eval(f)) : Variant::fromInteger(1);
-    if (vFrom.isNull() || vTo.isNull() || vStep.isNull()) raiseError(err::InvalidUseOfNull);
+    Variant vFrom, vTo, vStep;
+    if (!resumableHeading(f, [&] {
+            vFrom = toNumeric(from->eval(f));
+            vTo = toNumeric(to->eval(f));
+            vStep = step ? toNumeric(step->eval(f)) : Variant::fromInteger(1);
+            if (vFrom.isNull() || vTo.isNull() || vStep.isNull()) raiseError(err::InvalidUseOfNull);
+        })) {
+        Flow fl = execBlock(body, f);
+        return fl == Flow::ExitFor ? Flow::Normal : fl;
+    }
     bool integral = integralForType(vFrom.type()) && integralForType(vTo.type()) && integralForType(vStep.type());
     if (integral) {
         bool isLong = vFrom.type() == VarType::Long || vTo.type() == VarType::Long || vStep.type() == VarType::Long;
@@ -600,19 +830,25 @@ Flow ForStmt::exec(Frame& f)
 
 Flow ForEachStmt::exec(Frame& f)
 {
-    Variant coll = collection->eval(f);
+    Variant coll;
     std::vector<Variant> objectItems;
     ArrayRef arr;
     const std::vector<Variant>* items = nullptr;
-    if (coll.isArray()) {
-        arr = coll.arr();
-        items = &arr->items;
-    } else if (coll.isObject()) {
-        if (!coll.obj()) raiseError(err::ObjectNotSet);
-        if (!coll.obj()->items(objectItems)) raiseError(err::NotACollection);
-        items = &objectItems;
-    } else {
-        raiseError(err::NotACollection);
+    if (!resumableHeading(f, [&] {
+            coll = collection->eval(f);
+            if (coll.isArray()) {
+                arr = coll.arr();
+                items = &arr->items;
+            } else if (coll.isObject()) {
+                if (!coll.obj()) raiseError(err::ObjectNotSet);
+                if (!coll.obj()->items(objectItems)) raiseError(err::NotACollection);
+                items = &objectItems;
+            } else {
+                raiseError(err::NotACollection);
+            }
+        })) {
+        Flow fl = execBlock(body, f);
+        return fl == Flow::ExitFor ? Flow::Normal : fl;
     }
     for (const Variant& item : *items) {
         f.in->tick();
@@ -621,27 +857,35 @@ Flow ForEachStmt::exec(Frame& f)
         if (fl == Flow::ExitFor) return Flow::Normal;
         if (fl != Flow::Normal) return fl;
     }
+    // A loop that ran to its end leaves its variable Empty.
+    if (!items->empty()) var->variable(f) = Variant();
     return Flow::Normal;
 }
 
 Flow DoStmt::exec(Frame& f)
 {
     for (;;) {
-        if (kind == PreWhile && !conditionValue(cond->eval(f))) break;
-        if (kind == PreUntil && conditionValue(cond->eval(f))) break;
+        if (kind == PreWhile || kind == PreUntil) {
+            std::optional<bool> c = testCondition(*cond, f);
+            if (c && *c != (kind == PreWhile)) break;
+        }
         f.in->tick();
         Flow fl = execBlock(body, f);
         if (fl == Flow::ExitDo) break;
         if (fl != Flow::Normal) return fl;
-        if (kind == PostWhile && !conditionValue(cond->eval(f))) break;
-        if (kind == PostUntil && conditionValue(cond->eval(f))) break;
+        if (kind == PostWhile || kind == PostUntil) {
+            std::optional<bool> c = testCondition(*cond, f);
+            if (!c || *c != (kind == PostWhile)) break;
+        }
     }
     return Flow::Normal;
 }
 
 Flow SelectStmt::exec(Frame& f)
 {
-    Variant v = test->eval(f);
+    Variant v;
+    if (!resumableHeading(f, [&] { v = test->eval(f); }))
+        return execBlock(cases.empty() ? elseBlock : cases.front().second, f);
     bool testLit = test->isLiteral();
     for (auto& [items, block] : cases) {
         for (CaseItem& item : items) {
@@ -690,7 +934,7 @@ Flow DimStmt::exec(Frame& f)
             v = Variant::fromArray(std::move(a));
             continue;
         }
-        if (v.isArray() && v.arr()->fixedSize) raiseError(err::ArrayFixed);
+        if (v.isArray() && (v.arr()->fixedSize || v.arr()->locks)) raiseError(err::ArrayFixed);
         ArrayRef fresh = ArrayData::withBounds(bounds);
         if (preserve && v.isArray() && v.arr()->dims() > 0) {
             const ArrayData& old = *v.arr();
@@ -705,6 +949,200 @@ Flow DimStmt::exec(Frame& f)
         v = Variant::fromArray(std::move(fresh));
     }
     return Flow::Normal;
+}
+
+Flow WithStmt::exec(Frame& f)
+{
+    f.with.push_back(object->evalObject(f));
+    struct Pop {
+        Frame& f;
+        ~Pop() { f.with.pop_back(); }
+    } pop{f};
+    return execBlock(body, f);
+}
+
+Variant MeExpr::eval(Frame& f)
+{
+    if (!f.self) raiseError(err::ObjectRequired);
+    return Variant::fromObject(f.self->self());
+}
+
+Variant NewExpr::eval(Frame& f)
+{
+    if (entry->kind == GlobalEntry::Class) return Variant::fromObject(ClassInstance::create(*f.in, *entry->cls, entry->owner));
+    if (name.compare(QLatin1String("RegExp"), Qt::CaseInsensitive) == 0) return Variant::fromObject(makeRegExp());
+    raiseWithName(506, name);
+}
+
+// ---------------------------------------------------------------- classes
+
+ClassInstance::ClassInstance(Interp& in, const ClassDef& def, std::shared_ptr<const CodeBlock> owner)
+    : in_(in), def_(def), owner_(std::move(owner)), life_(in.life)
+{
+    fields_.resize(def.fieldBounds.size());
+    for (size_t i = 0; i < fields_.size(); ++i) {
+        if (!def.fieldIsArray[i]) continue;
+        const std::vector<int32_t>& b = def.fieldBounds[i];
+        ArrayRef a = b.empty() ? std::make_shared<ArrayData>() : ArrayData::withBounds(b);
+        a->fixedSize = !b.empty();
+        fields_[i] = Variant::fromArray(std::move(a));
+    }
+}
+
+ObjectRef ClassInstance::create(Interp& in, const ClassDef& def, std::shared_ptr<const CodeBlock> owner)
+{
+    std::shared_ptr<ClassInstance> obj(new ClassInstance(in, def, std::move(owner)), &ClassInstance::release);
+    obj->weakSelf_ = obj;
+    if (def.initialize) {
+        try {
+            in.callProcedureWithValues(*def.initialize, {}, obj.get());
+        } catch (...) {
+            obj->terminated_ = true;
+            throw;
+        }
+    }
+    return obj;
+}
+
+// The last reference went: Class_Terminate runs on the object (which may
+// hand itself out again), then it is deleted.
+void ClassInstance::release(ClassInstance* p)
+{
+    if (p->def_.terminate && !p->terminated_ && !p->life_.expired() && !p->in_.shuttingDown) {
+        p->terminated_ = true;
+        std::shared_ptr<ClassInstance> again(p, &ClassInstance::release);
+        p->weakSelf_ = again;
+        Interp& in = p->in_;
+        // The error state of the code that dropped the object stays as it was.
+        const int number = in.errNumber;
+        const QString description = in.errDescription, source = in.errSource, helpFile = in.errHelpFile;
+        const int32_t helpContext = in.errHelpContext;
+        const bool located = in.errLocated;
+        const int line = in.errLine, column = in.errColumn;
+        const CodeUnit* unit = in.errUnit;
+        try {
+            in.callProcedureWithValues(*p->def_.terminate, {}, p);
+        } catch (...) {
+            // Errors in Class_Terminate are not reported anywhere.
+        }
+        in.errNumber = number;
+        in.errDescription = description;
+        in.errSource = source;
+        in.errHelpFile = helpFile;
+        in.errHelpContext = helpContext;
+        in.errLocated = located;
+        in.errLine = line;
+        in.errColumn = column;
+        in.errUnit = unit;
+        return;
+    }
+    delete p;
+}
+
+int ClassInstance::memberId(const QString& name)
+{
+    int id = def_.ids.value(name.toLower(), UnknownMember);
+    if (id > 0 && !def_.member(id).isPublic) return UnknownMember;
+    return id;
+}
+
+const ClassMember& ClassInstance::resolve(int id) const
+{
+    // An object a host kept past its interpreter has no code left to run.
+    if (life_.expired() || in_.shuttingDown) raiseError(err::NoSuchMember);
+    if (id == DefaultMember) id = def_.defaultMember;
+    if (id <= 0 || size_t(id) > def_.members.size()) raiseError(err::NoSuchMember);
+    return def_.member(id);
+}
+
+Variant ClassInstance::call(int id, std::vector<ExprPtr>& args, Frame& caller)
+{
+    ObjectRef keep = self();
+    const ClassMember& m = resolve(id);
+    switch (m.kind) {
+    case ClassMember::Field:
+        if (args.empty()) return fields_[size_t(m.field)];
+        return indexInto(Variant(fields_[size_t(m.field)]), args, caller);
+    case ClassMember::Method:
+        return in_.callProcedure(*m.method, args, caller, this);
+    case ClassMember::Property:
+    default:
+        if (!m.get) raiseError(err::WrongArgCount);
+        return in_.callProcedure(*m.get, args, caller, this);
+    }
+}
+
+Variant ClassInstance::get(int id, std::span<Variant> args)
+{
+    ObjectRef keep = self();
+    const ClassMember& m = resolve(id);
+    switch (m.kind) {
+    case ClassMember::Field: {
+        const Variant& v = fields_[size_t(m.field)];
+        if (args.empty()) return v;
+        if (v.isArray()) {
+            std::vector<int32_t> idx;
+            for (const Variant& a : args) idx.push_back(toLong(a));
+            return v.arr()->at(idx);
+        }
+        if (v.isObject()) {
+            if (!v.obj()) raiseError(err::ObjectNotSet);
+            ObjectRef o = v.obj();
+            return o->get(DefaultMember, args);
+        }
+        raiseError(err::TypeMismatch);
+    }
+    case ClassMember::Method:
+        return in_.callProcedureWithValues(*m.method, args, this);
+    case ClassMember::Property:
+    default:
+        if (!m.get) raiseError(err::WrongArgCount);
+        return in_.callProcedureWithValues(*m.get, args, this);
+    }
+}
+
+void ClassInstance::put(int id, std::span<Variant> args, const Variant& value)
+{
+    assignMember(id, args, value, value.isObject());
+}
+
+void ClassInstance::assignMember(int id, std::span<Variant> args, const Variant& value, bool isSet)
+{
+    ObjectRef keep = self();
+    const ClassMember& m = resolve(id);
+    switch (m.kind) {
+    case ClassMember::Field: {
+        Variant& v = fields_[size_t(m.field)];
+        if (args.empty()) {
+            storeValue(v, value, isSet);
+            return;
+        }
+        if (v.isArray()) {
+            std::vector<int32_t> idx;
+            for (const Variant& a : args) idx.push_back(toLong(a));
+            storeValue(v.mutableArr().at(idx), value, isSet);
+            return;
+        }
+        if (v.isObject()) {
+            if (!v.obj()) raiseError(err::ObjectNotSet);
+            ObjectRef o = v.obj();
+            o->put(DefaultMember, args, value);
+            return;
+        }
+        raiseError(err::TypeMismatch);
+    }
+    case ClassMember::Property: {
+        const Procedure* p = isSet ? m.set : m.let;
+        if (!p) raiseError(isSet ? err::ObjectRequired : err::WrongArgCount);
+        std::vector<Variant> values(args.begin(), args.end());
+        values.push_back(value);
+        in_.callProcedureWithValues(*p, values, this);
+        return;
+    }
+    case ClassMember::Method:
+    default:
+        raiseError(err::WrongArgCount);
+    }
 }
 
 } // namespace vbs::rt

@@ -16,7 +16,8 @@ struct LiteralExpr : Expr {
 // A name, with or without an argument list: a variable, an array item, a
 // procedure or built-in call, a host object or its default member.
 struct NameExpr : Expr {
-    enum class Bind : uint8_t { Unresolved, Local, Global, Dynamic, Const };
+    // Member: a member of the class whose procedure runs (slot is its id).
+    enum class Bind : uint8_t { Unresolved, Local, Global, Dynamic, Const, Member };
     QString name;
     Bind bind = Bind::Unresolved;
     bool hasParens = false;
@@ -28,7 +29,9 @@ struct NameExpr : Expr {
 
     Variant eval(Frame& f) override;
     Variant* varRef(Frame& f) override;
+    Variant* itemRef(Frame& f, std::vector<ArrayRef>& keep) override;
     void assign(Frame& f, Variant value, bool isSet) override;
+    Variant evalObject(Frame& f) override;
     bool isLiteral() const override
     {
         return bind == Bind::Const || (bind == Bind::Global && entry->kind == GlobalEntry::Constant);
@@ -36,11 +39,17 @@ struct NameExpr : Expr {
 
     // The variable itself (never null): raises 500 / 501 as VBScript does.
     Variant& variable(Frame& f);
+    Variant indexValue(Frame& f, const Variant& container);
 
 private:
+    Variant* container(Frame& f);
     Variant evalGlobal(Frame& f);
-    Variant indexValue(Frame& f, const Variant& container);
     [[noreturn]] void raiseNamed(int number);
+};
+
+// An argument position left empty.
+struct MissingExpr : Expr {
+    Variant eval(Frame&) override { return Variant::missing(); }
 };
 
 // A parenthesised variable: its value, never the variable itself, so that
@@ -58,6 +67,25 @@ struct IndexExpr : Expr {
     ExprPtr base;
     bool hasParens = true;
     std::vector<ExprPtr> args;
+    Variant eval(Frame& f) override;
+    Variant* itemRef(Frame& f, std::vector<ArrayRef>& keep) override;
+};
+
+// The object of the enclosing With block `depth` (0 outermost): `.Name`.
+struct WithExpr : Expr {
+    int depth = 0;
+    Variant eval(Frame& f) override { return f.with[size_t(depth)]; }
+};
+
+// Me inside a class's procedure.
+struct MeExpr : Expr {
+    Variant eval(Frame& f) override;
+};
+
+// New ClassName (or New RegExp).
+struct NewExpr : Expr {
+    QString name;
+    GlobalEntry* entry = nullptr;
     Variant eval(Frame& f) override;
 };
 
@@ -111,6 +139,7 @@ struct AssignStmt : Stmt {
 
 struct CallStmt : Stmt {
     ExprPtr call;
+    bool explicitCall = false;   // written with Call
     Flow exec(Frame& f) override;
 };
 
@@ -162,6 +191,12 @@ struct ExitStmt : Stmt {
     Flow exec(Frame&) override { return flow; }
 };
 
+struct WithStmt : Stmt {
+    ExprPtr object;
+    Block body;
+    Flow exec(Frame& f) override;
+};
+
 struct OnErrorStmt : Stmt {
     bool resumeNext = false;
     Flow exec(Frame& f) override;
@@ -177,6 +212,47 @@ struct DimStmt : Stmt {
     bool redim = false;
     bool preserve = false;
     Flow exec(Frame& f) override;
+};
+
+} // namespace vbs::rt
+
+namespace vbs::rt {
+
+// An object of a class written in script. Class_Terminate runs when the
+// last reference goes.
+class ClassInstance : public IScriptObject {
+public:
+    ClassInstance(Interp& in, const ClassDef& def, std::shared_ptr<const CodeBlock> owner);
+    // A new instance, its fields set up and Class_Initialize run.
+    static ObjectRef create(Interp& in, const ClassDef& def, std::shared_ptr<const CodeBlock> owner);
+
+    QString typeName() const override { return def_.name; }
+    int memberId(const QString& name) override;
+    const void* memberClass() const override { return &def_; }
+    Variant get(int id, std::span<Variant> args) override;
+    void put(int id, std::span<Variant> args, const Variant& value) override;
+    ClassInstance* classInstance() override { return this; }
+
+    const ClassDef& def() const { return def_; }
+    Variant& field(int index) { return fields_[size_t(index)]; }
+    ObjectRef self() const { return weakSelf_.lock(); }
+
+    // A member used by name inside the class, or through obj.Name(args)
+    // with the argument expressions (so that ByRef arguments work).
+    Variant call(int id, std::vector<ExprPtr>& args, Frame& caller);
+    void assignMember(int id, std::span<Variant> args, const Variant& value, bool isSet);
+
+private:
+    static void release(ClassInstance* p);
+    const ClassMember& resolve(int id) const;
+
+    Interp& in_;
+    const ClassDef& def_;
+    std::shared_ptr<const CodeBlock> owner_;
+    std::weak_ptr<int> life_;
+    std::vector<Variant> fields_;
+    std::weak_ptr<ClassInstance> weakSelf_;
+    bool terminated_ = false;
 };
 
 } // namespace vbs::rt

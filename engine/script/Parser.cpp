@@ -22,6 +22,18 @@ struct Scope {
     QHash<QString, int> implicitVars;
     QSet<QString> redimNames;      // undeclared names that ReDim declares
     int nextSlot = 0;
+    bool isProperty = false;
+    const ClassDef* cls = nullptr; // a class's procedure: its members are names too
+    // Execute or Eval inside a running procedure: its variables are seen,
+    // names it does not know are global (its frame has no further slots).
+    bool borrowed = false;
+};
+
+// A class procedure, resolved when the whole class has been read.
+struct DeferredProc {
+    std::unique_ptr<Scope> scope;
+    std::vector<NameExpr*> pending;
+    Procedure* proc = nullptr;
 };
 
 // Where the last argument list of a name chain starts, so that a call
@@ -36,9 +48,20 @@ struct ChainInfo {
 
 class Parser {
 public:
-    Parser(Interp& in, std::vector<Token> tokens, const CodeUnit* unit)
+    Parser(Interp& in, std::vector<Token> tokens, const CodeUnit* unit, const Procedure* context)
         : in_(in), t_(std::move(tokens)), unit_(unit)
     {
+        if (context) {
+            borrowed_ = std::make_unique<Scope>();
+            borrowed_->procKey = context->name.toLower();
+            borrowed_->isFunction = context->isFunction;
+            borrowed_->resultSlot = context->resultSlot;
+            borrowed_->vars = context->localNames;
+            borrowed_->consts = context->localConsts;
+            borrowed_->cls = context->cls;
+            borrowed_->borrowed = true;
+            scope_ = borrowed_.get();
+        }
     }
 
     void program(CodeBlock& block)
@@ -59,12 +82,14 @@ public:
             } else if (isKw(Kw::Function) || isKw(Kw::Sub) ||
                        ((isKw(Kw::Public) || isKw(Kw::Private)) && peekIsProcedure())) {
                 parseProcedure();
+            } else if (isKw(Kw::Class)) {
+                parseClass();
             } else {
                 if (StmtPtr s = parseStatement()) block.body.push_back(std::move(s));
             }
             if (!atStatementEnd()) fail(err::ExpectedEndOfStatement);
         }
-        resolvePending(nullptr);
+        resolvePending(scope_);
     }
 
     ExprPtr standaloneExpression()
@@ -73,7 +98,7 @@ public:
         ExprPtr e = parseExpr();
         skipSeparators();
         if (cur().kind != Tok::End) fail(err::ExpectedEndOfStatement);
-        resolvePending(nullptr);
+        resolvePending(scope_);
         return e;
     }
 
@@ -85,6 +110,8 @@ private:
     CodeBlock* block_ = nullptr;
     bool explicit_ = false;
     Scope* scope_ = nullptr;
+    std::unique_ptr<Scope> borrowed_;
+    int withDepth_ = 0;
     QHash<QString, Variant> globalConsts_;
     std::vector<NameExpr*> pending_;
     std::vector<Kw> loops_;
@@ -146,7 +173,9 @@ private:
     bool atStatementEnd() const
     {
         Tok k = cur().kind;
-        return k == Tok::NewLine || k == Tok::Colon || k == Tok::End || (singleLineIf_ > 0 && isKw(Kw::Else));
+        // `x = 1 End Sub` ends the statement at the End of its block.
+        return k == Tok::NewLine || k == Tok::Colon || k == Tok::End || isKw(Kw::End) ||
+               (singleLineIf_ > 0 && isKw(Kw::Else));
     }
     template <class T, class... A> std::unique_ptr<T> make(const Token& at, A&&... a)
     {
@@ -183,16 +212,25 @@ private:
                 if (sc->isFunction && !n->hasParens) {
                     n->bind = NameExpr::Bind::Local;
                     n->slot = sc->resultSlot;
-                } else {
+                    return;
+                }
+                if (!sc->cls) {
                     n->bind = NameExpr::Bind::Global;
                     n->entry = in_.entry(n->name);
+                    return;
                 }
-                return;
             }
             if (auto it = sc->vars.constFind(key); it != sc->vars.cend()) {
                 n->bind = NameExpr::Bind::Local;
                 n->slot = *it;
                 return;
+            }
+            if (sc->cls) {
+                if (int id = sc->cls->ids.value(key, 0)) {
+                    n->bind = NameExpr::Bind::Member;
+                    n->slot = id;
+                    return;
+                }
             }
         }
         if (auto it = globalConsts_.constFind(key); it != globalConsts_.cend()) {
@@ -201,7 +239,7 @@ private:
             return;
         }
         n->entry = in_.entry(n->name);
-        if (sc && (!explicit_ || sc->redimNames.contains(key))) {
+        if (sc && !sc->borrowed && (!explicit_ || sc->redimNames.contains(key))) {
             // Undeclared in a procedure: the global of that name when one
             // exists at run time, else a variable of the procedure.
             auto it = sc->implicitVars.constFind(key);
@@ -307,21 +345,8 @@ private:
             return parseLevel(6);
         }
         if (level == 12) {
-            if (cur().kind == Tok::Minus) {
-                NestGuard nest(*this);
-                const Token& at = cur();
-                ++p_;
-                return foldUnary(at, UnOp::Neg, parseLevel(12));
-            }
-            if (cur().kind == Tok::Plus) {
-                NestGuard nest(*this);
-                ++p_;
-                return parseLevel(12);
-            }
-            return parseLevel(13);
-        }
-        if (level == 13) {
-            ExprPtr l = parsePrimary();
+            // Unary minus binds tighter than "^": -3^2 is 9, -2^2+1 is 5.
+            ExprPtr l = parsePowOperand();
             while (cur().kind == Tok::Caret) {
                 if (++operators_ > kMaxOperators) fail(err::OutOfStack);
                 const Token& at = cur();
@@ -367,7 +392,18 @@ private:
             ++p_;
             ExprPtr e = parseExpr();
             expect(Tok::RParen, 1006);
-            return byValue(t, std::move(e));
+            if (cur().kind != Tok::LParen) return byValue(t, std::move(e));
+            // `(F)(1)` and `((a))(0)`: the parenthesised name takes the arguments.
+            while (auto* pe = dynamic_cast<ParenExpr*>(e.get())) {
+                if (!dynamic_cast<NameExpr*>(pe->inner.get())) break;
+                e = std::move(pe->inner);
+            }
+            if (auto* n = dynamic_cast<NameExpr*>(e.get()); n && !n->hasParens) {
+                ++p_;
+                parseArgList(n->args);
+                n->hasParens = true;
+            }
+            return indexes(std::move(e), nullptr);
         }
         case Tok::Ident:
             switch (t.kw) {
@@ -377,8 +413,18 @@ private:
             case Kw::Null: ++p_; return make<LiteralExpr>(t, Variant::null());
             case Kw::Nothing: ++p_; return make<LiteralExpr>(t, Variant::nothing());
             case Kw::None: return parseChain(nullptr);
+            case Kw::New: {
+                ++p_;
+                auto n = make<NewExpr>(t);
+                n->name = identifier();
+                n->entry = in_.entry(n->name);
+                return n;
+            }
             default: fail(1023);
             }
+        case Tok::Dot:
+            if (withDepth_ > 0) return parseChain(nullptr);
+            fail(1023);
         default:
             fail(1023);
         }
@@ -399,7 +445,7 @@ private:
             return;
         }
         for (;;) {
-            out.push_back(parseExpr());
+            out.push_back(argument());
             if (cur().kind == Tok::Comma) {
                 ++p_;
                 continue;
@@ -409,13 +455,41 @@ private:
         }
     }
 
+    // An argument, or an empty position (`Replace(s, a, b, , , 1)`): omitted.
+    ExprPtr argument()
+    {
+        if (cur().kind == Tok::Comma || cur().kind == Tok::RParen) return make<MissingExpr>(cur());
+        return parseExpr();
+    }
+
     ExprPtr parseChain(ChainInfo* info)
+    {
+        const Token& t = cur();
+        ExprPtr e;
+        if (t.kind == Tok::Dot && withDepth_ > 0) {
+            // `.Name` inside With: a member of the innermost With's object.
+            auto w = make<WithExpr>(t);
+            w->depth = withDepth_ - 1;
+            e = std::move(w);
+        } else if (isWord("me") && scope_ && scope_->cls) {
+            ++p_;
+            e = make<MeExpr>(t);
+            if (cur().kind == Tok::LParen) e = indexes(std::move(e), info);
+        } else {
+            e = nameChain(info);
+            if (!e) return make<LiteralExpr>(t, *knownConst(t.text));
+        }
+        return memberChain(std::move(e), info);
+    }
+
+    // A name with its argument lists; nullptr when it is a known constant.
+    ExprPtr nameChain(ChainInfo* info)
     {
         const Token& t = cur();
         if (!isIdentifier()) fail(1010);
         ++p_;
         if (cur().kind != Tok::LParen && cur().kind != Tok::Dot) {
-            if (auto c = knownConst(t.text)) return make<LiteralExpr>(t, *c);
+            if (knownConst(t.text)) return nullptr;
         }
         auto n = make<NameExpr>(t);
         n->name = t.text;
@@ -431,6 +505,11 @@ private:
         }
         ExprPtr e = std::move(n);
         if (cur().kind == Tok::LParen) e = indexes(std::move(e), info);
+        return e;
+    }
+
+    ExprPtr memberChain(ExprPtr e, ChainInfo* info)
+    {
         while (cur().kind == Tok::Dot) {
             ++p_;
             const Token& mt = cur();
@@ -511,13 +590,33 @@ private:
             ~OperatorCount() { count = saved; }
         } operators(operators_);
         const Token& t = cur();
+        if (t.kind == Tok::Dot && withDepth_ > 0) return parseAssignOrCall(false);
         if (t.kind != Tok::Ident) fail(1024);
         switch (t.kw) {
-        case Kw::None: return parseAssignOrCall(false);
+        case Kw::None:
+            if (isWord("stop") && (peek().kind == Tok::NewLine || peek().kind == Tok::Colon ||
+                                   peek().kind == Tok::End || (peek().kind == Tok::Ident && peek().kw == Kw::Else))) {
+                // Stop would break into a debugger; there is none.
+                ++p_;
+                return nullptr;
+            }
+            return parseAssignOrCall(false);
         case Kw::Dim: ++p_; return parseDim();
+        case Kw::Function: case Kw::Sub:
+            // A procedure declared inside a block is defined with the code.
+            parseProcedure();
+            return nullptr;
         case Kw::Public: case Kw::Private:
             if (scope_) fail(1024);
+            if (peekIsProcedure()) {
+                parseProcedure();
+                return nullptr;
+            }
             ++p_;
+            if (isKw(Kw::Const)) {
+                parseConst();
+                return nullptr;
+            }
             return parseDim();
         case Kw::ReDim: return parseReDim();
         case Kw::Const: parseConst(); return nullptr;
@@ -534,10 +633,15 @@ private:
         case Kw::Call: {
             ++p_;
             auto s = make<CallStmt>(t);
-            s->call = parseChain(nullptr);
+            s->explicitCall = true;
+            s->call = cur().kind == Tok::LParen ? parsePrimary() : parseChain(nullptr);
             return s;
         }
         case Kw::If: return parseIf();
+        case Kw::With: return parseWith();
+        case Kw::Class:
+            parseClass();
+            return nullptr;
         case Kw::For: return parseFor();
         case Kw::Do: return parseDo();
         case Kw::While: return parseWhile();
@@ -585,7 +689,7 @@ private:
                 info.args->clear();
             }
             for (;;) {
-                info.args->push_back(parseExpr());
+                info.args->push_back(cur().kind == Tok::Comma ? make<MissingExpr>(cur()) : parseExpr());
                 if (cur().kind != Tok::Comma) break;
                 ++p_;
             }
@@ -598,10 +702,10 @@ private:
     void declareVariable(const QString& name)
     {
         QString key = name.toLower();
-        if (scope_) {
+        if (scope_ && !scope_->borrowed) {
             if (scope_->vars.contains(key) || scope_->consts.contains(key)) fail(1041);
             scope_->vars.insert(key, scope_->nextSlot++);
-        } else {
+        } else if (!scope_ || !scope_->vars.contains(key)) {
             block_->dims.push_back(in_.entry(name));
         }
     }
@@ -697,6 +801,7 @@ private:
         for (;;) {
             while (cur().kind == Tok::Colon) ++p_;
             if (cur().kind == Tok::NewLine || cur().kind == Tok::End || isKw(Kw::Else)) return;
+            if (isKw(Kw::End) && peek().kind == Tok::Ident && peek().kw == Kw::If) return;
             if (StmtPtr s = parseStatement()) b.push_back(std::move(s));
             if (!atStatementEnd()) fail(err::ExpectedEndOfStatement);
         }
@@ -718,6 +823,8 @@ private:
                 ++p_;
                 parseInlineStatements(s->elseBlock);
             }
+            // A one-line If may still close with End If.
+            if (isKw(Kw::End) && peek().kind == Tok::Ident && peek().kw == Kw::If) p_ += 2;
             --singleLineIf_;
             return s;
         }
@@ -898,7 +1005,8 @@ private:
         if (isKw(Kw::Do) && inLoop(Kw::Do)) s->flow = Flow::ExitDo;
         else if (isKw(Kw::For) && inLoop(Kw::For)) s->flow = Flow::ExitFor;
         else if (isKw(Kw::Function) && scope_ && scope_->isFunction) s->flow = Flow::ExitProc;
-        else if (isKw(Kw::Sub) && scope_ && !scope_->isFunction) s->flow = Flow::ExitProc;
+        else if (isKw(Kw::Sub) && scope_ && !scope_->isFunction && !scope_->isProperty) s->flow = Flow::ExitProc;
+        else if (isKw(Kw::Property) && scope_ && scope_->isProperty) s->flow = Flow::ExitProc;
         else fail(1039);
         ++p_;
         return s;
@@ -927,21 +1035,57 @@ private:
 
     // ------------------------------------------------------------ procedures
 
-    void parseProcedure()
+    // Where a class's procedure goes while its class is read.
+    struct ClassContext {
+        ClassDef* def = nullptr;
+        std::vector<DeferredProc> deferred;
+    };
+
+    static void finishProcedure(Procedure& proc, const Scope& sc)
     {
-        if (scope_) fail(1024);
-        if (isKw(Kw::Public) || isKw(Kw::Private)) ++p_;
+        proc.resultSlot = sc.resultSlot;
+        proc.slotCount = sc.nextSlot;
+        proc.localNames = sc.vars;
+        for (auto it = sc.implicitVars.cbegin(); it != sc.implicitVars.cend(); ++it)
+            proc.localNames.insert(it.key(), it.value());
+        proc.localConsts = sc.consts;
+        proc.cls = sc.cls;
+    }
+
+    void parseProcedure(ClassContext* cls = nullptr)
+    {
+        if (scope_ && !scope_->borrowed) fail(1024);
+        bool isPublic = true, isDefault = false;
+        if (isKw(Kw::Public) || isKw(Kw::Private)) {
+            isPublic = isKw(Kw::Public);
+            ++p_;
+            if (cls && isPublic && isWord("default")) {
+                ++p_;
+                isDefault = true;
+            }
+        }
         const Token& t = cur();
-        bool isFunction = isKw(Kw::Function);
+        enum { Sub, Function, Get, Let, Set } kind = isKw(Kw::Function) ? Function : Sub;
         ++p_;
+        if (t.kw == Kw::Property) {
+            if (!cls) fail(1048);
+            if (isWord("get")) kind = Get;
+            else if (isKw(Kw::Let)) kind = Let;
+            else if (isKw(Kw::Set)) kind = Set;
+            else fail(1049);
+            ++p_;
+        }
+        const bool isFunction = kind == Function || kind == Get;
         auto proc = std::make_unique<Procedure>();
         proc->line = t.line;
         proc->unit = unit_;
         proc->isFunction = isFunction;
         proc->name = identifier();
-        Scope sc;
-        sc.procKey = proc->name.toLower();
-        sc.isFunction = isFunction;
+        auto sc = std::make_unique<Scope>();
+        sc->procKey = proc->name.toLower();
+        sc->isFunction = isFunction;
+        sc->isProperty = t.kw == Kw::Property;
+        if (cls) sc->cls = cls->def;
         if (cur().kind == Tok::LParen) {
             ++p_;
             if (cur().kind != Tok::RParen) {
@@ -955,8 +1099,8 @@ private:
                         expect(Tok::RParen, 1006);
                     }
                     QString key = pname.toLower();
-                    if (sc.vars.contains(key)) fail(1041);
-                    sc.vars.insert(key, sc.nextSlot++);
+                    if (sc->vars.contains(key)) fail(1041);
+                    sc->vars.insert(key, sc->nextSlot++);
                     proc->byRef.push_back(byRef);
                     if (cur().kind != Tok::Comma) break;
                     ++p_;
@@ -964,21 +1108,151 @@ private:
             }
             expect(Tok::RParen, 1006);
         }
-        if (isFunction) sc.resultSlot = sc.nextSlot++;
+        if ((kind == Let || kind == Set) && proc->byRef.empty()) fail(1054);
+        if (isFunction) sc->resultSlot = sc->nextSlot++;
         std::vector<NameExpr*> outer = std::move(pending_);
         pending_.clear();
-        scope_ = &sc;
+        Scope* outerScope = std::exchange(scope_, sc.get());
+        // A procedure inside a block starts a context of its own.
+        std::vector<Kw> outerLoops = std::move(loops_);
+        loops_.clear();
+        const int outerSingleLineIf = std::exchange(singleLineIf_, 0);
+        const int outerWith = std::exchange(withDepth_, 0);
         proc->body = parseBlock();
+        loops_ = std::move(outerLoops);
+        singleLineIf_ = outerSingleLineIf;
+        withDepth_ = outerWith;
         if (!isKw(Kw::End)) fail(1014);
         ++p_;
-        expectKw(isFunction ? Kw::Function : Kw::Sub, isFunction ? 1015 : 1016);
-        resolvePending(&sc);
-        scope_ = nullptr;
+        if (t.kw == Kw::Property) expectKw(Kw::Property, 1050);
+        else expectKw(isFunction ? Kw::Function : Kw::Sub, isFunction ? 1015 : 1016);
+        scope_ = outerScope;
+        if (!cls) {
+            resolvePending(sc.get());
+            pending_ = std::move(outer);
+            finishProcedure(*proc, *sc);
+            block_->procEntries.push_back(in_.entry(proc->name));
+            block_->procs.push_back(std::move(proc));
+            return;
+        }
+        // Class members: names inside the class's procedures are resolved
+        // when the whole class is known.
+        ClassDef& def = *cls->def;
+        const QString key = proc->name.toLower();
+        int id = def.ids.value(key, 0);
+        if (id && (kind <= Function || def.member(id).kind != ClassMember::Property)) fail(1041);
+        if (!id) {
+            ClassMember m;
+            m.name = proc->name;
+            m.kind = kind <= Function ? ClassMember::Method : ClassMember::Property;
+            def.members.push_back(m);
+            id = int(def.members.size());
+            def.ids.insert(key, id);
+        }
+        ClassMember& m = def.members[size_t(id - 1)];
+        if (isPublic) m.isPublic = true;
+        else if (kind <= Function) m.isPublic = false;
+        const Procedure*& slot = kind == Get ? m.get : kind == Let ? m.let : kind == Set ? m.set : m.method;
+        if (slot) fail(1041);
+        slot = proc.get();
+        if (isDefault) {
+            if (def.defaultMember && def.defaultMember != id) fail(1052);
+            def.defaultMember = id;
+        }
+        if (kind == Sub && (key == u"class_initialize" || key == u"class_terminate")) {
+            if (!proc->byRef.empty()) fail(1053);
+            (key == u"class_initialize" ? def.initialize : def.terminate) = proc.get();
+        }
+        cls->deferred.push_back(DeferredProc{std::move(sc), std::move(pending_), proc.get()});
         pending_ = std::move(outer);
-        proc->resultSlot = sc.resultSlot;
-        proc->slotCount = sc.nextSlot;
-        block_->procEntries.push_back(in_.entry(proc->name));
-        block_->procs.push_back(std::move(proc));
+        def.procs.push_back(std::move(proc));
+    }
+
+    void parseClass()
+    {
+        if (scope_) fail(1024);
+        ++p_;
+        auto def = std::make_unique<ClassDef>();
+        def->name = identifier();
+        ClassContext cls{def.get(), {}};
+        for (;;) {
+            if (!atStatementEnd()) fail(err::ExpectedEndOfStatement);
+            skipSeparators();
+            if (cur().kind == Tok::End) fail(1047);
+            if (isKw(Kw::End)) {
+                ++p_;
+                expectKw(Kw::Class, 1047);
+                break;
+            }
+            const bool hasVisibility = isKw(Kw::Public) || isKw(Kw::Private);
+            size_t at = p_;
+            if (hasVisibility) ++p_;
+            if (hasVisibility && isWord("default")) ++p_;
+            if (isKw(Kw::Sub) || isKw(Kw::Function) || isKw(Kw::Property)) {
+                p_ = at;
+                parseProcedure(&cls);
+                continue;
+            }
+            if (p_ != at + 1 && hasVisibility) fail(1057);
+            const bool isPublic = !(hasVisibility && t_[at].kw == Kw::Private);
+            if (!hasVisibility) expectKw(Kw::Dim, 1024);
+            else if (isKw(Kw::Dim)) fail(1024);
+            // Fields: names, arrays with constant bounds.
+            for (;;) {
+                QString name = identifier();
+                QString key = name.toLower();
+                if (def->ids.contains(key)) fail(1041);
+                ClassMember m;
+                m.name = name;
+                m.kind = ClassMember::Field;
+                m.isPublic = isPublic;
+                m.field = int(def->fieldBounds.size());
+                std::vector<int32_t> bounds;
+                bool isArray = false;
+                if (cur().kind == Tok::LParen) {
+                    ++p_;
+                    isArray = true;
+                    while (cur().kind != Tok::RParen) {
+                        ExprPtr b = parseExpr();
+                        auto* lit = dynamic_cast<LiteralExpr*>(b.get());
+                        if (!lit) fail(1045);
+                        bounds.push_back(toLong(lit->value));
+                        if (cur().kind != Tok::Comma) break;
+                        ++p_;
+                    }
+                    expect(Tok::RParen, 1006);
+                }
+                def->fieldBounds.push_back(std::move(bounds));
+                def->fieldIsArray.push_back(isArray);
+                def->members.push_back(m);
+                def->ids.insert(key, int(def->members.size()));
+                if (cur().kind != Tok::Comma) break;
+                ++p_;
+            }
+        }
+        for (DeferredProc& d : cls.deferred) {
+            for (NameExpr* n : d.pending) resolve(n, d.scope.get());
+            finishProcedure(*d.proc, *d.scope);
+        }
+        block_->classEntries.push_back(in_.entry(def->name));
+        block_->classes.push_back(std::move(def));
+    }
+
+    StmtPtr parseWith()
+    {
+        const Token& t = cur();
+        ++p_;
+        auto s = make<WithStmt>(t);
+        s->object = parseExpr();
+        int saved = singleLineIf_;
+        singleLineIf_ = 0;
+        ++withDepth_;
+        s->body = parseBlock();
+        --withDepth_;
+        singleLineIf_ = saved;
+        expectKw(Kw::End, 1014);
+        expectKw(Kw::With, 1014);
+        return s;
     }
 };
 
@@ -992,22 +1266,22 @@ static std::vector<Token> tokensOf(const QString& code)
     return tokens;
 }
 
-std::shared_ptr<CodeBlock> compileCode(Interp& in, const QString& code)
+std::shared_ptr<CodeBlock> compileCode(Interp& in, const QString& code, const Procedure* context)
 {
     auto block = std::make_shared<CodeBlock>();
     block->unit = std::make_shared<CodeUnit>();
     block->unit->lines = splitLines(code);
-    Parser parser(in, tokensOf(code), block->unit.get());
+    Parser parser(in, tokensOf(code), block->unit.get(), context);
     parser.program(*block);
     return block;
 }
 
-std::shared_ptr<CompiledExpr> compileExpression(Interp& in, const QString& text)
+std::shared_ptr<CompiledExpr> compileExpression(Interp& in, const QString& text, const Procedure* context)
 {
     auto ce = std::make_shared<CompiledExpr>();
     ce->unit = std::make_shared<CodeUnit>();
     ce->unit->lines = splitLines(text);
-    Parser parser(in, tokensOf(text), ce->unit.get());
+    Parser parser(in, tokensOf(text), ce->unit.get(), context);
     ce->expr = parser.standaloneExpression();
     return ce;
 }

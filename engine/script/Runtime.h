@@ -20,6 +20,8 @@ namespace vbs::rt {
 struct Frame;
 struct Procedure;
 struct CodeBlock;
+struct ClassDef;
+class ClassInstance;
 
 // The source of one code text, for the Line and Text of errors.
 struct CodeUnit {
@@ -44,8 +46,13 @@ struct Expr : Node {
     // The variable the expression names, for ByRef arguments and writes;
     // nullptr when it names no variable.
     virtual Variant* varRef(Frame&) { return nullptr; }
+    // As varRef, also naming an array item (`Inc a(0)`); the arrays whose
+    // items are named are kept (and locked) in keep for the call.
+    virtual Variant* itemRef(Frame& f, std::vector<ArrayRef>& keep) { (void)keep; return varRef(f); }
     virtual void assign(Frame& f, Variant value, bool isSet);
     virtual bool isLiteral() const { return false; }
+    // The value where an object is wanted: before a member, in Set and With.
+    virtual Variant evalObject(Frame& f) { return eval(f); }
 };
 using ExprPtr = std::unique_ptr<Expr>;
 
@@ -58,11 +65,12 @@ using Block = std::vector<StmtPtr>;
 // One name of the global table. Entries live as long as the interpreter,
 // so the tree binds to them once; Reset returns each to its base state.
 struct GlobalEntry {
-    enum Kind : uint8_t { Undefined, Variable, Constant, Proc, Builtin, HostObject };
+    enum Kind : uint8_t { Undefined, Variable, Constant, Proc, Builtin, HostObject, Class };
     QString name;
     Kind kind = Undefined;
     Variant value;
     const Procedure* proc = nullptr;
+    const ClassDef* cls = nullptr;
     std::shared_ptr<const CodeBlock> owner;   // keeps proc alive
     const BuiltinInfo* builtin = nullptr;
 
@@ -76,6 +84,7 @@ struct GlobalEntry {
         value = baseValue;
         builtin = baseBuiltin;
         proc = nullptr;
+        cls = nullptr;
         owner.reset();
     }
 };
@@ -89,6 +98,37 @@ struct Procedure {
     Block body;
     const CodeUnit* unit = nullptr;
     int line = 0;
+    // Names of the procedure's variables and constants, for Execute and
+    // Eval inside it; the class it belongs to, if any.
+    QHash<QString, int> localNames;
+    QHash<QString, Variant> localConsts;
+    const ClassDef* cls = nullptr;
+};
+
+// A class written in script. Member ids start at 1 (0 is the default member).
+struct ClassMember {
+    enum Kind : uint8_t { Field, Method, Property };
+    QString name;
+    Kind kind = Field;
+    bool isPublic = true;
+    int field = -1;
+    const Procedure* method = nullptr;
+    const Procedure* get = nullptr;
+    const Procedure* let = nullptr;
+    const Procedure* set = nullptr;
+};
+
+struct ClassDef {
+    QString name;
+    std::vector<ClassMember> members;           // member id = index + 1
+    QHash<QString, int> ids;                    // lower-case name -> member id
+    std::vector<std::vector<int32_t>> fieldBounds;   // per field; {} scalar
+    std::vector<bool> fieldIsArray;
+    int defaultMember = 0;
+    const Procedure* initialize = nullptr;
+    const Procedure* terminate = nullptr;
+    std::vector<std::unique_ptr<Procedure>> procs;
+    const ClassMember& member(int id) const { return members[size_t(id - 1)]; }
 };
 
 // A compiled code text: its procedures, constants, global names and the
@@ -100,6 +140,8 @@ struct CodeBlock {
     std::vector<GlobalEntry*> procEntries;           // parallel to procs
     std::vector<std::pair<GlobalEntry*, Variant>> consts;
     std::vector<GlobalEntry*> dims;
+    std::vector<std::unique_ptr<ClassDef>> classes;
+    std::vector<GlobalEntry*> classEntries;          // parallel to classes
     Block body;
 };
 
@@ -120,10 +162,17 @@ struct Interp {
     GlobalEntry* findEntry(const QString& name) const;
     void resetGlobals();
 
+    // Set first while the interpreter is destroyed: objects released then
+    // run no more script code.
+    bool shuttingDown = false;
+    std::shared_ptr<int> life = std::make_shared<int>(0);
+
     // Err object state.
     int errNumber = 0;
     QString errDescription;
     QString errSource;
+    QString errHelpFile;
+    int32_t errHelpContext = 0;
     void setErr(const ScriptError& e);
     void clearErr();
 
@@ -152,8 +201,17 @@ struct Interp {
     }
     [[noreturn]] void budgetExceeded();
 
-    Variant callProcedure(const Procedure& p, std::vector<ExprPtr>& args, Frame& caller);
-    Variant callProcedureWithValues(const Procedure& p, std::span<Variant> args);
+    Variant callProcedure(const Procedure& p, std::vector<ExprPtr>& args, Frame& caller,
+                          ClassInstance* self = nullptr);
+    Variant callProcedureWithValues(const Procedure& p, std::span<Variant> args, ClassInstance* self = nullptr);
+
+    // Defines what a compiled text declares (procedures, classes, constants,
+    // variables); the caller then runs its statements.
+    void install(const std::shared_ptr<CodeBlock>& block);
+    // Execute, ExecuteGlobal and Eval inside scripts: texts compiled for the
+    // procedure they run in, cached.
+    QHash<QString, std::shared_ptr<CodeBlock>> executeCache;
+    QHash<QString, std::shared_ptr<struct CompiledExpr>> evalCache;
     Variant callBuiltin(const BuiltinInfo& b, std::vector<ExprPtr>& args, Frame& caller);
 
     BuiltinContext builtins;
@@ -169,6 +227,8 @@ struct Frame {
     Variant** vars = nullptr;
     const Procedure* proc = nullptr;
     bool resumeNext = false;
+    ClassInstance* self = nullptr;      // Me in a class's procedure
+    std::vector<Variant> with;          // objects of the enclosing With blocks
 };
 
 Flow execBlock(const Block& b, Frame& f);
@@ -184,9 +244,11 @@ struct ParseError {
     int column = 0;
 };
 
-// Compiles a code text; throws ParseError.
-std::shared_ptr<CodeBlock> compileCode(Interp& in, const QString& code);
+// Compiles a code text; throws ParseError. With a context procedure the
+// text's names see that procedure's variables (Execute inside it).
+std::shared_ptr<CodeBlock> compileCode(Interp& in, const QString& code, const Procedure* context = nullptr);
 // Compiles an expression (Eval); throws ParseError.
-std::shared_ptr<CompiledExpr> compileExpression(Interp& in, const QString& text);
+std::shared_ptr<CompiledExpr> compileExpression(Interp& in, const QString& text,
+                                                const Procedure* context = nullptr);
 
 } // namespace vbs::rt

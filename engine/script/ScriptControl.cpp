@@ -47,9 +47,9 @@ ScriptError caughtError()
     } catch (const ScriptError& e) {
         return e;
     } catch (const std::bad_alloc&) {
-        return ScriptError{7, errorDescription(7), QString(), true};
+        return ScriptError{7, errorDescription(7), QString(), true, {}, 0};
     } catch (const std::exception&) {
-        return ScriptError{51, errorDescription(51), QString(), true};
+        return ScriptError{51, errorDescription(51), QString(), true, {}, 0};
     }
 }
 
@@ -155,24 +155,8 @@ bool ScriptControl::AddCode(const QString& Code)
             if (caches_->code.size() >= kMaxCachedTexts) caches_->code.clear();
             caches_->code.insert(Code, block);
         }
-        for (size_t i = 0; i < block->procs.size(); ++i) {
-            GlobalEntry* e = block->procEntries[i];
-            e->kind = GlobalEntry::Proc;
-            e->proc = block->procs[i].get();
-            e->owner = block;
-            e->value = Variant();
-        }
-        for (auto& [e, value] : block->consts) {
-            e->kind = GlobalEntry::Constant;
-            e->value = value;
-        }
-        for (GlobalEntry* e : block->dims) {
-            if (e->kind == GlobalEntry::Undefined || e->kind == GlobalEntry::Builtin) {
-                e->kind = GlobalEntry::Variable;
-                e->value = Variant();
-            }
-        }
-        Frame f{in_.get(), nullptr, nullptr, false};
+        in_->install(block);
+        Frame f{in_.get(), nullptr, nullptr, false, nullptr, {}};
         execBlock(block->body, f);
         return true;
     } catch (...) {
@@ -200,7 +184,7 @@ Variant ScriptControl::Eval(const QString& Expression)
             if (caches_->exprs.size() >= kMaxCachedTexts) caches_->exprs.clear();
             caches_->exprs.insert(Expression, ce);
         }
-        Frame f{in_.get(), nullptr, nullptr, false};
+        Frame f{in_.get(), nullptr, nullptr, false, nullptr, {}};
         return ce->expr->eval(f);
     } catch (...) {
         failRuntime(caughtError(), Expression);

@@ -36,6 +36,10 @@ QString errorDescription(int number)
     case 450: return QStringLiteral("Wrong number of arguments or invalid property assignment");
     case 451: return QStringLiteral("Object not a collection");
     case 457: return QStringLiteral("This key is already associated with an element of this collection");
+    case 449: return QStringLiteral("Argument not optional");
+    case 458: return QStringLiteral("Variable uses an Automation type not supported in VBScript");
+    case 506: return QStringLiteral("Class not defined");
+    case 5017: return QStringLiteral("Syntax error in regular expression");
     case 500: return QStringLiteral("Variable is undefined");
     case 501: return QStringLiteral("Illegal assignment");
     case 1002: return QStringLiteral("Syntax error");
@@ -73,7 +77,15 @@ QString errorDescription(int number)
     case 1044: return QStringLiteral("Cannot use parentheses when calling a Sub");
     case 1045: return QStringLiteral("Expected literal constant");
     case 1046: return QStringLiteral("Expected 'In'");
+    case 1047: return QStringLiteral("Expected 'Class'");
+    case 1048: return QStringLiteral("Must be defined inside a Class");
+    case 1049: return QStringLiteral("Expected Let or Set or Get in property declaration");
+    case 1050: return QStringLiteral("Expected 'Property'");
+    case 1052: return QStringLiteral("Cannot have multiple default property/method in a Class");
+    case 1053: return QStringLiteral("Class initialize or terminate do not have arguments");
+    case 1054: return QStringLiteral("Property set or let must have at least one argument");
     case 1055: return QStringLiteral("Unexpected 'Next'");
+    case 1057: return QStringLiteral("'Default' specification must also specify 'Public'");
     case err::InstructionBudget:
         return QStringLiteral("Script stopped: too many instructions in one evaluation (endless loop?)");
     default: return QStringLiteral("Unknown runtime error");
@@ -82,12 +94,12 @@ QString errorDescription(int number)
 
 void raiseError(int number)
 {
-    throw ScriptError{number, errorDescription(number), QString(), false};
+    throw ScriptError{number, errorDescription(number), QString(), false, {}, 0};
 }
 
 void raiseError(int number, const QString& description)
 {
-    throw ScriptError{number, description, QString(), false};
+    throw ScriptError{number, description, QString(), false, {}, 0};
 }
 
 // ---------------------------------------------------------------- decimal
@@ -232,6 +244,11 @@ Variant IScriptObject::get(int, std::span<Variant>)
     raiseError(err::NoSuchMember);
 }
 
+Variant IScriptObject::getObject(int id, std::span<Variant> args)
+{
+    return get(id, args);
+}
+
 void IScriptObject::put(int, std::span<Variant>, const Variant&)
 {
     raiseError(err::NoSuchMember);
@@ -296,7 +313,11 @@ bool Variant::isNumber() const
 
 ArrayData& Variant::mutableArr()
 {
-    if (u_.arr.use_count() > 1) u_.arr = std::make_shared<ArrayData>(*u_.arr);
+    // References held for items passed ByRef (locks) do not count as sharers.
+    if (u_.arr.use_count() > 1 + u_.arr->locks) {
+        u_.arr = std::make_shared<ArrayData>(*u_.arr);
+        u_.arr->locks = 0;
+    }
     return *u_.arr;
 }
 
@@ -478,8 +499,8 @@ bool toBool(const Variant& v)
     case VarType::Boolean: return v.boolVal();
     case VarType::String: {
         QStringView s = QStringView(v.str()).trimmed();
-        if (s.compare(u"True", Qt::CaseInsensitive) == 0) return true;
-        if (s.compare(u"False", Qt::CaseInsensitive) == 0) return false;
+        if (s.compare(u"True", Qt::CaseInsensitive) == 0 || s.compare(u"#TRUE#", Qt::CaseInsensitive) == 0) return true;
+        if (s.compare(u"False", Qt::CaseInsensitive) == 0 || s.compare(u"#FALSE#", Qt::CaseInsensitive) == 0) return false;
         auto d = parseNumber(s);
         if (!d) raiseError(err::TypeMismatch);
         return *d != 0;

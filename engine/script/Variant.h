@@ -34,6 +34,9 @@ struct ScriptError {
     // Set for errors that On Error Resume Next must not swallow (the
     // instruction budget, stack exhaustion): they always end the evaluation.
     bool fatal = false;
+    // Err.Raise's help file and context.
+    QString helpFile;
+    int32_t helpContext = 0;
 };
 
 // Standard description of a VBScript error number ("Type mismatch" for 13);
@@ -99,6 +102,7 @@ struct Decimal {
 class Variant;
 class IScriptObject;
 struct ArrayData;
+namespace rt { class ClassInstance; }
 using ObjectRef = std::shared_ptr<IScriptObject>;
 using ArrayRef = std::shared_ptr<ArrayData>;
 
@@ -122,10 +126,16 @@ public:
     virtual const void* memberClass() const { return this; }
     // Property get or method call.
     virtual Variant get(int id, std::span<Variant> args);
+    // As get, where the script wants an object (`X("Field").Value`,
+    // `Set f = X("Field")`, `With X("Field")`): a member that reads a value
+    // may hand out the object that holds it instead.
+    virtual Variant getObject(int id, std::span<Variant> args);
     // Property assignment `X.Name(args) = value`.
     virtual void put(int id, std::span<Variant> args, const Variant& value);
     // For Each: the items of a collection; false when the object is not one.
     virtual bool items(std::vector<Variant>& out) { (void)out; return false; }
+    // An instance of a class written in script (its members take ByRef arguments).
+    virtual rt::ClassInstance* classInstance() { return nullptr; }
 };
 
 // ---------------------------------------------------------------- variant
@@ -158,6 +168,10 @@ public:
     // A null ObjectRef is Nothing.
     static Variant fromObject(ObjectRef o) { Variant v; v.type_ = VarType::Object; new (&v.u_.obj) ObjectRef(std::move(o)); return v; }
     static Variant nothing() { return fromObject(nullptr); }
+    // An argument left out of a call (`F(a, , c)`): the Error value
+    // DISP_E_PARAMNOTFOUND, as VBScript passes it.
+    static Variant missing() { Variant v; v.type_ = VarType::Error; v.u_.i64 = int32_t(0x80020004u); return v; }
+    bool isMissing() const { return type_ == VarType::Error && u_.i64 == int32_t(0x80020004u); }
     static Variant fromArray(ArrayRef a) { Variant v; v.type_ = VarType::Array; new (&v.u_.arr) ArrayRef(std::move(a)); return v; }
     // Smallest of Integer/Long/Double (then Decimal) that holds the value exactly.
     static Variant fromInt64(int64_t x);
@@ -215,6 +229,7 @@ struct ArrayData {
     std::vector<int32_t> extents;   // item count per dimension; empty = not yet dimensioned
     std::vector<Variant> items;
     bool fixedSize = false;         // declared `Dim a(n)`: ReDim refuses it
+    int locks = 0;                  // items passed ByRef to a running call: ReDim refuses it
 
     int dims() const { return int(extents.size()); }
     // Upper bound of dimension dim (0-based), as UBound(a, dim + 1).

@@ -226,6 +226,56 @@ TEST_F(Operations, FormulasComputeValuesAndKeysAndReachTheDatabase) {
     EXPECT_EQ(rows("target", "SELECT COUNT(*) FROM hits"), QStringList{"5"});
 }
 
+TEST_F(Operations, FormulasUseClassesRegExpsAndStepsAsRecordsets) {
+    // A class, a regular expression and the step's recordset members; the
+    // lookup key reads the source through its Fields collection.
+    process.Formulas()->AddFormula(
+        "Label",
+        "Class Tag\n  Public Prefix\n  Public Function Wrap(s)\n    Wrap = Prefix & s\n  End Function\nEnd Class\n"
+        "Function Main()\n"
+        "  Set t = New Tag: t.Prefix = \"#\"\n"
+        "  Set re = New RegExp: re.Pattern = \"^(\\w)\\w*$\"\n"
+        "  With SRC.Fields\n"
+        "    Main = t.Wrap(re.Replace(.Item(\"name\").Value, \"$1\")) & \"/\" & SRC(0) & \"/\" & .Count & .Item(1).Name & SRC.EOF\n"
+        "  End With\n"
+        "End Function");
+    process.Formulas()->AddFormula("Key", "Function Main()\n  Main = SRC.Fields(\"id\").Value\nEnd Function");
+    // Moving the source from a formula would skip records: it is refused.
+    process.Formulas()->AddFormula("Moves", "Function Main()\n  SRC.MoveNext\n  Main = \"moved\"\nEnd Function");
+    cShapeRef tgt = flow.storage("TGT", "target", conn("target"), "tgt", "UpdateInsert",
+                                 {{"id", "SRC(\"id\")", "FORMULA!Key"},
+                                  {"name", "FORMULA!Label", ""},
+                                  {"city", "FORMULA!Moves", ""}});
+    const tStatistic st = run({tgt});
+    EXPECT_EQ(target(), QStringList({"1|#A/1/3nameFalse|~", "2|#B/2/3nameFalse|~", "3|#C/3/3nameFalse|~"}));
+    const auto errors = errorRows();
+    ASSERT_EQ(errors.size(), 3u) << process.Log()->Text().toStdString();
+    EXPECT_TRUE(errors[0].value("ERRDESC").toString().contains("cannot move or change the records of step 'SRC'"))
+        << errors[0].value("ERRDESC").toString().toStdString();
+}
+
+TEST_F(Operations, StepObjectsDescribeTheirRecordsetAndFields) {
+    exec("target", {"CREATE TABLE info (n INTEGER, text TEXT)"});
+    process.Formulas()->AddFormula(
+        "Info",
+        "Function Main()\n"
+        "  For Each f In SRC.Fields\n"
+        "    r = r & f.Name & \":\" & f.Type & \":\" & f.ActualSize & \":\" & (f.Value = f.OriginalValue) & (f = f.UnderlyingValue) & \",\"\n"
+        "  Next\n"
+        "  Set c = SRC(\"city\")\n"
+        "  r = r & SRC.AbsolutePosition & SRC.State & SRC.BOF & TypeName(SRC.Fields) & TypeName(c) & \"|\"\n"
+        "  r = r & TGT.Fields.Count & TGT(\"name\").Value & TGT.EOF & TGT.RecordCount & \"|\" & Steps(\"SRC\").sCaption & (InStr(SRC.Source, \"src\") > 0)\n"
+        "  Main = r\n"
+        "End Function");
+    cShapeRef log = flow.storage("LOG", "target", conn("target"), "info", "Insert",
+                                 {{"n", "SRC(\"id\")", ""}, {"text", "FORMULA!Info", ""}});
+    run({keyed("UpdateInsert"), log});
+    const QStringList info = rows("target", "SELECT text FROM info ORDER BY n");
+    ASSERT_EQ(info.size(), 3) << process.Log()->Text().toStdString();
+    EXPECT_EQ(info[1], "id:3:4:TrueTrue,name:203:3:TrueTrue,city:203:4:TrueTrue,21FalseFieldsField|3BobFalse1|SRCTrue");
+    EXPECT_TRUE(errorRows().empty()) << process.Log()->Text().toStdString();
+}
+
 TEST_F(Operations, AnUnwritableRunDataFolderDoesNotStopTheRun) {
     exec("target", {"INSERT INTO tgt VALUES (2, 'taken', NULL)"});
     const QString notAFolder = dir.filePath("plain-file");

@@ -141,7 +141,9 @@ TEST(ScriptOperators, ArithmeticTypesAndPromotion)
     EXPECT_EQ(str(eval("-7 Mod 3")), "-1");
     EXPECT_EQ(str(eval("6.5 Mod 4")), "2");                          // 6.5 -> 6 (to even)
     EXPECT_EQ(str(eval("2 ^ 10")), "1024");
-    EXPECT_EQ(str(eval("-2 ^ 2")), "-4");                             // ^ binds tighter than unary minus
+    EXPECT_EQ(str(eval("-2 ^ 2")), "4");                              // unary minus binds tighter than ^
+    EXPECT_EQ(str(eval("-2 ^ 2 + 1")), "5");
+    EXPECT_EQ(str(eval("2 ^ -2 * 4")), "1");
     EXPECT_EQ(str(eval("2 ^ -1")), "0.5");
     EXPECT_EQ(str(eval("2 ^ 3 ^ 2")), "64");                          // left to right
     EXPECT_EQ(str(eval("1 + 2 * 3 - 4 / 2")), "5");

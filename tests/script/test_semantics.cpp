@@ -95,8 +95,10 @@ TEST(ScriptErrors, ExpressionErrorsAndUnsupportedStatements)
     EXPECT_EQ(sc.Error().Number, 1039);
     EXPECT_FALSE(sc.AddCode("Function F()\n Function G()\n End Function\nEnd Function"));
     EXPECT_EQ(sc.Error().Number, 1024);
-    EXPECT_FALSE(sc.AddCode("Class C\nEnd Class"));
-    EXPECT_EQ(sc.Error().Number, 1024);
+    EXPECT_FALSE(sc.AddCode("Class C\n Public Default x\nEnd Class"));
+    EXPECT_EQ(sc.Error().Number, 1057);
+    EXPECT_FALSE(sc.AddCode("Class C\n Property Let P()\n End Property\nEnd Class"));
+    EXPECT_EQ(sc.Error().Number, 1054);
     EXPECT_FALSE(sc.AddCode("Sub S(a, a)\nEnd Sub"));
     EXPECT_EQ(sc.Error().Number, 1041);
     EXPECT_FALSE(sc.AddCode("x = 1\nOption Explicit"));
@@ -114,10 +116,17 @@ TEST(ScriptErrors, ResumeNextSkipsOnlyTheFailingStatement)
                    " For i = 1 To 4\n"
                    "  r = r & (12 \\ (i - 2)) & \",\"\n"   // fails for i = 2 only
                    " Next\n"
-                   " If 1 / 0 = 1 Then r = r & \"bad\"\n"   // a failing condition skips the If
+                   " If 1 / 0 = 1 Then r = r & \"in\"\n"   // a failing condition goes on inside the If
                    " Main = r & Err.Number\n"
                    "End Function";
-    EXPECT_EQ(str(runMain(code)), "-12,12,6,11");
+    EXPECT_EQ(str(runMain(code)), "-12,12,6,in11");
+    // Likewise in Do While, Select and an ElseIf; the Else is not run.
+    EXPECT_EQ(str(runMain("Function Main()\n On Error Resume Next\n"
+                          " If False Then\n  r = \"a\"\n ElseIf 1 / 0 Then\n  r = \"b\"\n Else\n  r = \"c\"\n End If\n"
+                          " Do While CInt(\"x\")\n  r = r & \"w\"\n  Exit Do\n Loop\n"
+                          " Select Case 1 / 0\n  Case 5\n   r = r & \"s\"\n  Case Else\n   r = r & \"e\"\n End Select\n"
+                          " Main = r\nEnd Function")),
+              "bws");
 }
 
 TEST(ScriptArrays, BoundsEraseAndNestedUse)

@@ -69,7 +69,9 @@ TEST(ScriptRulesLexing, NumberLiterals)
     checkAll({
         {"&H8000", "Integer -32768"},
         {"&HFFFFFFFF", "Long -1"},
-        {"&HFF&", "Long 255"},
+        {"&HFF&", "Integer 255"},             // "&" reads 32 bits; the subtype still fits the value
+        {"&HFFFF&", "Long 65535"},
+        {"&H8000&", "Long 32768"},
         {"&h1f", "Integer 31"},
         {"&O777", "Integer 511"},
         {"1.5E+2", "Double 150"},
@@ -220,7 +222,8 @@ TEST(ScriptRulesOperators, PowerAndNegation)
 {
     checkAll({
         {"2 ^ 3", "Double 8"},
-        {"-2 ^ 2", "Double -4"},
+        {"-2 ^ 2", "Double 4"},
+        {"-3 ^ 2", "Double 9"},
         {"2 ^ -1", "Double 0.5"},
         {"2 ^ 3 ^ 2", "Double 64"},
         {"(-8) ^ (1 / 3)", "error 5"},
@@ -371,6 +374,31 @@ TEST(ScriptRulesStatements, ForEachDoAndWhileForms)
     EXPECT_EQ(mainOf("Function Main()\n Do\n For i = 1 To 9\n Main = i\n If i = 4 Then Exit Function\n Next\n Loop\nEnd Function"), "4");
 }
 
+TEST(ScriptRulesStatements, FormsVBScriptAccepts)
+{
+    EXPECT_EQ(mainOf("Private Const A = 1\nPublic Const B = 2\nFunction Main()\n"
+                     " If 3 => 2 And 1 =< 1 Then Main = A + B Else Main = 0 End If\nEnd Function"),
+              "3");
+    EXPECT_EQ(mainOf("If True Then\n Function Inner()\n  Inner = \"in\"\n End Function\nEnd If\n"
+                     "Function F(x)\n F = Array(x, x * 2)\nEnd Function\n"
+                     "Sub S(x)\n r = x\nEnd Sub\nSub T(x) : t1 = x End Sub\n"
+                     "Function Main()\n y = (F)(2)\n a = Array(7)\n Call (S)(1)\n Main = Inner() & y(1) & ((a))(0)\nEnd Function"),
+              "in47");
+    // After a dot every word is a member name, Rem too.
+    auto row = std::make_shared<FakeRow>();
+    row->fields.insert("rem", Variant(QStringLiteral("r")));
+    ScriptControl sc;
+    ASSERT_TRUE(sc.AddObject("Row", row));
+    EXPECT_FALSE(sc.AddCode("x = Row.Rem"));
+    EXPECT_EQ(sc.Error().Number, 438);
+    EXPECT_FALSE(sc.AddCode("x = Row.Property"));
+    EXPECT_EQ(sc.Error().Number, 438);
+    // For Each leaves its variable Empty after a collection, as after an array.
+    ASSERT_TRUE(sc.AddCode("Function Main()\n For Each v In Row: n = n + 1: Next\n For Each w In Array(1): Next\n"
+                           " Main = n & IsEmpty(v) & IsEmpty(w)\nEnd Function"));
+    EXPECT_EQ(str(sc.Eval("Main")), "1TrueTrue");
+}
+
 TEST(ScriptRulesStatements, IfFormsNestInSingleLines)
 {
     EXPECT_EQ(mainOf("Function Main()\n If 1 = 2 Then Main = 1 Else If 2 = 2 Then Main = 2 Else Main = 3\nEnd Function"), "2");
@@ -455,6 +483,17 @@ TEST(ScriptRulesErrors, ErrObjectMembers)
     EXPECT_EQ(sc.Error().Source, "Src");
     EXPECT_EQ(sc.Error().Line, 2);
     EXPECT_EQ(sc.Error().Text, " Err.Raise 1000, \"Src\", \"My text\"");
+    // All five arguments are kept; numbers travel as HRESULTs: the script
+    // facility's come back plain, &H10000 spills into the next facility.
+    EXPECT_EQ(mainOf("Function Main()\n On Error Resume Next\n Err.Raise 1001, \"S\", \"D\", \"h.chm\", 42\n"
+                     " Main = Err.Number & Err.Source & Err.Description & Err.HelpFile & Err.HelpContext\nEnd Function"),
+              "1001SDh.chm42");
+    EXPECT_EQ(mainOf("Function Main()\n On Error Resume Next\n Err.Raise &H800A000D\n r = Err.Number & Err.Description\n"
+                     " Err.Raise &h10000&\n Main = r & \"|\" & Err.Number\nEnd Function"),
+              "13Type mismatch|-2146762752");
+    // Stop does nothing, also under Option Explicit; Call of a conversion is 458.
+    EXPECT_EQ(mainOf("Option Explicit\nFunction Main()\n Stop\n Main = 1\nEnd Function"), "1");
+    EXPECT_EQ(mainOf("Function Main()\n Call CInt(1)\nEnd Function"), "error 458 line 2");
 }
 
 // ---------------------------------------------------------------- arrays
@@ -473,6 +512,13 @@ TEST(ScriptRulesArrays, ReDimPreserveKeepsItems)
     EXPECT_EQ(mainOf("Function Main()\n ReDim a(-1)\n Main = UBound(a)\nEnd Function"), "-1");
     // Arrays are copied on assignment.
     EXPECT_EQ(mainOf("Function Main()\n a = Array(1, 2): b = a: b(0) = 9\n Main = a(0) & b(0)\nEnd Function"), "19");
+    // Items are passed ByRef, also of nested and two-dimensional arrays;
+    // the array is locked meanwhile.
+    EXPECT_EQ(mainOf("Sub Inc(n)\n n = n + 1\nEnd Sub\nFunction Main()\n a = Array(1, Array(5, 6))\n Dim m(1, 1)\n"
+                     " Inc a(0): Inc a(1)(1): Inc m(1, 0): b = a: Inc b(0)\n Main = a(0) & a(1)(1) & m(1, 0) & b(0)\nEnd Function"),
+              "2713");
+    EXPECT_EQ(mainOf("Dim g\nSub Grow(n)\n ReDim g(5)\nEnd Sub\nFunction Main()\n ReDim g(1)\n Grow g(0)\nEnd Function"),
+              "error 10 line 3");
 }
 
 // ---------------------------------------------------------------- objects

@@ -33,6 +33,19 @@ TEST(BuiltinsThroughEval, FunctionsAndConstants)
     EXPECT_EQ(evalText(sc, "TypeName(CCur(1)) & VarType(Null)"), "Currency1");
     EXPECT_EQ(evalText(sc, "IsNull(Left(Null, 2))"), "True");
     EXPECT_EQ(evalText(sc, "StrComp(\"a\", \"A\", vbTextCompare)"), "0");
+    // Empty argument positions are omitted arguments.
+    EXPECT_EQ(evalText(sc, "Replace(\"aXbx\", \"X\", \"-\", , , 1)"), "a-b-");
+    EXPECT_EQ(evalText(sc, "UBound(Split(\"aXbxc\", \"x\", , 1))"), "2");
+    EXPECT_EQ(evalText(sc, "FormatNumber(-1234.5, , , -1)"), "(1,234.50)");
+    EXPECT_EQ(evalText(sc, "DateDiff(\"ww\", #1/1/2020#, #3/1/2020#, , vbFirstFourDays)"), "9");
+    EXPECT_EQ(evalText(sc, "Left(, 2)"), "error 449");
+    // The MsgBox constants exist; RGB and the engine's name and version.
+    EXPECT_EQ(evalText(sc, "vbOKOnly & vbYesNo & vbCritical & vbQuestion & vbExclamation & vbInformation"), "0416324864");
+    EXPECT_EQ(evalText(sc, "vbDefaultButton2 & vbSystemModal & vbOK & vbNo & vbApplicationModal"), "256409617" "0");
+    EXPECT_EQ(evalText(sc, "RGB(1, 2, 300) & ScriptEngine & ScriptEngineMajorVersion"), "16712193VBScript5");
+    // Conversions as VBScript makes them.
+    EXPECT_EQ(evalText(sc, "CDate(\"1\") & CByte(True) & CBool(\"#TRUE#\")"), "12/31/1899255True");
+    EXPECT_EQ(evalText(sc, "TypeName(Abs(0)) & TypeName(Round(True)) & TypeName(&h10&)"), "IntegerBooleanInteger");
 }
 
 TEST(BuiltinsThroughEval, ErrorsReachTheErrorRecord)
@@ -44,6 +57,12 @@ TEST(BuiltinsThroughEval, ErrorsReachTheErrorRecord)
     EXPECT_EQ(evalText(sc, "CByte(300)"), "error 6");
     EXPECT_EQ(evalText(sc, "Len(Null) & \"\""), "");
     EXPECT_EQ(evalText(sc, "Space(Null)"), "error 94");
+    EXPECT_EQ(evalText(sc, "Sgn(Null)"), "error 94");
+    EXPECT_EQ(evalText(sc, "InStrRev(\"abcd\", Null)"), "error 94");
+    EXPECT_EQ(evalText(sc, "InStr(1, \"abc\", \"b\", 3)"), "error 5");
+    EXPECT_EQ(evalText(sc, "StrComp(\"a\", \"b\", vbDatabaseCompare)"), "error 5");
+    EXPECT_EQ(evalText(sc, "CreateObject(\"Scripting.FileSystemObject\")"), "error 429");
+    EXPECT_EQ(sc.Error().Description.toStdString(), "ActiveX component can't create object");
     // VBScript has no IIf, Format, Val or Nz.
     EXPECT_NE(evalText(sc, "IIf(True, 1, 2)").rfind("error", 0), std::string::npos);
 }

@@ -28,9 +28,27 @@ Variant fnCLng(BuiltinContext&, Args a) { return Variant::fromLong(toLong(conver
 Variant fnCDbl(BuiltinContext&, Args a) { return Variant::fromDouble(toDouble(convertible(a))); }
 Variant fnCSng(BuiltinContext&, Args a) { return Variant::fromSingle(toSingle(convertible(a))); }
 Variant fnCCur(BuiltinContext&, Args a) { return Variant::fromCurrency(toCurrency(convertible(a))); }
-Variant fnCByte(BuiltinContext&, Args a) { return Variant::fromByte(toByte(convertible(a))); }
+// CByte(True) is 255: True's bits, not its value -1.
+Variant fnCByte(BuiltinContext&, Args a)
+{
+    const Variant& v = convertible(a);
+    if (v.type() == VarType::Boolean)
+        return Variant::fromByte(v.boolVal() ? 255 : 0);
+    return Variant::fromByte(toByte(v));
+}
 Variant fnCBool(BuiltinContext&, Args a) { return Variant::fromBool(toBool(convertible(a))); }
-Variant fnCDate(BuiltinContext&, Args a) { return Variant::fromDate(toDate(convertible(a))); }
+// A text that is no date but a number is a date serial: CDate("1") is 12/31/1899.
+Variant fnCDate(BuiltinContext&, Args a)
+{
+    const Variant& v = convertible(a);
+    if (v.isString()) {
+        if (const auto d = parseDate(v.str()))
+            return Variant::fromDate(*d);
+        if (const auto n = parseNumber(v.str()))
+            return Variant::fromDate(toDate(Variant::fromDouble(*n)));
+    }
+    return Variant::fromDate(toDate(v));
+}
 
 __int128 pow10(int n)
 {
@@ -129,6 +147,9 @@ Variant fnRound(BuiltinContext&, Args a)
     const int32_t decimals = longArg(a, 1, 0);
     if (decimals < 0)
         raiseError(err::InvalidCall);
+    // Unlike Int and Fix, Round keeps a Boolean.
+    if (val(a, 0).type() == VarType::Boolean)
+        return a[0];
     return roundValue(val(a, 0), decimals, Rounding::HalfEven);
 }
 
@@ -175,9 +196,13 @@ Variant fnAbs(BuiltinContext&, Args a)
     case VarType::Byte:
         return x;
     case VarType::Integer: // Abs(-32768) no longer fits an Integer
-        return Variant::fromInt64(std::llabs(x.integerVal()));
+        if (x.integerVal() == std::numeric_limits<int16_t>::min())
+            return Variant::fromLong(32768);
+        return Variant::fromInteger(static_cast<int16_t>(std::abs(x.integerVal())));
     case VarType::Long:
-        return Variant::fromInt64(std::llabs(x.longVal()));
+        if (x.longVal() == std::numeric_limits<int32_t>::min())
+            return Variant::fromDouble(2147483648.0);
+        return Variant::fromLong(std::abs(x.longVal()));
     case VarType::Single:
         return Variant::fromSingle(std::fabs(x.singleVal()));
     case VarType::Currency:
@@ -198,7 +223,7 @@ Variant fnSgn(BuiltinContext&, Args a)
 {
     const Variant& x = val(a, 0);
     if (x.isNull())
-        return Variant::null();
+        raiseError(err::InvalidUseOfNull);
     int16_t sign = 0;
     if (x.type() == VarType::Currency)
         sign = x.currencyVal() > 0 ? 1 : x.currencyVal() < 0 ? -1 : 0;
@@ -380,15 +405,15 @@ Variant fnFormatPercent(BuiltinContext&, Args a) { return formatNumberLike(a, Nu
 
 void registerConversionFunctions(Registry& r)
 {
-    r.addFunction("CStr", 1, 1, fnCStr);
-    r.addFunction("CInt", 1, 1, fnCInt);
-    r.addFunction("CLng", 1, 1, fnCLng);
-    r.addFunction("CDbl", 1, 1, fnCDbl);
-    r.addFunction("CSng", 1, 1, fnCSng);
-    r.addFunction("CCur", 1, 1, fnCCur);
-    r.addFunction("CByte", 1, 1, fnCByte);
-    r.addFunction("CBool", 1, 1, fnCBool);
-    r.addFunction("CDate", 1, 1, fnCDate);
+    r.addFunction("CStr", 1, 1, fnCStr, BuiltinConversion);
+    r.addFunction("CInt", 1, 1, fnCInt, BuiltinConversion);
+    r.addFunction("CLng", 1, 1, fnCLng, BuiltinConversion);
+    r.addFunction("CDbl", 1, 1, fnCDbl, BuiltinConversion);
+    r.addFunction("CSng", 1, 1, fnCSng, BuiltinConversion);
+    r.addFunction("CCur", 1, 1, fnCCur, BuiltinConversion);
+    r.addFunction("CByte", 1, 1, fnCByte, BuiltinConversion);
+    r.addFunction("CBool", 1, 1, fnCBool, BuiltinConversion);
+    r.addFunction("CDate", 1, 1, fnCDate, BuiltinConversion);
     r.addFunction("Int", 1, 1, fnInt);
     r.addFunction("Fix", 1, 1, fnFix);
     r.addFunction("Round", 1, 2, fnRound);

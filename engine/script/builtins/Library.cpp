@@ -35,6 +35,14 @@ void registerConstants(Registry& r)
         {"vbCurrency", 6}, {"vbDate", 7}, {"vbString", 8}, {"vbObject", 9}, {"vbError", 10},
         {"vbBoolean", 11}, {"vbVariant", 12}, {"vbDataObject", 13}, {"vbDecimal", 14}, {"vbByte", 17},
         {"vbArray", 8192},
+        // MsgBox's buttons, icons, defaults and answers; MsgBox itself refuses.
+        {"vbOKOnly", 0}, {"vbOKCancel", 1}, {"vbAbortRetryIgnore", 2}, {"vbYesNoCancel", 3},
+        {"vbYesNo", 4}, {"vbRetryCancel", 5}, {"vbCritical", 16}, {"vbQuestion", 32},
+        {"vbExclamation", 48}, {"vbInformation", 64}, {"vbDefaultButton1", 0},
+        {"vbDefaultButton2", 256}, {"vbDefaultButton3", 512}, {"vbDefaultButton4", 768},
+        {"vbApplicationModal", 0}, {"vbSystemModal", 4096},
+        {"vbOK", 1}, {"vbCancel", 2}, {"vbAbort", 3}, {"vbRetry", 4}, {"vbIgnore", 5},
+        {"vbYes", 6}, {"vbNo", 7},
     };
     for (const IntConstant& c : integers)
         r.addConstant(c.name, Variant::fromInteger(c.value));
@@ -54,8 +62,39 @@ void registerConstants(Registry& r)
 
 } // namespace lib
 
+namespace lib {
+
+namespace {
+
+// RGB(red, green, blue): each part 0..255 (larger is 255), negative raises 5.
+Variant fnRGB(BuiltinContext&, Args a)
+{
+    int32_t color = 0;
+    for (size_t i = 0; i < 3; ++i) {
+        const int32_t part = toLong(val(a, i));
+        if (part < 0)
+            raiseError(err::InvalidCall);
+        color |= std::min(part, 255) << (8 * i);
+    }
+    return Variant::fromLong(color);
+}
+
+Variant fnScriptEngine(BuiltinContext&, Args) { return Variant(QStringLiteral("VBScript")); }
+Variant fnScriptEngineMajorVersion(BuiltinContext&, Args) { return Variant::fromLong(5); }
+Variant fnScriptEngineMinorVersion(BuiltinContext&, Args) { return Variant::fromLong(8); }
+Variant fnScriptEngineBuildVersion(BuiltinContext&, Args) { return Variant::fromLong(16384); }
+
+} // namespace
+
+} // namespace lib
+
 void registerStandardLibrary(Registry& registry)
 {
+    registry.addFunction("RGB", 3, 3, lib::fnRGB);
+    registry.addFunction("ScriptEngine", 0, 0, lib::fnScriptEngine);
+    registry.addFunction("ScriptEngineMajorVersion", 0, 0, lib::fnScriptEngineMajorVersion);
+    registry.addFunction("ScriptEngineMinorVersion", 0, 0, lib::fnScriptEngineMinorVersion);
+    registry.addFunction("ScriptEngineBuildVersion", 0, 0, lib::fnScriptEngineBuildVersion);
     lib::registerStringFunctions(registry);
     lib::registerConversionFunctions(registry);
     lib::registerDateFunctions(registry);

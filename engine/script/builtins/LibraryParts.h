@@ -9,7 +9,8 @@ namespace vbs::lib {
 
 using Args = std::span<Variant>;
 
-inline bool given(Args a, size_t i) { return a.size() > i; }
+// An argument position left empty (`Split(s, ",", , 1)`) counts as not given.
+inline bool given(Args a, size_t i) { return a.size() > i && !a[i].isMissing(); }
 
 // The argument's value: an object stands for its default member. The
 // argument is replaced in place (builtins may change their arguments).
@@ -29,11 +30,12 @@ inline int32_t longArg(Args a, size_t i, int32_t fallback)
     return given(a, i) ? toLong(val(a, i)) : fallback;
 }
 
-// vbBinaryCompare (0) or vbTextCompare/vbDatabaseCompare (1, 2); others raise 5.
+// vbBinaryCompare (0) or vbTextCompare (1); any other mode raises 5 (a
+// script has no database to compare as, so vbDatabaseCompare too).
 inline bool textCompareArg(Args a, size_t i)
 {
     const int32_t mode = longArg(a, i, 0);
-    if (mode < 0 || mode > 2)
+    if (mode < 0 || mode > 1)
         raiseError(err::InvalidCall);
     return mode != 0;
 }

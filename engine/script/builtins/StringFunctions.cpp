@@ -144,7 +144,10 @@ Variant fnInStrRev(BuiltinContext&, Args a)
     if (start == 0 || start < -1)
         raiseError(err::InvalidCall);
     const bool text = textCompareArg(a, 3);
-    if (isNullArg(a, 0) || isNullArg(a, 1))
+    // A Null to search for raises 94; a Null to search in gives Null.
+    if (isNullArg(a, 1))
+        raiseError(err::InvalidUseOfNull);
+    if (isNullArg(a, 0))
         return Variant::null();
     return Variant::fromLong(inStrRev(toStr(a[0]), toStr(a[1]), start, text));
 }
