@@ -33,6 +33,19 @@ struct MemberTable {
 };
 
 
+// The members every collection a formula sees answers: Item (the default
+// member) and Count.
+constexpr int kCountMember = 1;
+
+int collectionMember(const QString& name)
+{
+    if (name.compare(QLatin1String("Item"), Qt::CaseInsensitive) == 0)
+        return vbs::IScriptObject::DefaultMember;
+    if (name.compare(QLatin1String("Count"), Qt::CaseInsensitive) == 0)
+        return kCountMember;
+    return vbs::IScriptObject::UnknownMember;
+}
+
 const QString kItemNotFound = QStringLiteral(
     "Item cannot be found in the collection corresponding to the requested name or ordinal.");
 
@@ -288,14 +301,7 @@ public:
     explicit FieldsObject(std::shared_ptr<StepObject> step) : m_step(std::move(step)) {}
 
     QString typeName() const override { return QStringLiteral("Fields"); }
-    int memberId(const QString& name) override
-    {
-        if (name.compare(QLatin1String("Item"), Qt::CaseInsensitive) == 0)
-            return DefaultMember;
-        if (name.compare(QLatin1String("Count"), Qt::CaseInsensitive) == 0)
-            return CountMember;
-        return UnknownMember;
-    }
+    int memberId(const QString& name) override { return collectionMember(name); }
 
     vbs::Variant get(int id, std::span<vbs::Variant> args) override
     {
@@ -325,7 +331,7 @@ public:
     }
 
 private:
-    enum { CountMember = 1 };
+    static constexpr int CountMember = kCountMember;
     std::shared_ptr<StepObject> m_step;
 };
 
@@ -394,14 +400,7 @@ public:
     StepsObject(Lookup lookup, Items items) : m_lookup(std::move(lookup)), m_items(std::move(items)) {}
 
     QString typeName() const override { return QStringLiteral("Collection"); }
-    int memberId(const QString& name) override
-    {
-        if (name.compare(QLatin1String("Item"), Qt::CaseInsensitive) == 0)
-            return DefaultMember;
-        if (name.compare(QLatin1String("Count"), Qt::CaseInsensitive) == 0)
-            return CountMember;
-        return UnknownMember;
-    }
+    int memberId(const QString& name) override { return collectionMember(name); }
 
     vbs::Variant get(int id, std::span<vbs::Variant> args) override
     {
@@ -433,7 +432,7 @@ public:
     }
 
 private:
-    enum { CountMember = 1 };
+    static constexpr int CountMember = kCountMember;
     Lookup m_lookup;
     Items m_items;
 };

@@ -639,19 +639,7 @@ void MemberExpr::assign(Frame& f, Variant value, bool isSet)
 
 Variant IndexExpr::eval(Frame& f)
 {
-    Variant v = base->eval(f);
-    if (v.isArray()) {
-        std::vector<int32_t> idx = indexesOf(args, f);
-        return v.arr()->at(idx);
-    }
-    if (v.isObject()) {
-        if (!v.obj()) raiseError(err::ObjectNotSet);
-        ArgValues values(args.size());
-        evalArgs(args, f, values);
-        ObjectRef keep = v.obj();
-        return keep->get(IScriptObject::DefaultMember, values.span);
-    }
-    raiseError(err::TypeMismatch);
+    return indexInto(base->eval(f), args, f);
 }
 
 Variant* IndexExpr::itemRef(Frame& f, std::vector<ArrayRef>& keep)
