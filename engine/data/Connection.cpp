@@ -20,6 +20,8 @@ namespace {
 
 constexpr long kNoTransaction = -2147168242;   // XACT_E_NOTRANSACTION
 
+} // namespace
+
 sqlite3* sqliteHandle(const QSqlDatabase& db)
 {
     if (!db.driver())
@@ -29,6 +31,8 @@ sqlite3* sqliteHandle(const QSqlDatabase& db)
         return *static_cast<sqlite3* const*>(v.data());
     return nullptr;
 }
+
+namespace {
 
 void setText(FieldInfo& f, int type, long size, bool fixed)
 {
@@ -306,6 +310,9 @@ ConnectionState::~ConnectionState()
 
 void ConnectionState::close()
 {
+    // Work of a run's commit group is kept, as each statement's would be.
+    if (groupOpen && group)
+        group->commitOne(*this);
     statements.clear();
     schemaCache.clear();
     control.reset();
@@ -326,6 +333,7 @@ void ConnectionState::close()
         qtName.clear();
     }
     open = false;
+    sqlite = nullptr;
     transLevel = 0;
 }
 
@@ -344,9 +352,10 @@ bool ConnectionState::controlExec(const QString& sql)
     return ok;
 }
 
-StatementScope::StatementScope(ConnectionState& c) : c_(c)
+StatementScope::StatementScope(ConnectionState& c, bool writes) : c_(c)
 {
-    if (c_.open && c_.kind == ProviderKind::PostgreSQL && c_.transLevel > 0)
+    enterStatement(c_, writes);
+    if (c_.open && c_.kind == ProviderKind::PostgreSQL && c_.inTransaction())
         active_ = c_.controlExec(QStringLiteral("SAVEPOINT mdx_statement"));
 }
 
@@ -360,6 +369,11 @@ void StatementScope::failed()
 {
     if (active_ && c_.open)
         c_.controlExec(QStringLiteral("ROLLBACK TO SAVEPOINT mdx_statement"));
+    // SQLite undoes only the failed statement, except for a few failures
+    // (disk full, I/O, an ON CONFLICT ROLLBACK clause) that end the whole
+    // transaction: a commit group must hear of that.
+    if (c_.groupOpen && c_.group && c_.sqlite && sqlite3_get_autocommit(c_.sqlite))
+        c_.group->lostBy(c_);
 }
 
 DataError ConnectionState::record(long number, const QString& description)
@@ -568,7 +582,7 @@ std::optional<std::vector<FieldInfo>> ConnectionState::queryFields(const QString
     q.setForwardOnly(true);
     // The line break ends a trailing "--" comment of the query.
     const QString wrapped = QStringLiteral("SELECT * FROM (%1\n) mdx_fields WHERE 1 = 0").arg(body);
-    StatementScope scope(*this);
+    StatementScope scope(*this, false);
     if (!q.exec(wrapped)) {
         scope.failed();
         if (error)
@@ -709,6 +723,8 @@ bool Connection::Open(const QString& connectionString, const QString& userId, co
     }
     c.qtName = name;
     c.open = true;
+    if (c.kind == ProviderKind::SQLite)
+        c.sqlite = detail::sqliteHandle(c.db());
     ++c.generation;
     c.transLevel = 0;
     return true;
@@ -748,9 +764,7 @@ Recordset Connection::Execute(const QString& sql, long* recordsAffected)
         d_->record(adErrObjectClosed, QString());
         return rs;
     }
-    static const QRegularExpression readOnly(QStringLiteral(R"re(^\s*(SELECT|WITH|PRAGMA|VALUES|EXPLAIN)\b)re"),
-                                             QRegularExpression::CaseInsensitiveOption);
-    if (!readOnly.match(sql).hasMatch())
+    if (!detail::isReadOnlySql(sql))
         d_->schemaCache.clear();   // a DDL statement may change table layouts
     if (!rs.Open(sql, *this, adOpenForwardOnly, adLockReadOnly))
         return Recordset();
@@ -766,6 +780,9 @@ long Connection::BeginTrans()
         c.record(adErrObjectClosed, QString());
         return 0;
     }
+    // A transaction of the caller's own ends the commit group's.
+    if (c.groupOpen && c.group)
+        c.group->commitOne(c);
     QSqlDatabase db = c.db();
     if (c.transLevel == 0) {
         if (!db.transaction()) {

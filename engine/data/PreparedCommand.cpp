@@ -18,6 +18,7 @@ struct PreparedState {
     int paramCount = 0;
     DataError lastError;
     QString sql;
+    bool writes = true;
 
     bool fail(const DataError& e)
     {
@@ -63,6 +64,7 @@ bool PreparedCommand::prepare(const Connection& connection, const QString& sql, 
     if (!s.conn || !s.conn->open)
         return s.fail(detail::makeError(adErrObjectClosed, QString()));
     s.sql = sql;
+    s.writes = !detail::isReadOnlySql(sql);
     s.paramTypes = paramTypes;
     s.query = std::make_shared<QSqlQuery>(s.conn->db());
     s.generation = s.conn->generation;
@@ -135,7 +137,7 @@ bool PreparedCommand::execute()
         return s.fail(detail::makeError(adErrObjectClosed, s.conn->open ? QStringLiteral("The connection was closed since the command was prepared.")
                                                                          : QString()));
     s.query->finish();
-    detail::StatementScope scope(*s.conn);
+    detail::StatementScope scope(*s.conn, s.writes);
     if (!s.query->exec()) {
         scope.failed();
         return s.fail(detail::sqlError(s.query->lastError(), QString(), s.conn->db().driverName()));
@@ -269,7 +271,7 @@ QString whereFor(detail::WriterState& s, const std::vector<int>& cols, const QVa
     return terms.join(QStringLiteral(" AND "));
 }
 
-std::shared_ptr<QSqlQuery> run(detail::WriterState& s, const QString& sql, const QVariantList& binds)
+std::shared_ptr<QSqlQuery> run(detail::WriterState& s, const QString& sql, const QVariantList& binds, bool writes)
 {
     DataError e;
     auto q = s.conn->statement(sql, &e);
@@ -279,7 +281,7 @@ std::shared_ptr<QSqlQuery> run(detail::WriterState& s, const QString& sql, const
     }
     for (qsizetype i = 0; i < binds.size(); ++i)
         q->bindValue(static_cast<int>(i), binds[i]);
-    detail::StatementScope scope(*s.conn);
+    detail::StatementScope scope(*s.conn, writes);
     if (!q->exec()) {
         s.fail(detail::sqlError(q->lastError(), QString(), s.conn->db().driverName()));
         q->finish();
@@ -296,8 +298,10 @@ bool guardedChange(detail::WriterState& s, const QString& sql, const QVariantLis
     QSqlDatabase db = s.conn->db();
     bool own = false;
     bool savepoint = false;
+    // The commit group decides first whether a transaction is open.
+    detail::enterStatement(*s.conn, true);
     if (requireOne) {
-        if (s.conn->transLevel == 0)
+        if (!s.conn->inTransaction())
             own = db.transaction();
         else
             savepoint = QSqlQuery(db).exec(QStringLiteral("SAVEPOINT mdx_writer"));
@@ -311,7 +315,7 @@ bool guardedChange(detail::WriterState& s, const QString& sql, const QVariantLis
             q.exec(QStringLiteral("RELEASE SAVEPOINT mdx_writer"));
         }
     };
-    auto q = run(s, sql, binds);
+    auto q = run(s, sql, binds, true);
     if (!q) {
         undo();
         return false;
@@ -364,7 +368,7 @@ bool changeByKey(detail::WriterState& s, const QString& sql, const QVariantList&
 {
     if (requireOneRow && !isPrimaryKey(s, keys))
         return guardedChange(s, sql, binds, true, affected);
-    auto q = run(s, sql, binds);
+    auto q = run(s, sql, binds, true);
     if (!q)
         return false;
     const long n = q->numRowsAffected();
@@ -395,7 +399,7 @@ bool TableWriter::select(const QStringList& keyColumns, const QVariantList& keyV
         sql += QStringLiteral(" WHERE ") + where;
     if (limit >= 0)
         sql += QStringLiteral(" LIMIT %1").arg(limit);
-    auto q = run(s, sql, binds);
+    auto q = run(s, sql, binds, false);
     if (!q)
         return false;
     const int n = static_cast<int>(s.schema.columns.size());
@@ -426,7 +430,7 @@ long TableWriter::count(const QStringList& keyColumns, const QVariantList& keyVa
     const QString where = whereFor(s, keys, converted, binds);
     if (!where.isEmpty())
         sql += QStringLiteral(" WHERE ") + where;
-    auto q = run(s, sql, binds);
+    auto q = run(s, sql, binds, false);
     if (!q)
         return -1;
     const long n = q->next() ? static_cast<long>(q->value(0).toLongLong()) : -1;
@@ -457,7 +461,7 @@ bool TableWriter::insert(const QStringList& columns, const QVariantList& values)
                   .arg(s.quotedTable, names.join(u','), QStringList(names.size(), QStringLiteral("?")).join(u','));
     }
     s.sqlCache.insert(cacheKey, sql);
-    auto q = run(s, sql, binds);
+    auto q = run(s, sql, binds, true);
     if (!q)
         return false;
     q->finish();

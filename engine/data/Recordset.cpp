@@ -194,7 +194,7 @@ bool Recordset::Open(const QString& source, const Connection& connection, Cursor
         s.query->setNumericalPrecisionPolicy(QSql::HighPrecision);
     };
     makeQuery();
-    detail::StatementScope scope(*conn);
+    detail::StatementScope scope(*conn, !detail::isReadOnlySql(execSql));
     bool ran = s.query->exec(execSql);
     if (!ran && s.useRowId) {
         // The rowid form failed (a view, a table without rowid): plain query.
@@ -402,7 +402,7 @@ long Recordset::RecordCount() const
         if (s.conn && s.conn->open) {
             QSqlQuery q(s.conn->db());
             q.setForwardOnly(true);
-            detail::StatementScope scope(*s.conn);
+            detail::StatementScope scope(*s.conn, false);
             // The line break ends a trailing "--" comment of the query.
             if (q.exec(QStringLiteral("SELECT COUNT(*) FROM (%1\n) mdx_count").arg(stripSemicolon(s.source))) && q.next())
                 s.countCache = q.value(0).toLongLong();
@@ -804,7 +804,8 @@ bool runWrite(RecordsetState& s, const QString& sql, const QVariantList& binds, 
     if (!guard)
         scope.emplace(c);
     if (guard) {
-        if (c.transLevel == 0) {
+        detail::enterStatement(c, true);
+        if (!c.inTransaction()) {
             ownTransaction = db.transaction();
         } else {
             savepoint = QStringLiteral("mdx_write");

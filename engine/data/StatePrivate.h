@@ -6,15 +6,21 @@
 #include "data/DataPrivate.h"
 #include "data/Recordset.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <memory>
+#include <functional>
 #include <optional>
 #include <vector>
 
+struct sqlite3;
+
 namespace ado::detail {
+
+struct GroupState;
 
 struct ConnectionState {
     QString connectionString;
@@ -34,8 +40,14 @@ struct ConnectionState {
     std::vector<std::weak_ptr<QSqlQuery>> liveQueries;
     quint64 generation = 0;    // counts Opens; a query made before is stale
     std::unique_ptr<QSqlQuery> control;   // savepoint statements
+    sqlite3* sqlite = nullptr;            // SQLite's own handle while open
+    // Commit group of a run (CommitGroup) and whether it holds a transaction
+    // open on this connection.
+    std::shared_ptr<GroupState> group;
+    bool groupOpen = false;
 
     ~ConnectionState();
+    bool inTransaction() const { return transLevel > 0 || groupOpen; }
     QSqlDatabase db() const { return QSqlDatabase::database(qtName, false); }
     void close();
     DataError record(long number, const QString& description);
@@ -48,13 +60,45 @@ struct ConnectionState {
     bool controlExec(const QString& sql);
 };
 
+// Shared state of a CommitGroup (see CommitGroup.h). At most one member has
+// a transaction open at a time: a statement on one member commits the others.
+struct GroupState {
+    int maxRecords = 1000;
+    int maxMilliseconds = 200;
+    std::vector<std::weak_ptr<ConnectionState>> members;
+    std::vector<ConnectionState*> open;
+    long records = 0;      // records done
+    long committed = 0;    // records whose work is committed
+    long pending = 0;      // records done since everything was last committed
+    QElapsedTimer sinceFirstBegin;
+    std::function<void(const DataError&)> onFailure;
+
+    // Before a statement on c: commits every other member, opens c's
+    // transaction when the statement writes.
+    void before(ConnectionState& c, bool writes);
+    bool commitOne(ConnectionState& c);
+    bool commitAll();
+    // The database ended c's transaction itself (a failed statement on SQLite
+    // can): its uncommitted work is gone and is reported.
+    void lostBy(ConnectionState& c);
+};
+
+// SQLite's own handle behind a Qt connection (null for other drivers).
+sqlite3* sqliteHandle(const QSqlDatabase& db);
+
+// Called before every statement: the connection's commit group, if any,
+// gets its say. writes is false for statements that only read.
+void enterStatement(ConnectionState& c, bool writes);
+// True for SQL that only reads (SELECT, WITH, PRAGMA, VALUES, EXPLAIN).
+bool isReadOnlySql(const QString& sql);
+
 // PostgreSQL abandons the whole transaction when one statement in it fails,
 // while callers expect only that statement to fail (a test run goes on with
 // the next record inside its transaction). There, inside a transaction, each
 // statement runs under a savepoint of its own, rolled back when it fails.
 class StatementScope {
 public:
-    explicit StatementScope(ConnectionState& c);
+    explicit StatementScope(ConnectionState& c, bool writes = true);
     ~StatementScope();
     void failed();   // undo the statement; the transaction stays usable
     StatementScope(const StatementScope&) = delete;

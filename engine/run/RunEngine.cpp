@@ -291,7 +291,9 @@ bool RunEngine::PrepareRun(bool execute)
             return false;
         }
         log->AddLog(QStringLiteral("MeridoxRunner: processing"));
+        startCommitGroup();
         RunLoop();
+        endCommitGroup(m_outcome == RunOutcome::Critical);
     }
     return true;
 }
@@ -325,10 +327,12 @@ void RunEngine::RunLoop()
             return;
         }
         ++m_stats.CurrRecord;
+        m_group->recordDone();
         emit m_process.StatisticsAdded(m_stats);
-        if (!m_sourceData.MoveNext() && !m_sourceData.IsEOF()) {
-            // The source stopped delivering rows: the run cannot go on, and
-            // saying it completed would hide the missing records.
+        if (!m_sourceData.MoveNext()) {
+            // The source stopped delivering rows (a failed read also ends the
+            // stream): the run cannot go on, and saying it completed would
+            // hide the missing records.
             log->AddCritical(QStringLiteral("CRITICAL ERROR:") + m_sourceData.lastError().Description);
             m_outcome = RunOutcome::Critical;
             return;
@@ -337,6 +341,7 @@ void RunEngine::RunLoop()
     if (m_cancel)
         log->AddLog(tr("Execution Stopped by user request"), true);
     releaseSource();
+    endCommitGroup(false);   // the end event and the execution row tell of committed work
     m_stats.EndTime = QDateTime::currentDateTime();
     if (m_cancel)
         m_outcome = RunOutcome::Cancelled;
@@ -346,6 +351,32 @@ void RunEngine::RunLoop()
         m_outcome = RunOutcome::Completed;
     emit m_process.IntegrationEnd(m_stats);
     writeExecutionRow();
+}
+
+void RunEngine::startCommitGroup()
+{
+    // Every step connection of the run, so that a statement on one first
+    // commits what the others wrote.
+    m_group = std::make_unique<ado::CommitGroup>();
+    for (const cShapeRef& node : m_process.Shapes()->Collection())
+        if (node->objType == aData || node->objType == aStorage)
+            m_group->join(node->cnSource);
+    m_group->setFailureHandler([this](const ado::DataError& e) { logError(e.Description, e.Number); });
+}
+
+void RunEngine::endCommitGroup(bool critical)
+{
+    if (!m_group)
+        return;
+    const bool kept = m_group->commit();
+    if (critical) {
+        // Records processed before the stop; the steps of the stopping
+        // record that succeeded are kept with them.
+        const long records = kept ? long(m_stats.CurrRecord) : m_group->committedRecords();
+        m_process.Log()->AddLog(tr("Work committed before the stop, records processed:") + QLatin1Char(' ')
+                                + QString::number(records));
+    }
+    m_group.reset();
 }
 
 void RunEngine::releaseSource()

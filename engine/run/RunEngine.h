@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "data/CommitGroup.h"
 #include "data/Connection.h"
 #include "data/PreparedCommand.h"
 #include "data/Recordset.h"
@@ -80,6 +81,8 @@ private:
     void ResetStatistics();
     void writeExecutionRow();
     void releaseSource();
+    void startCommitGroup();
+    void endCommitGroup(bool critical);
     void maybeYield();
     void logError(const QString& text, long number);
     StoragePlan& planFor(cShape& step);
@@ -106,6 +109,7 @@ private:
     // One connection per connection name, kept for the life of the process.
     QHash<QString, ado::Connection> m_connections;
     std::map<const cShape*, std::unique_ptr<StoragePlan>> m_plans;
+    std::unique_ptr<ado::CommitGroup> m_group;   // a full run's writes, committed in groups
     std::function<void()> m_yield;
     QElapsedTimer m_sinceYield;
 };

@@ -47,7 +47,11 @@ protected:
 TEST_F(Control, CancelDuringRecordThreeEndsTheWalkAndTheRunWithARow) {
     standard();
     int ended = 0;
-    QObject::connect(&process, &clsProcess::IntegrationEnd, [&](const tStatistic&) { ++ended; });
+    int writtenAtEnd = -1;
+    QObject::connect(&process, &clsProcess::IntegrationEnd, [&](const tStatistic&) {
+        ++ended;
+        writtenAtEnd = count("audit");   // committed before the end is announced
+    });
     // Record 3 fails on its first step (city Null); the user cancels right then.
     QObject::connect(process.Log(), &clsLog::LogAdded, [&](const QString& line) {
         if (line.contains("city"))
@@ -62,6 +66,7 @@ TEST_F(Control, CancelDuringRecordThreeEndsTheWalkAndTheRunWithARow) {
     EXPECT_EQ(st.Errors, (Counts{0, 1, 0, 0, 0, 1}));
     EXPECT_EQ(st.Totals, (Counts{0, 5, 0, 0, 0, 5}));
     EXPECT_EQ(ended, 1);
+    EXPECT_EQ(writtenAtEnd, 2);
     EXPECT_TRUE(process.Log()->Text().contains(": Execution Stopped by user request"));
     ASSERT_EQ(executions().size(), 1u);
     expectExecutionRow(executions()[0], st, "Cancelled");
@@ -100,6 +105,33 @@ TEST_F(Control, AMissingSourceDatabaseIsCriticalAndAFixedOneRunsAgain) {
     EXPECT_EQ(count("tgt"), 10);
     ASSERT_EQ(executions().size(), 1u);
     expectExecutionRow(executions()[0], process.Statistics(), "Completed");
+}
+
+TEST_F(Control, ASourceFailingMidRunStopsItAndCommitsTheWorkBefore) {
+    // The source query fails when it reaches id 5.
+    start = flow.node(aStart, "START");
+    src = flow.source("SRC", "source", conn("source"), "query",
+                      "SELECT id, name, city, abs(CASE WHEN id = 5 THEN -9223372036854775807 - 1 ELSE 0 END) AS boom "
+                      "FROM src");
+    tgt = target();
+    aud = audit();
+    stop = flow.node(aStop, "END");
+    flow.chain({start, src, tgt, aud, stop});
+    int keptWhenSaid = -1;
+    QString said;
+    QObject::connect(&process, &clsProcess::LogAdded, [&](const QString& line) {
+        if (line.contains("Work committed before the stop")) {
+            said = line;
+            keptWhenSaid = count("audit");
+        }
+    });
+    process.Run();
+    EXPECT_EQ(process.LastOutcome(), RunOutcome::Critical);
+    EXPECT_TRUE(process.Log()->IsCritical());
+    EXPECT_EQ(said, "Work committed before the stop, records processed: 4");
+    EXPECT_EQ(keptWhenSaid, 4);
+    EXPECT_EQ(count("tgt"), 3);   // record 3 has no city
+    EXPECT_TRUE(executions().empty());
 }
 
 TEST_F(Control, AStorageStepsConnectionFailureStopsTheRunBeforeAnyRecord) {

@@ -73,6 +73,19 @@ TEST_F(Operations, UpdateInsertByKeyInsertsUpdatesAndLeavesEqualRowsUncounted) {
     EXPECT_NE(executions()[0].value("ID"), executions()[1].value("ID"));
 }
 
+TEST_F(Operations, AStepOnAnotherConnectionNameSeesRowsWrittenEarlierInTheRun) {
+    // TGT writes through "target"; LOOK finds that row through "other" (the
+    // same file) and COPY writes what it found, within the same record.
+    exec("target", {"CREATE TABLE seen (id INTEGER, name TEXT)"});
+    cShapeRef look = flow.storage("LOOK", "other", conn("target"), "tgt", "Lookup", {{"id", "", "SRC(\"id\")"}});
+    cShapeRef copy = flow.storage("COPY", "other", conn("target"), "seen", "Insert",
+                                  {{"id", "LOOK(\"id\")", ""}, {"name", "LOOK(\"name\")", ""}});
+    const tStatistic st = run({keyed("Insert"), look, copy});
+    EXPECT_EQ(rows("target", "SELECT * FROM seen ORDER BY id"), QStringList({"1|Ann", "2|Bob", "3|Cy"}));
+    EXPECT_EQ(st.Errors, Counts{});
+    EXPECT_TRUE(errorRows().empty());
+}
+
 TEST_F(Operations, UpdateInsertWithoutKeysAndInsertAlwaysAddRows) {
     exec("target", {"CREATE TABLE log (id INTEGER, name TEXT)"});
     cShapeRef a = flow.storage("A", "target", conn("target"), "log", "UpdateInsert",
