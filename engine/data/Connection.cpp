@@ -313,6 +313,7 @@ void ConnectionState::close()
     // Work of a run's commit group is kept, as each statement's would be.
     if (groupOpen && group)
         group->commitOne(*this);
+    dropRawStatements();
     statements.clear();
     schemaCache.clear();
     control.reset();
@@ -406,6 +407,37 @@ std::shared_ptr<QSqlQuery> ConnectionState::statement(const QString& sql, DataEr
     }
     statements.insert(sql, q);
     return q;
+}
+
+sqlite3_stmt* ConnectionState::rawStatement(const QString& sql, DataError* error)
+{
+    if (auto it = rawStatements.find(sql); it != rawStatements.end())
+        return it.value();
+    if (!sqlite)
+        return nullptr;
+    if (rawStatements.size() > 256)
+        dropRawStatements();
+    sqlite3_stmt* st = nullptr;
+    const QByteArray utf8 = sql.toUtf8();
+    if (sqlite3_prepare_v2(sqlite, utf8.constData(), static_cast<int>(utf8.size()), &st, nullptr) != SQLITE_OK) {
+        if (error) {
+            *error = makeError(adErrProviderFailure, QString::fromUtf8(sqlite3_errmsg(sqlite)), QStringLiteral("QSQLITE"));
+            error->NativeError = sqlite3_extended_errcode(sqlite);
+            error->SQLState = QString::number(error->NativeError);
+        }
+        sqlite3_finalize(st);
+        return nullptr;
+    }
+    rawStatements.insert(sql, st);
+    return st;
+}
+
+void ConnectionState::dropRawStatements()
+{
+    for (sqlite3_stmt* st : std::as_const(rawStatements))
+        sqlite3_finalize(st);
+    rawStatements.clear();
+    ++rawEpoch;
 }
 
 QString ConnectionState::quote(const QString& identifier) const

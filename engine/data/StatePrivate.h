@@ -17,6 +17,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace ado::detail {
 
@@ -41,6 +42,10 @@ struct ConnectionState {
     quint64 generation = 0;    // counts Opens; a query made before is stale
     std::unique_ptr<QSqlQuery> control;   // savepoint statements
     sqlite3* sqlite = nullptr;            // SQLite's own handle while open
+    // Statements prepared on that handle, per SQL text; finalised before the
+    // handle closes. rawEpoch changes whenever they are dropped.
+    QHash<QString, sqlite3_stmt*> rawStatements;
+    quint64 rawEpoch = 0;
     // Commit group of a run (CommitGroup) and whether it holds a transaction
     // open on this connection.
     std::shared_ptr<GroupState> group;
@@ -53,6 +58,8 @@ struct ConnectionState {
     DataError record(long number, const QString& description);
     DataError recordSql(const QSqlError& e, const QString& context);
     std::shared_ptr<QSqlQuery> statement(const QString& sql, DataError* error);
+    sqlite3_stmt* rawStatement(const QString& sql, DataError* error);
+    void dropRawStatements();
     QString quote(const QString& identifier) const;
     std::optional<TableSchema> tableSchema(const QString& table, DataError* error);
     std::optional<std::vector<FieldInfo>> queryFields(const QString& sql, DataError* error);
