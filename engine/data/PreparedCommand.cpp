@@ -379,9 +379,25 @@ WriterOp* operation(detail::WriterState& s, char kind, const QStringList& keyNam
 // ---- SQLite through its own handle: the values bound as the Qt driver
 // binds them and read back as it reads them, without its per-call layers.
 
+// Null as the Qt driver sees it: also a null text or byte array and an
+// invalid date or time.
+bool boundAsNull(const QVariant& v)
+{
+    if (v.isNull())
+        return true;
+    switch (v.typeId()) {
+    case QMetaType::QString: return static_cast<const QString*>(v.constData())->isNull();
+    case QMetaType::QByteArray: return static_cast<const QByteArray*>(v.constData())->isNull();
+    case QMetaType::QDateTime: return !static_cast<const QDateTime*>(v.constData())->isValid();
+    case QMetaType::QDate: return static_cast<const QDate*>(v.constData())->isNull();
+    case QMetaType::QTime: return !static_cast<const QTime*>(v.constData())->isValid();
+    default: return false;
+    }
+}
+
 void bindDirect(sqlite3_stmt* st, int i, const QVariant& v)
 {
-    if (v.isNull()) {
+    if (boundAsNull(v)) {
         sqlite3_bind_null(st, i);
         return;
     }
@@ -482,7 +498,8 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
             const QString text = QString::fromUtf8(sqlite3_errmsg(c.sqlite));
             sqlite3_reset(st);
             scope.failed();
-            DataError e = detail::makeError(adErrProviderFailure, text.isEmpty() ? QStringLiteral("Unspecified database error.") : text,
+            // Worded as the Qt driver words it, so messages do not depend on the path.
+            DataError e = detail::makeError(adErrProviderFailure, QStringLiteral("Unable to fetch row: ") + text,
                                             QStringLiteral("QSQLITE"));
             e.SQLState = QString::number(code);
             e.NativeError = code;
