@@ -323,6 +323,10 @@ void ConnectionState::close()
         if (auto q = w.lock())
             *q = QSqlQuery();
     liveQueries.clear();
+    for (const auto& w : liveCursors)
+        if (auto c = w.lock())
+            c->release();
+    liveCursors.clear();
     if (!qtName.isEmpty()) {
         {
             QSqlDatabase d = QSqlDatabase::database(qtName, false);
@@ -336,6 +340,69 @@ void ConnectionState::close()
     open = false;
     sqlite = nullptr;
     transLevel = 0;
+}
+
+void SqliteCursor::release()
+{
+    sqlite3_finalize(stmt);
+    stmt = nullptr;
+}
+
+void ConnectionState::track(const std::shared_ptr<SqliteCursor>& c)
+{
+    std::erase_if(liveCursors, [](const std::weak_ptr<SqliteCursor>& w) { return w.expired(); });
+    liveCursors.push_back(c);
+}
+
+QVariant sqliteValue(sqlite3_stmt* st, int i)
+{
+    switch (sqlite3_column_type(st, i)) {
+    case SQLITE_INTEGER:
+        return QVariant::fromValue<qlonglong>(sqlite3_column_int64(st, i));
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(st, i);
+    case SQLITE_NULL:
+        return QVariant();
+    case SQLITE_BLOB: {
+        const void* p = sqlite3_column_blob(st, i);
+        return QByteArray(static_cast<const char*>(p), sqlite3_column_bytes(st, i));
+    }
+    default: {
+        // UTF-8 as stored: converting here is cheaper than SQLite's UTF-16.
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+        return QString::fromUtf8(p, sqlite3_column_bytes(st, i));
+    }
+    }
+}
+
+std::vector<FieldInfo> sqliteStatementFields(sqlite3_stmt* st, bool hasRow)
+{
+    std::vector<FieldInfo> out;
+    const int n = sqlite3_column_count(st);
+    for (int i = 0; i < n; ++i) {
+        FieldInfo f;
+        f.name = QString::fromUtf8(sqlite3_column_name(st, i));
+        if (const char* decl = sqlite3_column_decltype(st, i)) {
+            fromSqliteDecl(QString::fromUtf8(decl), f);
+        } else {
+            // Typed by the first row's value, as the Qt driver types it.
+            int meta = QMetaType::UnknownType;
+            switch (hasRow ? sqlite3_column_type(st, i) : SQLITE_NULL) {
+            case SQLITE_INTEGER: meta = QMetaType::LongLong; break;
+            case SQLITE_FLOAT: meta = QMetaType::Double; break;
+            case SQLITE_BLOB: meta = QMetaType::QByteArray; break;
+            case SQLITE_TEXT: meta = QMetaType::QString; break;
+            default: break;
+            }
+            fromMetaType(meta, f);
+        }
+        if (const char* t = sqlite3_column_table_name(st, i))
+            f.baseTable = QString::fromUtf8(t);
+        if (const char* c = sqlite3_column_origin_name(st, i))
+            f.baseColumn = QString::fromUtf8(c);
+        out.push_back(std::move(f));
+    }
+    return out;
 }
 
 void ConnectionState::track(const std::shared_ptr<QSqlQuery>& q)

@@ -429,34 +429,15 @@ void bindDirect(sqlite3_stmt* st, int i, const QVariant& v)
         return;
     }
     case QMetaType::QString: {
-        const QString& t = *static_cast<const QString*>(v.constData());
-        sqlite3_bind_text16(st, i, t.utf16(), static_cast<int>(t.size() * sizeof(QChar)), SQLITE_TRANSIENT);
+        // UTF-8, the database's own encoding: SQLite need not convert it.
+        const QByteArray t = static_cast<const QString*>(v.constData())->toUtf8();
+        sqlite3_bind_text(st, i, t.constData(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
         return;
     }
     default: {
         const QString t = v.toString();
         sqlite3_bind_text16(st, i, t.utf16(), static_cast<int>(t.size() * sizeof(QChar)), SQLITE_TRANSIENT);
         return;
-    }
-    }
-}
-
-QVariant readDirect(sqlite3_stmt* st, int i)
-{
-    switch (sqlite3_column_type(st, i)) {
-    case SQLITE_INTEGER:
-        return QVariant::fromValue<qlonglong>(sqlite3_column_int64(st, i));
-    case SQLITE_FLOAT:
-        return sqlite3_column_double(st, i);
-    case SQLITE_NULL:
-        return QVariant();
-    case SQLITE_BLOB: {
-        const void* p = sqlite3_column_blob(st, i);
-        return QByteArray(static_cast<const char*>(p), sqlite3_column_bytes(st, i));
-    }
-    default: {
-        const auto* p = static_cast<const char16_t*>(sqlite3_column_text16(st, i));
-        return QString(reinterpret_cast<const QChar*>(p), sqlite3_column_bytes16(st, i) / 2);
     }
     }
 }
@@ -486,9 +467,9 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
                 QVariantList row(all ? n : 1);
                 if (all)
                     for (int i = 0; i < n; ++i)
-                        row[i] = detail::normalizeValue(readDirect(st, i), s.schema.columns[static_cast<size_t>(i)]);
+                        row[i] = detail::normalizeValue(detail::sqliteValue(st, i), s.schema.columns[static_cast<size_t>(i)]);
                 else
-                    row[0] = readDirect(st, 0);
+                    row[0] = detail::sqliteValue(st, 0);
                 rows->push_back(std::move(row));
                 rc = sqlite3_step(st);
             }

@@ -23,6 +23,17 @@ namespace ado::detail {
 
 struct GroupState;
 
+// A statement on SQLite's own handle that a streaming recordset reads. The
+// connection finalises it before its handle closes.
+struct SqliteCursor {
+    sqlite3_stmt* stmt = nullptr;
+    SqliteCursor() = default;
+    SqliteCursor(const SqliteCursor&) = delete;
+    SqliteCursor& operator=(const SqliteCursor&) = delete;
+    ~SqliteCursor() { release(); }
+    void release();
+};
+
 struct ConnectionState {
     QString connectionString;
     QString qtName;            // unique Qt connection name while open
@@ -39,6 +50,7 @@ struct ConnectionState {
     // Queries that outlive a call (streaming recordsets, prepared commands):
     // emptied before the Qt connection goes, so none reads a removed driver.
     std::vector<std::weak_ptr<QSqlQuery>> liveQueries;
+    std::vector<std::weak_ptr<SqliteCursor>> liveCursors;
     quint64 generation = 0;    // counts Opens; a query made before is stale
     std::unique_ptr<QSqlQuery> control;   // savepoint statements
     sqlite3* sqlite = nullptr;            // SQLite's own handle while open
@@ -64,6 +76,7 @@ struct ConnectionState {
     std::optional<TableSchema> tableSchema(const QString& table, DataError* error);
     std::optional<std::vector<FieldInfo>> queryFields(const QString& sql, DataError* error);
     void track(const std::shared_ptr<QSqlQuery>& q);
+    void track(const std::shared_ptr<SqliteCursor>& c);
     bool controlExec(const QString& sql);
 };
 
@@ -92,6 +105,11 @@ struct GroupState {
 
 // SQLite's own handle behind a Qt connection (null for other drivers).
 sqlite3* sqliteHandle(const QSqlDatabase& db);
+// A result column of the current row, as the Qt driver gives it.
+QVariant sqliteValue(sqlite3_stmt* st, int column);
+// Fields of an SQLite statement as fieldsOfQuery gives them; hasRow says
+// whether the statement stands on a row (it types undeclared columns).
+std::vector<FieldInfo> sqliteStatementFields(sqlite3_stmt* st, bool hasRow);
 
 // Called before every statement: the connection's commit group, if any,
 // gets its say. writes is false for statements that only read.
@@ -145,6 +163,7 @@ struct RecordsetState {
     std::shared_ptr<ConnectionState> conn;
     // Streaming.
     std::shared_ptr<QSqlQuery> query;
+    std::shared_ptr<SqliteCursor> cursor;   // instead of query, on SQLite
     quint64 generation = 0;        // of the connection when the query ran
     QVariantList current;
     bool streamAtEnd = false;
@@ -164,7 +183,7 @@ struct RecordsetState {
     bool fail(const DataError& e);
     bool requireOpen();
     bool hasCurrent() const;
-    bool streamUsable() const { return query && conn && conn->open && conn->generation == generation; }
+    bool streamUsable() const { return (query || cursor) && conn && conn->open && conn->generation == generation; }
     const QVariantList* currentRow() const;
 };
 

@@ -581,6 +581,35 @@ TEST_F(SqliteDb, TableWriterGivesTheSameThroughSqliteAndThroughTheQtDriver)
     const QStringList fastRows = stored(cn);
     EXPECT_EQ(fastRows, stored(general));
     EXPECT_GE(fastRows.size(), 3);
+
+    // A forward-only read streams through SQLite's handle too; a static one
+    // is read through the driver. Same fields, same values.
+    const QString sql = "SELECT w.*, id * 2 AS twice, t || '!' AS bang, NULL AS empty_one, 1.5 AS half FROM w ORDER BY id";
+    Recordset streamed, whole;
+    ASSERT_TRUE(streamed.Open(sql, cn, adOpenForwardOnly, adLockReadOnly)) ;
+    ASSERT_TRUE(whole.Open(sql, cn, adOpenStatic, adLockReadOnly));
+    ASSERT_TRUE(streamed.isStreaming());
+    ASSERT_EQ(streamed.FieldCount(), whole.FieldCount());
+    for (int i = 0; i < whole.FieldCount(); ++i) {
+        const FieldInfo& a = streamed.fieldInfos()[size_t(i)];
+        const FieldInfo& b = whole.fieldInfos()[size_t(i)];
+        EXPECT_EQ(a.name, b.name);
+        EXPECT_EQ(a.type, b.type) << a.name.toStdString();
+        EXPECT_EQ(a.definedSize, b.definedSize) << a.name.toStdString();
+        EXPECT_EQ(a.baseColumn, b.baseColumn) << a.name.toStdString();
+    }
+    int n = 0;
+    for (; !whole.IsEOF(); ++n) {
+        ASSERT_FALSE(streamed.IsEOF());
+        for (int i = 0; i < whole.FieldCount(); ++i) {
+            EXPECT_EQ(streamed.value(i).typeId(), whole.value(i).typeId()) << "row " << n << " field " << i;
+            EXPECT_EQ(streamed.value(i), whole.value(i)) << "row " << n << " field " << i;
+        }
+        EXPECT_TRUE(streamed.MoveNext());
+        whole.MoveNext();
+    }
+    EXPECT_TRUE(streamed.IsEOF());
+    EXPECT_EQ(n, fastRows.size());
 }
 
 TEST_F(SqliteDb, ScrollingPositionsAndErrors)
