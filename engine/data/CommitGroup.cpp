@@ -89,18 +89,20 @@ bool GroupState::commitOne(ConnectionState& c)
         DataError ignored;
         control(c, "ROLLBACK", &ignored);
     }
-    if (open.empty()) {
-        pending = 0;
-        sinceFirstBegin.invalidate();
-        if (ok)
-            committed = records;
-    }
     if (!ok && onFailure) {
         error.Description = QStringLiteral("The work of records %1 to %2 could not be committed: %3")
                                 .arg(committed)
                                 .arg(records)
                                 .arg(error.Description);
         onFailure(error);
+    }
+    if (open.empty()) {
+        pending = 0;
+        sinceFirstBegin.invalidate();
+        // Lost work is not pending any more either.
+        committed = records;
+        if (ok)
+            kept = records;
     }
     return ok;
 }
@@ -112,8 +114,6 @@ bool GroupState::commitAll()
         ok = commitOne(*open.front()) && ok;
     pending = 0;
     sinceFirstBegin.invalidate();
-    if (ok)
-        committed = records;
     return ok;
 }
 
@@ -127,6 +127,11 @@ void GroupState::lostBy(ConnectionState& c)
                                            "the work of records %1 to %2 on this connection is lost.")
                                 .arg(committed)
                                 .arg(records)));
+    if (open.empty()) {
+        pending = 0;
+        sinceFirstBegin.invalidate();
+        committed = records;
+    }
 }
 
 } // namespace detail
@@ -164,7 +169,7 @@ void CommitGroup::recordDone()
     auto& g = *d_;
     ++g.records;
     if (g.open.empty()) {
-        g.committed = g.records;
+        g.committed = g.kept = g.records;
         return;
     }
     ++g.pending;
@@ -174,6 +179,6 @@ void CommitGroup::recordDone()
 
 bool CommitGroup::commit() { return d_->commitAll(); }
 
-long CommitGroup::committedRecords() const { return d_->committed; }
+long CommitGroup::committedRecords() const { return d_->kept; }
 
 } // namespace ado

@@ -88,7 +88,8 @@ struct GroupState {
     std::vector<std::weak_ptr<ConnectionState>> members;
     std::vector<ConnectionState*> open;
     long records = 0;      // records done
-    long committed = 0;    // records whose work is committed
+    long committed = 0;    // records whose work is settled: committed, or lost and reported
+    long kept = 0;         // records up to which the last full commit kept the work
     long pending = 0;      // records done since everything was last committed
     QElapsedTimer sinceFirstBegin;
     std::function<void(const DataError&)> onFailure;
