@@ -17,10 +17,10 @@ bool isReadOnlySql(const QString& sql)
     return readOnly.match(sql).hasMatch();
 }
 
-void enterStatement(ConnectionState& c, bool writes)
+void enterStatement(ConnectionState& c, bool writes, bool grouped)
 {
     if (c.group)
-        c.group->before(c, writes);
+        c.group->before(c, writes, grouped);
 }
 
 namespace {
@@ -49,7 +49,7 @@ bool control(ConnectionState& c, const char* sql, DataError* error)
 
 } // namespace
 
-void GroupState::before(ConnectionState& c, bool writes)
+void GroupState::before(ConnectionState& c, bool writes, bool grouped)
 {
     // Whatever this statement reads, it sees every row written before it.
     for (size_t i = 0; i < open.size();) {
@@ -57,6 +57,12 @@ void GroupState::before(ConnectionState& c, bool writes)
             commitOne(*open[i]);   // removes it from open
         else
             ++i;
+    }
+    if (writes && !grouped) {
+        // Its failure would undo the whole group: it commits on its own.
+        if (c.groupOpen)
+            commitOne(c);
+        return;
     }
     if (!writes || c.groupOpen || c.transLevel > 0 || !c.open)
         return;

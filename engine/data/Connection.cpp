@@ -420,9 +420,9 @@ bool ConnectionState::controlExec(const QString& sql)
     return ok;
 }
 
-StatementScope::StatementScope(ConnectionState& c, bool writes) : c_(c)
+StatementScope::StatementScope(ConnectionState& c, bool writes, bool grouped) : c_(c)
 {
-    enterStatement(c_, writes);
+    enterStatement(c_, writes, grouped);
     if (c_.open && c_.kind == ProviderKind::PostgreSQL && c_.inTransaction())
         active_ = c_.controlExec(QStringLiteral("SAVEPOINT mdx_statement"));
 }

@@ -2,6 +2,7 @@
 
 #include "data/StatePrivate.h"
 
+#include <QRegularExpression>
 #include <QSqlRecord>
 #include <algorithm>
 #include <sqlite3.h>
@@ -52,6 +53,10 @@ struct WriterState {
     QString selectList;
     DataError lastError;
     bool general = false;     // SQLite through the Qt driver, as other providers
+    // False for a table whose failed write ends the whole transaction
+    // (SQLite: ON CONFLICT ROLLBACK, a trigger raising ROLLBACK): its writes
+    // stay out of commit groups.
+    bool grouped = true;
     std::vector<std::unique_ptr<WriterOp>> ops;
     QVariantList binds;       // reused from call to call
 
@@ -230,6 +235,21 @@ bool TableWriter::open(const Connection& connection, const QString& table)
     }
     s.schema = std::move(*ts);
     s.quotedTable = s.conn->quote(table);
+    s.grouped = true;
+    if (s.conn->kind == ProviderKind::SQLite) {
+        QSqlQuery q(s.conn->db());
+        q.prepare(QStringLiteral("SELECT sql FROM sqlite_master WHERE tbl_name = ? COLLATE NOCASE "
+                                 "UNION ALL SELECT sql FROM sqlite_temp_master WHERE tbl_name = ? COLLATE NOCASE"));
+        const QString bare = table.section(u'.', -1).remove(u'"').remove(u'[').remove(u']').remove(u'`');
+        q.addBindValue(bare);
+        q.addBindValue(bare);
+        static const QRegularExpression rollback(QStringLiteral(R"re(\bROLLBACK\b)re"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+        if (q.exec())
+            while (q.next())
+                if (rollback.match(q.value(0).toString()).hasMatch())
+                    s.grouped = false;
+    }
     QStringList cols;
     for (const auto& c : s.schema.columns)
         cols << s.conn->quote(c.name);
@@ -456,7 +476,7 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
                 return s.fail(e);
         }
         sqlite3_stmt* st = op.raw;
-        detail::StatementScope scope(c, writes);
+        detail::StatementScope scope(c, writes, s.grouped);
         for (qsizetype i = 0; i < binds.size(); ++i)
             bindDirect(st, static_cast<int>(i) + 1, binds[i]);
         int rc = sqlite3_step(st);
@@ -497,7 +517,7 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
         return s.fail(e);
     for (qsizetype i = 0; i < binds.size(); ++i)
         q->bindValue(static_cast<int>(i), binds[i]);
-    detail::StatementScope scope(c, writes);
+    detail::StatementScope scope(c, writes, s.grouped);
     if (!q->exec()) {
         s.fail(detail::sqlError(q->lastError(), QString(), c.db().driverName()));
         q->finish();
@@ -566,7 +586,7 @@ bool changeByKey(detail::WriterState& s, WriterOp& op, const QVariantList& binds
     bool savepoint = false;
     if (guard) {
         // The commit group decides first whether a transaction is open.
-        detail::enterStatement(c, true);
+        detail::enterStatement(c, true, s.grouped);
         if (!c.inTransaction())
             own = c.db().transaction();
         else

@@ -96,7 +96,7 @@ struct GroupState {
 
     // Before a statement on c: commits every other member, opens c's
     // transaction when the statement writes.
-    void before(ConnectionState& c, bool writes);
+    void before(ConnectionState& c, bool writes, bool grouped = true);
     bool commitOne(ConnectionState& c);
     bool commitAll();
     // The database ended c's transaction itself (a failed statement on SQLite
@@ -114,7 +114,9 @@ std::vector<FieldInfo> sqliteStatementFields(sqlite3_stmt* st, bool hasRow);
 
 // Called before every statement: the connection's commit group, if any,
 // gets its say. writes is false for statements that only read.
-void enterStatement(ConnectionState& c, bool writes);
+// grouped false: the statement must commit on its own (the database
+// would end a whole transaction when it fails).
+void enterStatement(ConnectionState& c, bool writes, bool grouped = true);
 // True for SQL that only reads (SELECT, WITH, PRAGMA, VALUES, EXPLAIN).
 bool isReadOnlySql(const QString& sql);
 
@@ -124,7 +126,7 @@ bool isReadOnlySql(const QString& sql);
 // statement runs under a savepoint of its own, rolled back when it fails.
 class StatementScope {
 public:
-    explicit StatementScope(ConnectionState& c, bool writes = true);
+    explicit StatementScope(ConnectionState& c, bool writes = true, bool grouped = true);
     ~StatementScope();
     void failed();   // undo the statement; the transaction stays usable
     StatementScope(const StatementScope&) = delete;

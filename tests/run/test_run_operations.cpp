@@ -117,6 +117,19 @@ TEST_F(Operations, AFailingInsertIsCountedSavedAndTheRunGoesOn) {
     expectExecutionRow(executions().at(0), st, "Completed with errors");
 }
 
+TEST_F(Operations, ATableThatRollsBackOnConflictLosesOnlyTheFailingRecord) {
+    // SQLite ends the whole transaction on this conflict, not just the
+    // statement: records written before it in the run must stay.
+    exec("target", {"CREATE TABLE strict (id INTEGER PRIMARY KEY ON CONFLICT ROLLBACK, name TEXT)",
+                    "INSERT INTO strict VALUES (2, 'taken')"});
+    cShapeRef step = flow.storage("STRICT", "target", conn("target"), "strict", "Insert",
+                                  {{"id", "SRC(\"id\")", ""}, {"name", "SRC(\"name\")", ""}});
+    const tStatistic st = run({step});
+    EXPECT_EQ(rows("target", "SELECT * FROM strict ORDER BY id"), QStringList({"1|Ann", "2|taken", "3|Cy"}));
+    EXPECT_EQ(st.Errors, (Counts{0, 1, 0, 0, 0, 1}));
+    EXPECT_EQ(errorRows().size(), 1u);
+}
+
 TEST_F(Operations, AConstraintOnOneFieldFailsThatRecordWithItsContext) {
     exec("source", {"UPDATE src SET name = NULL WHERE id = 3"});
     const tStatistic st = run({keyed("UpdateInsert")});
