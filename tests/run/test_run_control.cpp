@@ -134,6 +134,30 @@ TEST_F(Control, ASourceFailingMidRunStopsItAndCommitsTheWorkBefore) {
     EXPECT_TRUE(executions().empty());
 }
 
+TEST_F(Control, ACriticalStopMidRunCommitsTheWorkBeforeIt) {
+    standard();
+    // A critical entry while record 3 runs (its first step fails on the Null
+    // city) stops the run after that record's walk.
+    QObject::connect(process.Log(), &clsLog::LogAdded, [&](const QString& line) {
+        if (line.contains("city"))
+            process.Log()->AddCritical("CRITICAL ERROR: the target went away");
+    });
+    int keptWhenSaid = -1;
+    QString said;
+    QObject::connect(&process, &clsProcess::LogAdded, [&](const QString& line) {
+        if (line.startsWith("Work committed before the stop")) {
+            said = line;
+            keptWhenSaid = count("audit");
+        }
+    });
+    process.Run();
+    EXPECT_EQ(process.LastOutcome(), RunOutcome::Critical);
+    EXPECT_EQ(said, "Work committed before the stop, records processed: 2");
+    EXPECT_EQ(keptWhenSaid, 2);
+    EXPECT_EQ(count("tgt"), 2);
+    EXPECT_TRUE(executions().empty());
+}
+
 TEST_F(Control, AStorageStepsConnectionFailureStopsTheRunBeforeAnyRecord) {
     start = flow.node(aStart, "START");
     src = flow.source("SRC", "source", conn("source"), "table", "src");
