@@ -20,7 +20,10 @@
 //             D defaults to $TMPDIR, else /var/tmp (a disk on most machines)
 //   bench_run --big [--rows N]   one run over N source rows (1,000,000),
 //                                printing resident memory as it goes and the peak
+//   bench_run --big --pg         the same with the source on the PostgreSQL server
+//                                of MERIDOX_PG_CONNECTION (tests/support/with-postgres.sh)
 
+#include "data/Connection.h"
 #include "document/clsProcess.h"
 #include "run/RunEngine.h"
 
@@ -506,15 +509,60 @@ int runBoth(const QString& dir, int rows, int failRows, bool big)
     return ok ? 0 : 1;
 }
 
-int runBig(const QString& dir, int rows)
+// The source table on the server, the same rows as buildSource's.
+bool buildPgSource(const QString& connection, int rows)
+{
+    ado::Connection c;
+    if (!c.Open(connection)) {
+        std::fprintf(stderr, "postgres: %s\n", qPrintable(c.lastError().Description));
+        return false;
+    }
+    c.Execute(QStringLiteral("DROP TABLE IF EXISTS src"));
+    c.Execute(QString::fromLatin1(kSourceTable).replace(QStringLiteral("REAL"), QStringLiteral("double precision")));
+    c.Execute(QStringLiteral(
+        "INSERT INTO src SELECT i, 'C' || lpad(i::text, 7, '0'), 'customer number ' || i, i * 1.25, i % 97,"
+        " format('2024-%s-%s 10:%s:00', lpad((1 + i % 12)::text, 2, '0'), lpad((1 + i % 28)::text, 2, '0'),"
+        " lpad((i % 60)::text, 2, '0')), i % 2, CASE WHEN i % 10 = 0 THEN NULL ELSE 'note ' || i * 7 END"
+        " FROM generate_series(1, %1) AS i").arg(rows));
+    if (c.Errors().Count() > 0) {
+        std::fprintf(stderr, "postgres: %s\n", qPrintable(c.Errors().Item(0).Description));
+        return false;
+    }
+    return true;
+}
+
+// The integration of writeIntegration with its source on the server.
+bool useServerSource(const QString& file, const QString& sourceDb, const QString& connection)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    QString xml = QString::fromUtf8(f.readAll());
+    f.close();
+    xml.replace(QStringLiteral("Provider=SQLite;Data Source=") + xmlEscape(sourceDb), xmlEscape(connection));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    f.write(xml.toUtf8());
+    return true;
+}
+
+int runBig(const QString& dir, int rows, bool pg)
 {
     const QString source = dir + QStringLiteral("/big_source.db");
     const QString target = dir + QStringLiteral("/big_target.db");
     const QString file = dir + QStringLiteral("/big.xml");
+    const QString server = qEnvironmentVariable("MERIDOX_PG_CONNECTION");
+    if (pg && server.isEmpty()) {
+        std::fprintf(stderr, "--pg needs MERIDOX_PG_CONNECTION (run under tests/support/with-postgres.sh)\n");
+        return 1;
+    }
     QFile::remove(source);
     QFile::remove(target);
-    if (!buildSource(source, rows) || !createDb(target, kTargetTable) || !writeIntegration(file, source, target, 1))
+    if (!(pg ? buildPgSource(server, rows) : buildSource(source, rows)) || !createDb(target, kTargetTable)
+        || !writeIntegration(file, source, target, 1) || (pg && !useServerSource(file, source, server)))
         return 1;
+    if (pg)
+        std::printf("source on the PostgreSQL server\n");
     std::printf("one run over %d source rows into an empty target, %d cores\n", rows, QThread::idealThreadCount());
     std::printf("  before the run: VmRSS %ld kB, VmHWM %ld kB\n", procStatusKb("VmRSS:"), procStatusKb("VmHWM:"));
     const int step = std::max(1, rows / 10);
@@ -536,6 +584,7 @@ int runBig(const QString& dir, int rows)
 int main(int argc, char* argv[])
 {
     bool big = false;
+    bool pg = false;
     bool withBig = true;
     int rows = -1;
     int failRows = 10'000;
@@ -543,6 +592,8 @@ int main(int argc, char* argv[])
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--big") == 0)
             big = true;
+        else if (std::strcmp(argv[i], "--pg") == 0)
+            pg = true;
         else if (std::strcmp(argv[i], "--no-big") == 0)
             withBig = false;
         else if (std::strcmp(argv[i], "--rows") == 0 && i + 1 < argc)
@@ -567,5 +618,5 @@ int main(int argc, char* argv[])
         rows = big ? 1'000'000 : 100'000;
     if (failRows <= 0)
         failRows = 10'000;
-    return big ? runBig(dir.path(), rows) : runBoth(dir.path(), rows, failRows, withBig);
+    return big ? runBig(dir.path(), rows, pg) : runBoth(dir.path(), rows, failRows, withBig);
 }

@@ -1,6 +1,7 @@
 #include "CDispather.h"
 
 #include "EventLog.h"
+#include "stores/JobId.h"
 
 #include <QLocale>
 
@@ -206,8 +207,8 @@ bool CDispather::Initialize()
     for (size_t i = 0; i < rows_.size(); ++i) {
         const ScheduleRow& row = rows_[i];
         // A bad row is refused on its own; the rows after it still load.
-        const std::optional<qint64> id = wholeValue(row.ID, true);
-        if (!id || *id < std::numeric_limits<qint16>::min() || *id > std::numeric_limits<qint16>::max()) {
+        const std::optional<int> id = ParseJobId(row.ID);
+        if (!id) {
             log(QStringLiteral("Error en inicializacion: ID no valido '%1' (%2)")
                     .arg(row.ID.toString(), row.NAME.trimmed()), 1);
             continue;

@@ -3,24 +3,8 @@
 #include "EventLog.h"
 #include "data/Recordset.h"
 
-#include <cmath>
 #include <set>
 
-namespace {
-
-std::optional<int> rowId(const QVariant& value)
-{
-    if (!value.isValid() || value.isNull())
-        return std::nullopt;
-    bool ok = false;
-    const double d = value.metaType().id() == QMetaType::QString ? value.toString().trimmed().toDouble(&ok)
-                                                                 : value.toDouble(&ok);
-    if (!ok || d != std::floor(d) || std::fabs(d) > 32768)
-        return std::nullopt;
-    return int(d);
-}
-
-} // namespace
 
 bool MeridoxScheduleStore::readRows(std::vector<ScheduleRow>& rows, QString& error)
 {
@@ -62,7 +46,7 @@ bool MeridoxScheduleStore::saveLastRuns(const std::map<int, QDateTime>& lastRuns
     QString fieldError;
     const StoreResult result = data_.modify(scheduleddata, [&](ado::Recordset& rs) {
         for (; rs.hasCurrentRecord(); rs.MoveNext()) {
-            const std::optional<int> id = rowId(rs.value(QStringLiteral("ID")));
+            const std::optional<int> id = ParseJobId(rs.value(QStringLiteral("ID")));
             if (!id || done.count(*id))
                 continue;
             const auto it = lastRuns.find(*id);

@@ -11,6 +11,7 @@
 
 #include "app/CommandBars.h"
 #include "app/NTServiceControl.h"
+#include "app/UserDialogs.h"
 #include "app/basMain.h"
 #include "app/mdiMain.h"
 #include "stores/basUtils.h"
@@ -33,6 +34,14 @@ QTableWidget* NewGrid(QWidget* Parent)
     return grid;
 }
 
+void cPaddedTextDelegate::initStyleOption(QStyleOptionViewItem* Option, const QModelIndex& Index) const
+{
+    QStyledItemDelegate::initStyleOption(Option, Index);
+    while (Option->text.endsWith(QLatin1Char(' ')))
+        Option->text.chop(1);
+    Option->textElideMode = Qt::ElideRight;
+}
+
 void FitDefaultColumns(QTableWidget* Grid, const QList<Column>& Columns)
 {
     const QFontMetrics cells = Grid->fontMetrics();
@@ -40,8 +49,9 @@ void FitDefaultColumns(QTableWidget* Grid, const QList<Column>& Columns)
     const int padding = 2 * Grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12;
     const int limit = std::max(Grid->horizontalHeader()->defaultSectionSize(), cells.averageCharWidth() * 32);
     for (int c = 0; c < Columns.size() && c < Grid->columnCount(); ++c) {
-        if (Columns.at(c).Width > 0 || Grid->isColumnHidden(c))
+        if (Grid->isColumnHidden(c))
             continue;
+        const int given = Columns.at(c).Width;
         const QTableWidgetItem* head = Grid->horizontalHeaderItem(c);
         int wanted = head ? header.horizontalAdvance(head->text()) + padding + 8 : 0;
         for (int r = 0; r < Grid->rowCount(); ++r)
@@ -51,9 +61,18 @@ void FitDefaultColumns(QTableWidget* Grid, const QList<Column>& Columns)
                     text.chop(1);
                 wanted = std::max(wanted, cells.horizontalAdvance(text) + padding);
             }
-        wanted = std::clamp(wanted, Grid->horizontalHeader()->defaultSectionSize(), limit);
-        if (Grid->columnWidth(c) < wanted)
-            Grid->setColumnWidth(c, wanted);
+        if (given > 0) {
+            // Grow to the contents, never beyond the larger of the limit and
+            // the given width; never shrink below the given width.
+            wanted = std::min(wanted, std::max(limit, given));
+            if (Grid->columnWidth(c) < wanted)
+                Grid->setColumnWidth(c, wanted);
+            continue;
+        }
+        // Narrow columns (counters) keep to their header, so a window of
+        // ordinary size shows every column.
+        wanted = std::min(wanted, limit);
+        Grid->setColumnWidth(c, std::max(wanted, cells.averageCharWidth() * 4));
     }
 }
 
@@ -95,6 +114,16 @@ int SelectedRow(const QTableWidget* Grid)
     return rows.first().row();
 }
 
+void ReportStoreProblem(QWidget* Parent, const QString& Problem, QString& LastShown)
+{
+    if (Problem.isEmpty() || Problem == LastShown) {
+        LastShown = Problem;
+        return;
+    }
+    LastShown = Problem;
+    Dialogs().MsgBox(Parent, Problem, MsgBoxStyle::vbExclamation);
+}
+
 void ShowChild(QWidget* Window)
 {
     if (mdiMain* main = MainForm()) {
@@ -110,8 +139,10 @@ void ShowChild(QWidget* Window)
 void RestartSchedulerService()
 {
     ServiceControl().RestartService();
-    if (mdiMain* main = MainForm())
+    if (mdiMain* main = MainForm()) {
         main->Timer1().start();
+        main->DiscardServiceAnswers();
+    }
 }
 
 QString QtFileFilter(const QString& Filter)

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QStyledItemDelegate>
 #include <QVariant>
 
 class QPoint;
@@ -17,6 +18,17 @@ namespace AdminScreens {
 // A read-only grid named "grdData", whole rows selected, one at a time.
 QTableWidget* NewGrid(QWidget* Parent);
 
+// Draws a cell without the trailing blanks of fixed text, so that a value
+// wider than its column ends in a visible ellipsis while a short one shows
+// whole; the item keeps the value as stored.
+class cPaddedTextDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* Option, const QModelIndex& Index) const override;
+};
+
 // Sets the grid's columns when it has none yet: headers translated with
 // Ambient; a width of 0 keeps the grid's default.
 struct Column {
@@ -26,9 +38,11 @@ struct Column {
 };
 void EnsureColumns(QTableWidget* Grid, const QList<Column>& Columns, const QString& Ambient);
 
-// Widens the columns that have no width of their own (Width 0) to show
-// their header and cells on one line; trailing blanks of fixed text do not
-// count, and no column grows beyond about 32 characters.
+// Sizes the columns to show their header and cells on one line: a column
+// without a width of its own (Width 0) takes what its contents need, one
+// with a width grows when its contents need more; trailing blanks of fixed
+// text do not count, and no column grows beyond about 32 characters or
+// its own width, whichever is larger.
 void FitDefaultColumns(QTableWidget* Grid, const QList<Column>& Columns);
 
 // The text a grid shows for a stored value; Null gives an empty text.
@@ -36,6 +50,12 @@ QString CellText(const QVariant& Value);
 
 // The grid's selected row (0-based), -1 when none is selected.
 int SelectedRow(const QTableWidget* Grid);
+
+// Shows what a store said while it was read (a damaged file set aside, a
+// file that cannot be read) in a message box; the same text is shown once
+// only, so a screen that refills itself does not repeat it. LastShown is
+// the screen's memory of it.
+void ReportStoreProblem(QWidget* Parent, const QString& Problem, QString& LastShown);
 
 // Shows Window as a child of the main window when there is one, else on its
 // own, and brings it to the front.

@@ -4,6 +4,8 @@
 #include <QVBoxLayout>
 
 #include "app/FormTranslation.h"
+#include "app/UserDialogs.h"
+#include "stores/basUtils.h"
 
 using namespace AdminScreens;
 
@@ -20,10 +22,10 @@ cHistoryScreen::cHistoryScreen(const QString& Name, const QString& Caption, kind
     setWindowTitle(Caption);
     setAttribute(Qt::WA_DeleteOnClose);
     m_grdData = NewGrid(this);
-    // Values are shown as stored, fixed text with its padding: an ellipsis
-    // would stand for blanks, so a long value is cut at the cell's edge and
-    // read whole in its tip.
-    m_grdData->setTextElideMode(Qt::ElideNone);
+    // Values are kept as stored, fixed text with its padding; a value wider
+    // than its column ends in an ellipsis (the padding does not count) and
+    // reads whole in its tip.
+    m_grdData->setItemDelegate(new cPaddedTextDelegate(m_grdData));
     connect(m_grdData, &QWidget::customContextMenuRequested, this, &cHistoryScreen::grdData_ContextMenu);
     auto* layout = new QVBoxLayout(this);
     // The strip below the grid, as the other list screens have it.
@@ -47,7 +49,11 @@ void cHistoryScreen::ActionClose()
 void cHistoryScreen::ActionClear()
 {
     cMeridoxData data;
-    data.Clear(m_store);
+    if (!data.Clear(m_store))
+        Dialogs().MsgBox(this,
+                         Translate(QStringLiteral("The history could not be cleared: "), objectName()) +
+                             data.LastError(),
+                         MsgBoxStyle::vbCritical);
     LoadGrid();
 }
 
@@ -67,6 +73,7 @@ void cHistoryScreen::LoadGrid()
 
     cMeridoxData data;
     ado::Recordset rs = data.getRS(m_store);
+    ReportStoreProblem(this, data.LastError(), m_storeProblem);
     if (!rs.isOpen() || rs.RecordCount() <= 0)
         return;
     m_grdData->setRowCount(static_cast<int>(rs.RecordCount()));

@@ -45,4 +45,5 @@ private:
     QList<FieldColumn> m_columns;
     QTableWidget* m_grdData = nullptr;
     QTimer m_timer1;
+    QString m_storeProblem;
 };

@@ -125,9 +125,9 @@ void frmConnections::ActionEdit()
 
 void frmConnections::EditConnectionRow(int Row, int)
 {
-    const QString name = NameOnRow(Row);
-    if (name.isEmpty() || !gConnections)
+    if (Row < 0 || Row >= m_grdData->rowCount() || !gConnections)
         return;
+    const QString name = NameOnRow(Row);
     const int answer =
         Dialogs().MsgBox(this, Shown(Tr(QStringLiteral("This can affect existing connections.\rAre you sure?"))),
                          MsgBoxStyle::vbYesNoCancel | MsgBoxStyle::vbInformation, QString());
@@ -140,10 +140,10 @@ void frmConnections::EditConnectionRow(int Row, int)
 
 void frmConnections::ActionEditItem()
 {
-    const QString name = NameOnRow(SelectedRow(m_grdData));
-    if (name.isEmpty() || !gConnections)
+    const int row = SelectedRow(m_grdData);
+    if (row < 0 || !gConnections)
         return;
-    gConnections->ModifyConnection(name);
+    gConnections->ModifyConnection(NameOnRow(row));
     Save();
 }
 
@@ -168,9 +168,8 @@ void frmConnections::ActionDelete()
         MsgBoxStyle::vbYesNoCancel | MsgBoxStyle::vbQuestion, Tr(QStringLiteral("Delete Connection")));
     if (answer != MsgBoxResult::vbYes || !gConnections)
         return;
-    const QString name = NameOnRow(row);
-    if (!name.isEmpty())
-        gConnections->DeleteConnection(name);
+    // An empty name is a name too: the file may hold one.
+    gConnections->DeleteConnection(NameOnRow(row));
     Save();
     LoadConnectionsGrid();
 }

@@ -11,6 +11,9 @@
 #include <QPushButton>
 #include <QTimeEdit>
 
+#include <cmath>
+#include <optional>
+
 #include "admin/AdminCommon.h"
 #include "app/FormTranslation.h"
 #include "app/UserDialogs.h"
@@ -73,9 +76,8 @@ frmEditScheduled::frmEditScheduled(QWidget* Parent) : QDialog(Parent)
     m_edtEvery->setObjectName(QStringLiteral("EdtEvery"));
     m_edtKindEvery = new QComboBox(this);
     m_edtKindEvery->setObjectName(QStringLiteral("EdtKindEvery"));
-    m_edtKindEvery->addItems({Translate(QStringLiteral("Minutes"), kAmbient), Translate(QStringLiteral("Hours"), kAmbient),
-                              Translate(QStringLiteral("Days"), kAmbient)});
-    connect(m_edtKindEvery, &QComboBox::activated, this, [this] { m_keptKindEvery = 0; });
+    for (const char* unit : {"Minutes", "Hours", "Days", "Weeks"})
+        m_edtKindEvery->addItem(Translate(QString::fromLatin1(unit), kAmbient));
     m_edtStatus = new QComboBox(this);
     m_edtStatus->setObjectName(QStringLiteral("edtStatus"));
     // The stored status is the English word, whatever the language shown.
@@ -163,13 +165,8 @@ void frmEditScheduled::SetJob(const QString& Name, const QDateTime& From, const 
     m_edtEndsday->setDate(To.date());
     m_edtends->setTime(To.time());
     m_edtEvery->setText(QString::number(Every));
-    if (KindEvery >= 1 && KindEvery <= m_edtKindEvery->count()) {
-        m_edtKindEvery->setCurrentIndex(KindEvery - 1);
-        m_keptKindEvery = 0;
-    } else {
-        m_edtKindEvery->setCurrentIndex(-1);
-        m_keptKindEvery = KindEvery;
-    }
+    // A unit the service does not know shows as none: OK then asks for one.
+    m_edtKindEvery->setCurrentIndex(KindEvery >= 1 && KindEvery <= m_edtKindEvery->count() ? KindEvery - 1 : -1);
     // Anything but "Active" leaves the job out of the schedule.
     const int status = m_edtStatus->findData(Status.trimmed(), Qt::UserRole, Qt::MatchFixedString);
     m_edtStatus->setCurrentIndex(status >= 0 ? status : 1);
@@ -185,17 +182,52 @@ QDateTime frmEditScheduled::To() const
     return QDateTime(m_edtEndsday->date(), m_edtends->time());
 }
 
+namespace {
+
+// A whole number from a number or its text; none for anything else.
+std::optional<qint64> WholeNumber(const QVariant& Value)
+{
+    if (!Value.isValid() || Value.isNull())
+        return std::nullopt;
+    bool ok = false;
+    const double d = Value.typeId() == QMetaType::QString ? Value.toString().trimmed().toDouble(&ok)
+                                                          : Value.toDouble(&ok);
+    if (!ok || !std::isfinite(d) || d != std::floor(d) || std::fabs(d) > 1e15)
+        return std::nullopt;
+    return static_cast<qint64>(d);
+}
+
+// The longest file name the schedule store holds.
+constexpr int kNameSize = 255;
+
+}  // namespace
+
 short frmEditScheduled::Every() const
 {
-    bool ok = false;
-    const int every = m_edtEvery->text().trimmed().toInt(&ok);
-    return ok && every >= 1 && every <= 32767 ? static_cast<short>(every) : 0;
+    const std::optional<qint64> every = WholeNumber(m_edtEvery->text());
+    return every && *every >= 1 && *every <= 32767 ? static_cast<short>(*every) : 0;
 }
 
 int frmEditScheduled::KindEvery() const
 {
     const int index = m_edtKindEvery->currentIndex();
-    return index >= 0 ? index + 1 : m_keptKindEvery;
+    return index >= 0 ? index + 1 : 0;
+}
+
+QString frmEditScheduled::JobProblem(const QString& Name, const QVariant& Every, const QVariant& KindEvery)
+{
+    QString problem;
+    const std::optional<qint64> every = WholeNumber(Every);
+    const std::optional<qint64> kind = WholeNumber(KindEvery);
+    if (Name.trimmed().isEmpty())
+        problem = QStringLiteral("Select the integration file to run.");
+    else if (Name.size() > kNameSize)
+        problem = QStringLiteral("The integration file name is longer than 255 characters.");
+    else if (!every || *every < 1 || *every > 32767)
+        problem = QStringLiteral("Every must be a whole number from 1 to 32767.");
+    else if (!kind || *kind < 1 || *kind > 4)
+        problem = QStringLiteral("Select the unit of Every: minutes, hours, days or weeks.");
+    return problem.isEmpty() ? QString() : Translate(problem, kAmbient);
 }
 
 QString frmEditScheduled::Filename() const
@@ -211,16 +243,11 @@ QString frmEditScheduled::Status() const
 
 bool frmEditScheduled::ValidateJob()
 {
-    QString problem;
-    if (m_edtFilename->text().trimmed().isEmpty())
-        problem = QStringLiteral("Select the integration file to run.");
-    else if (Every() == 0)
-        problem = QStringLiteral("Every must be a whole number from 1 to 32767.");
-    else if (KindEvery() == 0)
-        problem = QStringLiteral("Select the unit of Every.");
+    const QString problem =
+        JobProblem(m_edtFilename->text(), m_edtEvery->text(), KindEvery() == 0 ? QVariant() : QVariant(KindEvery()));
     if (problem.isEmpty())
         return true;
-    Dialogs().MsgBox(this, Translate(problem, kAmbient), MsgBoxStyle::vbExclamation);
+    Dialogs().MsgBox(this, problem, MsgBoxStyle::vbExclamation);
     return false;
 }
 

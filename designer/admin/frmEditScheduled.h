@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QDialog>
+#include <QVariant>
 
 #include <functional>
 
@@ -60,9 +61,15 @@ public:
     QPushButton* CancelButton() const { return m_cancelButton; }
     QPushButton* vlmCommand1() const { return m_vlmCommand1; }
 
-    // The job's values are fit to be stored: a file, a unit, and EVERY a
-    // whole number from 1 to 32767. Otherwise says why and returns false.
+    // The job's values are fit to be stored (JobProblem). Otherwise says why
+    // and returns false.
     bool ValidateJob();
+
+    // Why a job with these values cannot be stored and run, translated;
+    // empty when it can: a file name of 1 to 255 characters, EVERY a whole
+    // number from 1 to 32767 and a unit from 1 (minutes) to 4 (weeks). The
+    // dialog and the schedule import apply this one rule.
+    static QString JobProblem(const QString& Name, const QVariant& Every, const QVariant& KindEvery);
 
 protected:
     void closeEvent(QCloseEvent* Event) override;
@@ -84,7 +91,4 @@ private:
     QPushButton* m_okButton = nullptr;
     QPushButton* m_cancelButton = nullptr;
     QPushButton* m_vlmCommand1 = nullptr;
-    // A unit the list cannot show (weeks): kept as it is while no other
-    // unit is chosen.
-    int m_keptKindEvery = 0;
 };

@@ -1,5 +1,6 @@
 #include "admin/frmSchedule.h"
 
+#include <QHash>
 #include <QPointer>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -87,11 +88,19 @@ void frmSchedule::ActionEdit()
 {
     ShowChild(this);
     LoadScheduleGrid();
+    // Jobs whose ID the service refuses or shares never run: say so.
+    if (!m_idProblems.isEmpty())
+        Dialogs().MsgBox(this,
+                         Translate(QStringLiteral("Some jobs of the schedule have an ID the service cannot use:"),
+                                   kAmbient) +
+                             QLatin1Char('\n') + m_idProblems.join(QLatin1Char('\n')),
+                         MsgBoxStyle::vbExclamation);
 }
 
 void frmSchedule::LoadScheduleGrid()
 {
     m_grdData->setRowCount(0);
+    m_idProblems.clear();
     const QList<Column> columns = {{QStringLiteral("NAME"), QStringLiteral("Integration Name"), 300},
                                    {QStringLiteral("STARTTIME"), QStringLiteral("Starts")},
                                    {QStringLiteral("ENDTIME"), QStringLiteral("Ends")},
@@ -101,16 +110,24 @@ void frmSchedule::LoadScheduleGrid()
     EnsureColumns(m_grdData, columns, kAmbient);
     cMeridoxData data;
     ado::Recordset rs = data.getRS(scheduleddata);
-    m_highestId = 0;
+    ReportStoreProblem(this, data.LastError(), m_storeProblem);
     if (!rs.isOpen() || rs.RecordCount() <= 0)
         return;
     m_grdData->setRowCount(static_cast<int>(rs.RecordCount()));
     int row = 0;
+    QHash<int, int> seen;  // job ID -> times seen
     for (rs.MoveFirst(); !rs.IsEOF() && row < m_grdData->rowCount(); rs.MoveNext(), ++row) {
         const QVariant id = rs.value(QStringLiteral("ID"));
-        if (!id.isNull())
-            m_highestId = static_cast<short>(std::max<qlonglong>(m_highestId, id.toLongLong()));
-        auto* name = new QTableWidgetItem(rs.value(QStringLiteral("NAME")).toString().trimmed());
+        const QString jobName = rs.value(QStringLiteral("NAME")).toString().trimmed();
+        if (const std::optional<int> job = ParseJobId(id)) {
+            if (++seen[*job] == 2)
+                m_idProblems << Translate(QStringLiteral("ID %1 is used by more than one job"), kAmbient)
+                                    .arg(*job);
+        } else {
+            m_idProblems << Translate(QStringLiteral("ID '%1' is not valid (%2)"), kAmbient)
+                                .arg(id.toString().trimmed(), jobName);
+        }
+        auto* name = new QTableWidgetItem(jobName);
         // The job behind the row, for edit and delete.
         name->setData(Qt::UserRole, id);
         m_grdData->setItem(row, 0, name);
@@ -126,39 +143,68 @@ void frmSchedule::LoadScheduleGrid()
     FitDefaultColumns(m_grdData, columns);
 }
 
-cMeridoxData::RowMatch frmSchedule::JobOnRow(int Row) const
+namespace {
+
+// Two stored IDs name the same job: equal by the job-ID rule, or (for IDs
+// that break it) the same text.
+bool SameId(const QVariant& A, const QVariant& B)
 {
-    const QTableWidgetItem* item = m_grdData->item(Row, 0);
-    const QVariant id = item ? item->data(Qt::UserRole) : QVariant();
-    if (!id.isNull() && id.isValid()) {
-        const qlonglong wanted = id.toLongLong();
-        return [wanted](const cMeridoxData::Row& row) {
-            const QVariant value = row.value(QStringLiteral("ID"));
-            return !value.isNull() && value.toLongLong() == wanted;
-        };
-    }
-    // Rows are offered in store order; count them.
-    auto position = std::make_shared<int>(0);
-    return [position, Row](const cMeridoxData::Row&) { return (*position)++ == Row; };
+    const std::optional<int> a = ParseJobId(A);
+    const std::optional<int> b = ParseJobId(B);
+    if (a || b)
+        return a == b;
+    return A.isNull() == B.isNull() && A.toString().trimmed() == B.toString().trimmed();
 }
 
-std::optional<cMeridoxData::Row> frmSchedule::ReadJob(int Row) const
+}  // namespace
+
+cMeridoxData::RowMatch frmSchedule::JobAt(int Position, const QVariant& Id)
+{
+    // Rows are offered in store order; count them.
+    auto position = std::make_shared<int>(-1);
+    return [position, Position, Id](const cMeridoxData::Row& row) {
+        return ++*position == Position && SameId(row.value(QStringLiteral("ID")), Id);
+    };
+}
+
+std::optional<frmSchedule::StoredJob> frmSchedule::ReadJob(int Row) const
 {
     if (Row < 0 || Row >= m_grdData->rowCount())
         return std::nullopt;
+    const QTableWidgetItem* item = m_grdData->item(Row, 0);
+    const QVariant id = item ? item->data(Qt::UserRole) : QVariant();
     cMeridoxData data;
     ado::Recordset rs = data.getRS(scheduleddata);
     if (!rs.isOpen() || rs.RecordCount() <= 0)
         return std::nullopt;
-    const cMeridoxData::RowMatch match = JobOnRow(Row);
+    std::vector<cMeridoxData::Row> rows;
     for (rs.MoveFirst(); !rs.IsEOF(); rs.MoveNext()) {
         cMeridoxData::Row row;
         for (int f = 0; f < rs.FieldCount(); ++f)
             row.insert(rs.Fields(f).Name().toUpper(), rs.value(f));
-        if (match(row))
-            return row;
+        rows.push_back(std::move(row));
     }
-    return std::nullopt;
+    if (Row < static_cast<int>(rows.size()) && SameId(rows[static_cast<size_t>(Row)].value(QStringLiteral("ID")), id))
+        return StoredJob{Row, rows[static_cast<size_t>(Row)]};
+    // Rows were added or removed meanwhile: the job is the one row with its ID.
+    std::optional<StoredJob> found;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (!SameId(rows[i].value(QStringLiteral("ID")), id))
+            continue;
+        if (found)
+            return std::nullopt;
+        found = StoredJob{static_cast<int>(i), rows[i]};
+    }
+    return found;
+}
+
+void frmSchedule::JobNotFound()
+{
+    Dialogs().MsgBox(this,
+                     Translate(QStringLiteral("The job is no longer in the schedule as shown; the list is read again."),
+                               kAmbient),
+                     MsgBoxStyle::vbExclamation);
+    LoadScheduleGrid();
 }
 
 bool frmSchedule::Report(const StoreResult& Result)
@@ -187,9 +233,7 @@ void frmSchedule::ActionNewItem()
         values.insert(QStringLiteral("STATUS"), dialog.Status());
         cMeridoxData data;
         // The ID is chosen under the store's lock, so two designers never share one.
-        const StoreResult result = data.appendRow(scheduleddata, values, StoreId::Next);
-        if (Report(result))
-            m_highestId = static_cast<short>(result.id.toLongLong());
+        Report(data.appendRow(scheduleddata, values, StoreId::Next));
     }
     AfterChange();
 }
@@ -201,14 +245,20 @@ void frmSchedule::ActionEditItem()
 
 void frmSchedule::EditScheduleRow(int Row, int)
 {
-    const std::optional<cMeridoxData::Row> job = ReadJob(Row);
-    if (!job)
+    if (Row < 0 || Row >= m_grdData->rowCount())
         return;
+    const std::optional<StoredJob> job = ReadJob(Row);
+    if (!job) {
+        JobNotFound();
+        return;
+    }
+    const cMeridoxData::Row& stored = job->Values;
     frmEditScheduled& dialog = frmEditScheduled::Instance();
     dialog.setWindowTitle(Translate(QStringLiteral("Edit Scheduled action"), kAmbient));
-    dialog.SetJob(job->value(QStringLiteral("NAME")).toString().trimmed(), job->value(QStringLiteral("FROM")).toDateTime(),
-                  job->value(QStringLiteral("TO")).toDateTime(), job->value(QStringLiteral("EVERY")).toInt(),
-                  job->value(QStringLiteral("KINDEVERY")).toInt(), job->value(QStringLiteral("STATUS")).toString());
+    dialog.SetJob(stored.value(QStringLiteral("NAME")).toString().trimmed(),
+                  stored.value(QStringLiteral("FROM")).toDateTime(), stored.value(QStringLiteral("TO")).toDateTime(),
+                  stored.value(QStringLiteral("EVERY")).toInt(), stored.value(QStringLiteral("KINDEVERY")).toInt(),
+                  stored.value(QStringLiteral("STATUS")).toString());
     const QPointer<frmEditScheduled> shown(&dialog);
     if (!dialog.ShowModal() || !shown)
         return;
@@ -217,7 +267,12 @@ void frmSchedule::EditScheduleRow(int Row, int)
     values.insert(QStringLiteral("STATUS"), dialog.Status());
     cMeridoxData data;
     // Only this job's fields change; LASTRUN and rows others wrote stay.
-    Report(data.updateRows(scheduleddata, JobOnRow(Row), values));
+    const StoreResult result =
+        data.updateRows(scheduleddata, JobAt(job->Position, stored.value(QStringLiteral("ID"))), values);
+    if (Report(result) && result.rows == 0) {
+        JobNotFound();
+        return;
+    }
     AfterChange();
 }
 
@@ -226,10 +281,20 @@ void frmSchedule::ActionDeleteItem()
     const int row = SelectedRow(m_grdData);
     if (row < 0 || row >= m_grdData->rowCount())
         return;
-    cMeridoxData data;
-    const StoreResult result = data.deleteRows(scheduleddata, JobOnRow(row));
-    if (!Report(result) || result.rows == 0)
+    const std::optional<StoredJob> job = ReadJob(row);
+    if (!job) {
+        JobNotFound();
         return;
+    }
+    cMeridoxData data;
+    const StoreResult result =
+        data.deleteRows(scheduleddata, JobAt(job->Position, job->Values.value(QStringLiteral("ID"))));
+    if (!Report(result))
+        return;
+    if (result.rows == 0) {
+        JobNotFound();
+        return;
+    }
     AfterChange();
 }
 
@@ -249,17 +314,39 @@ void frmSchedule::importItems()
         return;
     const QStringList copied = {QStringLiteral("FROM"), QStringLiteral("TO"), QStringLiteral("EVERY"),
                                 QStringLiteral("KINDEVERY"), QStringLiteral("NAME")};
+    QStringList refused;
+    int position = 0;
     // Status is not copied: imported jobs stay inactive until edited.
     for (source.MoveFirst(); !source.IsEOF(); source.MoveNext()) {
+        ++position;
         cMeridoxData::Row values;
         for (const QString& field : copied)
             if (source.fieldIndex(field) >= 0)
                 values.insert(field, source.value(field));
+        // Fixed text comes padded; the blanks are no part of the file name.
+        QString name = values.value(QStringLiteral("NAME")).toString();
+        while (name.endsWith(QLatin1Char(' ')))
+            name.chop(1);
+        if (values.contains(QStringLiteral("NAME")))
+            values.insert(QStringLiteral("NAME"), name);
+        // The dialog's rules: a job the service cannot run is not imported.
+        const QString problem = frmEditScheduled::JobProblem(name, values.value(QStringLiteral("EVERY")),
+                                                             values.value(QStringLiteral("KINDEVERY")));
+        if (!problem.isEmpty()) {
+            refused << Translate(QStringLiteral("Row %1 (%2): "), kAmbient).arg(position).arg(name.trimmed()) + problem;
+            continue;
+        }
         const StoreResult result = data.appendRow(scheduleddata, values, StoreId::Next);
-        if (!Report(result))
-            break;
-        m_highestId = static_cast<short>(result.id.toLongLong());
+        if (!result) {
+            refused << Translate(QStringLiteral("Row %1 (%2): "), kAmbient).arg(position).arg(name.trimmed()) +
+                           result.error;
+        }
     }
+    if (!refused.isEmpty())
+        Dialogs().MsgBox(this,
+                         Translate(QStringLiteral("These jobs were not imported:"), kAmbient) + QLatin1Char('\n') +
+                             refused.join(QLatin1Char('\n')),
+                         MsgBoxStyle::vbExclamation);
     AfterChange();
 }
 

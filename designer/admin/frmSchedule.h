@@ -4,6 +4,7 @@
 // add, edit, delete and import jobs. Every change is written to the store at
 // once and the scheduler service is restarted so that it reloads them.
 
+#include <QStringList>
 #include <QVariant>
 #include <QWidget>
 
@@ -22,8 +23,6 @@ public:
     static frmSchedule* Instance();
 
     QTableWidget* grdData() const { return m_grdData; }
-    // The highest job ID seen at the last fill or added since.
-    short HighestId() const { return m_highestId; }
 
     Q_INVOKABLE void ActionClose();
     // Shows the window, brings it to the front and fills the grid.
@@ -43,16 +42,25 @@ public:
 private:
     // Edits the job shown on grid row Row (0-based); Col is not used.
     void EditScheduleRow(int Row, int Col);
-    // The store row behind grid row Row: found by the job's ID when it has
-    // one (so a job the service touched meanwhile is still the same job),
-    // else by position.
-    cMeridoxData::RowMatch JobOnRow(int Row) const;
-    std::optional<cMeridoxData::Row> ReadJob(int Row) const;
+    // The job shown on grid row Row as the store holds it now: the store row
+    // at the same position when it still has the ID the grid showed, else
+    // the one row with that ID. Position is the row's place in the store.
+    struct StoredJob {
+        int Position = -1;
+        cMeridoxData::Row Values;
+    };
+    std::optional<StoredJob> ReadJob(int Row) const;
+    // Matches exactly the store row at Position, and only while it holds ID.
+    static cMeridoxData::RowMatch JobAt(int Position, const QVariant& Id);
+    // Says that the job of a row is gone or ambiguous and shows the store anew.
+    void JobNotFound();
     // Says why a change of the store failed; true when it succeeded.
     bool Report(const StoreResult& Result);
     void AfterChange();
     void grdData_ContextMenu(const QPoint& Pos);
 
     QTableWidget* m_grdData = nullptr;
-    short m_highestId = 0;
+    // What the last fill found wrong with the job IDs (one line per fault).
+    QStringList m_idProblems;
+    QString m_storeProblem;
 };

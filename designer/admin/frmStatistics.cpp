@@ -173,10 +173,20 @@ void frmStatistics::ActionRun(clsProcess* Process)
         return;
     SetProcess(Process);
     m_txtIntegration->setText(Process->Filename());
-    // A window that ran before shows this run only.
+    // A window that ran before shows this run only, also when this run
+    // ends before its first record (the process still holds the counters
+    // of the previous run until the record loop starts).
     m_txtStartTime->clear();
     m_txtEndTime->clear();
     m_memLog->clear();
+    for (int i = 0; i < 5; ++i)
+        for (QLineEdit* box : {m_txtSuccess[i], m_txtError[i], m_txtSkipped[i], m_txtTotal[i]})
+            box->setText(QStringLiteral("0"));
+    m_progressText.clear();
+    m_progress->setRange(0, 1);
+    m_progress->setValue(0);
+    m_progress->setFormat(QString());
+    m_started = false;
     ShowEndButtons(false);
     if (mdiMain* main = MainForm())
         main->AddChild(this);
@@ -197,6 +207,11 @@ void frmStatistics::ActionRun(clsProcess* Process)
         process->setYieldCallback({});
     m_running = false;
     m_timer1.stop();
+    // A run without records leaves a bar of 0 to 0, which draws as busy.
+    if (m_progress->maximum() == 0) {
+        m_progress->setRange(0, 1);
+        m_progress->setValue(1);
+    }
     if (m_closeRequested)
         close();
 }
@@ -223,7 +238,8 @@ void frmStatistics::closeEvent(QCloseEvent* Event)
 void frmStatistics::Timer1_Timer()
 {
     QCoreApplication::processEvents();
-    if (!m_process)
+    // Before the record loop starts the counters are the previous run's.
+    if (!m_process || !m_started)
         return;
     const tStatistic st = m_process->Statistics();
     for (int i = 0; i < 5; ++i) {
@@ -245,6 +261,7 @@ void frmStatistics::Timer1_Timer()
 
 void frmStatistics::Process_ProcessStarted(const tStatistic&)
 {
+    m_started = true;
     Timer1_Timer();
     if (m_process)
         m_txtStartTime->setText(TimeText(m_process->Statistics().StartTime));

@@ -86,6 +86,7 @@ private:
     bool m_running = false;
     bool m_finished = false;
     bool m_closeRequested = false;
+    bool m_started = false;  // this run's record loop has begun
     QString m_progressText;
     QString m_processingText;   // "Processing record "
     QString m_ofText;           // " of "

@@ -55,12 +55,16 @@ public:
     // The installed check and the state together, for the status bar. The
     // answer may come later, on the receiver's thread, so a slow service
     // manager never holds up a window; `Done` is not called once Receiver
-    // is gone. This form answers at once.
-    virtual void QueryStatus(QObject* Receiver, std::function<void(int Installed, int State)> Done)
+    // is gone. A controller that answers later takes one query at a time:
+    // a request made while one is under way is dropped and gives false
+    // (the caller asks again once the answer is in). This form answers at
+    // once.
+    virtual bool QueryStatus(QObject* Receiver, std::function<void(int Installed, int State)> Done)
     {
         (void)Receiver;
         const int installed = CheckServiceInstalled();
         Done(installed, installed == 0 ? GetServiceState() : ServiceState::Unknown);
+        return true;
     }
 };
 

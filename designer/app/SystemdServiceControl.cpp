@@ -170,15 +170,13 @@ SystemdServiceControl::tQuery SystemdServiceControl::Query()
     return ParseShow(result.Output);
 }
 
-void SystemdServiceControl::QueryStatus(QObject* Receiver, std::function<void(int Installed, int State)> Done)
+bool SystemdServiceControl::QueryStatus(QObject* Receiver, std::function<void(int Installed, int State)> Done)
 {
-    if (!m_asyncStatus) {
-        NTServiceControl::QueryStatus(Receiver, std::move(Done));
-        return;
-    }
-    // The status timer asks again soon; a query still under way is enough.
+    if (!m_asyncStatus)
+        return NTServiceControl::QueryStatus(Receiver, std::move(Done));
+    // One query at a time; the caller asks again once the answer is in.
     if (m_statusInFlight->exchange(true))
-        return;
+        return false;
     const auto busy = m_statusInFlight;
     const int timeoutMs = m_options.CallTimeoutMs;
     QPointer<QObject> receiver(Receiver);
@@ -203,6 +201,7 @@ void SystemdServiceControl::QueryStatus(QObject* Receiver, std::function<void(in
     });
     QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     worker->start();
+    return true;
 }
 
 int SystemdServiceControl::CheckServiceInstalled()

@@ -61,7 +61,7 @@ public:
     int StopService() override;
     bool RestartService() override;
     // With the real systemctl the query runs on a worker thread, one at a time.
-    void QueryStatus(QObject* Receiver, std::function<void(int Installed, int State)> Done) override;
+    bool QueryStatus(QObject* Receiver, std::function<void(int Installed, int State)> Done) override;
 
     // $XDG_CONFIG_HOME/systemd/user, default ~/.config/systemd/user.
     static QString DefaultUnitFolder();

@@ -73,11 +73,14 @@ void LoadConnectionRegistry()
         Prompts() = std::make_unique<cDesignerPrompts>();
     gConnections = std::make_unique<cConnections>();
     gConnections->SetPrompts(Prompts()->Prompts());
-    const bool existed = QFile::exists(cConnections::FilePath());
+    // A missing file is a first start: an empty registry, said to nobody;
+    // the end writes a new file. A file that is there but unreadable is
+    // reported and must survive the session untouched.
+    gConnectionsLoadFailed = false;
+    if (!QFile::exists(cConnections::FilePath()))
+        return;
     const QString failure = gConnections->LoadConnections();
-    // A missing file is a first start: the end writes a new one. A file that
-    // is there but unreadable must survive the session untouched.
-    gConnectionsLoadFailed = !failure.isEmpty() && existed && gConnections->ConnectionsList().Count() == 0;
+    gConnectionsLoadFailed = !failure.isEmpty() && gConnections->ConnectionsList().Count() == 0;
 }
 
 std::unique_ptr<mdiMain> Main()

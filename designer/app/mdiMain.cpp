@@ -41,6 +41,55 @@ QString Tr(const char* Text)
 {
     return Translate(QString::fromUtf8(Text), kAmbient);
 }
+
+// The service manager's error as the user reads it: its number and a
+// short text.
+QString ServiceErrorText(int Code)
+{
+    const char* text = "the service manager refused the request";
+    switch (Code) {
+    case 2: text = "the service program VMeridoxSrv cannot be found"; break;
+    case ServiceError::AccessDenied: text = "access denied"; break;
+    case ServiceError::RequestTimeout: text = "the service manager did not answer in time"; break;
+    case ServiceError::AlreadyRunning: text = "the service is already running"; break;
+    case ServiceError::ServiceDisabled: text = "the service is disabled"; break;
+    case ServiceError::DoesNotExist: text = "the service is not installed"; break;
+    case ServiceError::NotActive: text = "the service is not running"; break;
+    case ServiceError::ServiceExists: text = "the service is already installed"; break;
+    case ServiceError::ManagerUnavailable: text = "service manager unavailable"; break;
+    default: break;
+    }
+    return Tr("Error ") + QString::number(Code) + QStringLiteral(": ") + Tr(text);
+}
+
+// Closes a child's tab when the window in it closes or hides by any way but
+// the tab itself (its close command, a button of its own), so that no empty
+// tab stays behind.
+class cTabCloser : public QObject {
+public:
+    cTabCloser(QMdiSubWindow* Sub, QWidget* Window) : QObject(Window), m_sub(Sub), m_window(Window)
+    {
+        Window->installEventFilter(this);
+        connect(Window, &QObject::destroyed, Sub, [sub = m_sub] {
+            if (sub)
+                sub->close();
+        });
+    }
+
+protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override
+    {
+        // A window hidden on its own (not with its tab) is closed or gone.
+        if (Watched == m_window && Event->type() == QEvent::Hide && m_window->isHidden() && m_sub &&
+            !m_sub->isHidden())
+            m_sub->close();
+        return false;
+    }
+
+private:
+    QPointer<QMdiSubWindow> m_sub;
+    QWidget* m_window;
+};
 }  // namespace
 
 mdiMain::mdiMain(QWidget* Parent) : QMainWindow(Parent)
@@ -96,12 +145,16 @@ void mdiMain::InitMainWindow()
     // Explorer bar first, then the command bars, then the status bar.
     m_explorerPanel = new QDockWidget(this);
     m_explorerPanel->setObjectName(QStringLiteral("ExplorerPanel"));
-    m_explorerPanel->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+    // The panel is the only way to the administration screens: it moves, it
+    // does not close.
+    m_explorerPanel->setFeatures(QDockWidget::DockWidgetMovable);
     m_explorerPanel->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
     m_explorerBar = new cExplorerBar(m_explorerPanel);
     m_explorerPanel->setWidget(m_explorerBar);
     m_explorerPanel->setMinimumWidth(210);
     addDockWidget(Qt::LeftDockWidgetArea, m_explorerPanel);
+    // As narrow as its items allow (the tip wraps): the width goes to the tabs.
+    resizeDocks({m_explorerPanel}, {m_explorerPanel->minimumWidth()}, Qt::Horizontal);
     BuildExplorerBar();
     m_explorerPanel->setWindowTitle(Tr("Explorer"));
     connect(m_explorerBar, &cExplorerBar::ItemClick, this, &mdiMain::RouteExplorerItem);
@@ -183,6 +236,7 @@ QMdiSubWindow* mdiMain::AddChild(QWidget* Window)
         sub = m_mdiArea->addSubWindow(Window);
         sub->setAttribute(Qt::WA_DeleteOnClose);
         Window->setAttribute(Qt::WA_DeleteOnClose);
+        new cTabCloser(sub, Window);
     }
     Window->show();
     sub->show();
@@ -242,14 +296,62 @@ QString mdiMain::ServiceStatusText() const
 
 void mdiMain::RefreshServiceStatus()
 {
-    ServiceControl().QueryStatus(this, [this](int Installed, int State) { ShowServiceStatus(Installed, State); });
+    if (m_statusInFlight) {
+        m_statusQueued = true;
+        return;
+    }
+    m_statusInFlight = true;
+    m_statusQueued = false;
+    const int asked = m_serviceCommands;
+    const bool accepted = ServiceControl().QueryStatus(this, [this, asked](int Installed, int State) {
+        m_statusInFlight = false;
+        // An answer asked before the last command tells the state before it.
+        if (asked == m_serviceCommands)
+            ShowServiceStatus(Installed, State);
+        else
+            m_statusQueued = true;
+        if (m_statusQueued)
+            RefreshServiceStatus();
+    });
+    if (!accepted)
+        m_statusInFlight = false;
+}
+
+void mdiMain::ServiceCommandDone()
+{
+    ++m_serviceCommands;
+    RefreshServiceStatus();
+}
+
+void mdiMain::DiscardServiceAnswers()
+{
+    ++m_serviceCommands;
+}
+
+int mdiMain::ReadServiceStatusNow()
+{
+    ++m_serviceCommands;
+    NTServiceControl& service = ServiceControl();
+    const int installed = service.CheckServiceInstalled();
+    ShowServiceStatus(installed, installed == 0 ? service.GetServiceState() : ServiceState::Unknown);
+    return installed;
+}
+
+void mdiMain::ShowServiceFailure(const char* What, int Code)
+{
+    Dialogs().MsgBox(this, Tr(What) + QLatin1Char('\n') + ServiceErrorText(Code), MsgBoxStyle::vbExclamation);
 }
 
 void mdiMain::ShowServiceStatus(int Installed, int State)
 {
+    if (m_panel1)
+        m_panel1->setToolTip(Installed == 0 ? QString() : ServiceErrorText(Installed));
     if (Installed != 0) {
         m_serviceInstalled = false;
-        SetStatusText(Tr("Velmora Service Not installed"));
+        // Not installed only when the manager says so; otherwise nobody knows.
+        SetStatusText(Installed == ServiceError::DoesNotExist
+                          ? Tr("Velmora Service Not installed")
+                          : Tr("Velmora Service: ") + Tr("service manager unavailable"));
         SetButtonCaption(QStringLiteral("INSTALLSRV"), Tr("Install Service"));
         SetButtonEnabled(QStringLiteral("RUNSERVICE"), false);
         SetButtonEnabled(QStringLiteral("STOPSERVICE"), false);
@@ -338,13 +440,14 @@ void mdiMain::RouteCommandKey(const QString& Key)
     } else if (Key == QLatin1String("SAVE")) {
         step([&] { CallActive("ActionSave"); });
         step([&] { service.RestartService(); });
-        step([&] { RefreshServiceStatus(); });
         m_timer1.start();
+        step([&] { ServiceCommandDone(); });
     } else if (Key == QLatin1String("SAVEAS")) {
         step([&] { RefreshServiceStatus(); });
         step([&] { CallActive("ActionSaveAs"); });
         step([&] { service.RestartService(); });
         m_timer1.start();
+        step([&] { ServiceCommandDone(); });
     } else if (Key == QLatin1String("NEW")) {
         step([] { ScreenRegistry::Call(QStringLiteral("frmWorkBench"), QStringLiteral("ActionAdd")); });
     } else if (Key == QLatin1String("CONNECTIONADD")) {
@@ -359,30 +462,46 @@ void mdiMain::RouteCommandKey(const QString& Key)
     } else if (Key == QLatin1String("SUPPORT")) {
         step([] { Dialogs().OpenUrl(QUrl(QString::fromLatin1(AppInfo::WebSite))); });
     } else if (Key == QLatin1String("INSTALLSRV")) {
-        step([&] { RefreshServiceStatus(); });
+        // Each service command acts on the state as it is now, says why it
+        // failed, and shows the state that followed it.
+        step([&] { ReadServiceStatusNow(); });
         step([&] {
-            if (m_serviceInstalled)
-                service.UninstallService();
-            else
-                service.InstallService();
+            if (m_serviceInstalled) {
+                if (const int result = service.UninstallService(); result != 0)
+                    ShowServiceFailure("The service could not be uninstalled.", result);
+            } else if (const int result = service.InstallService(); result != 0) {
+                ShowServiceFailure("The service could not be installed.", result);
+            }
         });
-        step([&] { RefreshServiceStatus(); });
+        step([&] { ServiceCommandDone(); });
     } else if (Key == QLatin1String("RUNSERVICE")) {
-        step([&] { RefreshServiceStatus(); });
+        int installed = 0;
+        step([&] { installed = ReadServiceStatusNow(); });
         step([&] {
-            if (m_serviceState == ServiceState::Stopped)
-                service.RunService();
+            int result = 0;
+            if (installed == 0 && m_serviceState == ServiceState::Stopped)
+                result = service.RunService();
+            else if (installed != 0 && installed != ServiceError::DoesNotExist)
+                result = installed;  // the manager cannot be asked at all
+            if (result != 0)
+                ShowServiceFailure("The service could not be started.", result);
         });
         m_timer1.start();
-        step([&] { RefreshServiceStatus(); });
+        step([&] { ServiceCommandDone(); });
     } else if (Key == QLatin1String("STOPSERVICE")) {
-        step([&] { RefreshServiceStatus(); });
+        int installed = 0;
+        step([&] { installed = ReadServiceStatusNow(); });
         step([&] {
-            if (m_serviceState == ServiceState::Running)
-                service.StopService();
+            int result = 0;
+            if (installed == 0 && m_serviceState == ServiceState::Running)
+                result = service.StopService();
+            else if (installed != 0 && installed != ServiceError::DoesNotExist)
+                result = installed;  // the manager cannot be asked at all
+            if (result != 0)
+                ShowServiceFailure("The service could not be stopped.", result);
         });
         m_timer1.start();
-        step([&] { RefreshServiceStatus(); });
+        step([&] { ServiceCommandDone(); });
     } else if (Key == QLatin1String("PAGESETUP")) {
 #ifdef QT_PRINTSUPPORT_LIB
         step([&] {

@@ -48,8 +48,18 @@ public:
     bool ShowPopupBar(const QString& BarKey, const QPoint& GlobalPos);
 
     void RefreshTabs();
+    // Asks the service manager for the service's state; the answer updates
+    // the status display when it comes. Asked while a query is under way,
+    // the request waits for that answer and is made then.
     void RefreshServiceStatus();
-    // Shows what the service manager answered (0 = installed; a state).
+    // After a command changed the service (install, start, restart ...):
+    // answers to queries asked before it are dropped, and the state is
+    // asked again.
+    void ServiceCommandDone();
+    // The same without asking at once (the status timer asks next).
+    void DiscardServiceAnswers();
+    // Shows what the service manager answered (0 = installed, 1060 = not
+    // installed, another code = the state cannot be read; a state).
     void ShowServiceStatus(int Installed, int State);
     bool ServiceInstalled() const { return m_serviceInstalled; }
     int ServiceState() const { return m_serviceState; }
@@ -82,6 +92,12 @@ private:
     void SetButtonEnabled(const QString& Key, bool Enabled);
     void SetStatusText(const QString& Text);
     void ExplorerCall(const QString& Screen, const QString& Member);
+    // Reads the service's state on this thread and shows it, for a command
+    // to act on what is true now rather than on the last answer. Gives the
+    // installed check's answer.
+    int ReadServiceStatusNow();
+    // Tells why a service command failed (Code is the manager's error).
+    void ShowServiceFailure(const char* What, int Code);
 
     cCommandBars* m_commandBars = nullptr;
     cExplorerBar* m_explorerBar = nullptr;
@@ -93,5 +109,8 @@ private:
     QTimer m_timer1;
     bool m_serviceInstalled = false;
     int m_serviceState = 0;
+    bool m_statusInFlight = false;  // a status query awaits its answer
+    bool m_statusQueued = false;    // a refresh was asked meanwhile
+    int m_serviceCommands = 0;      // commands so far; older answers are stale
     bool m_ending = false;
 };

@@ -20,6 +20,8 @@ namespace {
 
 const QColor kBack(Qt::white);
 const QColor kInk(0x20, 0x30, 0x48);
+// Above anything the canvas raises one after another (nextZ).
+constexpr qreal kCaptionZ = 1.0e9;
 
 // Caption labels: a text with an optional background that covers what lies
 // behind it (link captions carry the canvas colour over their line).
@@ -201,8 +203,9 @@ public:
         items.dot->setVisible(true);
         items.up->setLine(QLineF(ToPixels(arrUp.p1()), ToPixels(arrUp.p2())));
         items.down->setLine(QLineF(ToPixels(arrDown.p1()), ToPixels(arrDown.p2())));
-        items.up->setVisible(false);
-        items.down->setVisible(false);
+        // The two strokes make the arrow end that shows the link's direction.
+        items.up->setVisible(true);
+        items.down->setVisible(true);
         const qreal z = m_canvas.nextZ();
         items.dot->setZValue(z);
         items.up->setZValue(z);
@@ -301,7 +304,10 @@ FlowCanvas::NodeItems& FlowCanvas::node(int N) {
     caption->setData(0, QStringLiteral("lblShapeCap"));
     caption->setData(1, N);
     caption->setBrush(kInk);
-    caption->setZValue(6);
+    // Node captions lie above every link, arrow end and frame, on the
+    // canvas colour: a link routed past a node never runs through its name.
+    caption->background = kBack;
+    caption->setZValue(kCaptionZ);
     caption->setVisible(false);
     m_scene->addItem(caption);
     items.caption = caption;
@@ -420,7 +426,7 @@ QLineF FlowCanvas::LinkLine(int N) const {
 
 bool FlowCanvas::LinkEndVisible(int N) const {
     const LinkItems* items = findLink(N);
-    return items && items->dot->isVisible();
+    return items && items->dot->isVisible() && items->up->isVisible() && items->down->isVisible();
 }
 
 QString FlowCanvas::LinkCaption(int N) const {

@@ -7,12 +7,14 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 
 #include <limits>
 
 #include "app/UserDialogs.h"
 #include "app/basMain.h"
 #include "connections/cConnections.h"
+#include "stores/basUtils.h"
 
 namespace StepDialogs {
 
@@ -66,6 +68,36 @@ bool StepNameGiven(QWidget* Dialog, QLineEdit* txtName, const QString& Message)
     if (!txtName->text().trimmed().isEmpty())
         return true;
     Dialogs().MsgBox(Dialog, Message, MsgBoxStyle::vbInformation, QStringLiteral("Meridox"));
+    txtName->setFocus();
+    return false;
+}
+
+bool StepNameUsable(QWidget* Dialog, QLineEdit* txtName, const cShapes& Shapes, const QString& NodeKey,
+                    const QString& Ambient)
+{
+    // Steps are script objects and keys of Steps under their names: a name
+    // that is no identifier breaks every reference written for it, and a
+    // repeated one stops every run in its preparation.
+    static const QRegularExpression identifier(QStringLiteral("^[A-Za-z][A-Za-z0-9_]*$"));
+    const QString name = txtName->text();
+    QString message;
+    if (!identifier.match(name).hasMatch()) {
+        message = Translate(QStringLiteral("A step name begins with a letter and holds only letters, digits and "
+                                           "underscores (no blanks):"),
+                            Ambient)
+                  + QLatin1Char(' ') + name;
+    } else {
+        for (const cShapeRef& node : Shapes.Collection()) {
+            if (node && node->Key != NodeKey && node->sCaption.compare(name, Qt::CaseInsensitive) == 0) {
+                message = Translate(QStringLiteral("Another step already has this name:"), Ambient)
+                          + QLatin1Char(' ') + node->sCaption;
+                break;
+            }
+        }
+    }
+    if (message.isEmpty())
+        return true;
+    Dialogs().MsgBox(Dialog, message, MsgBoxStyle::vbExclamation);
     txtName->setFocus();
     return false;
 }

@@ -14,6 +14,7 @@
 
 #include "data/Connection.h"
 #include "document/Records.h"
+#include "document/cShapes.h"
 #include "workbench/StepComboBox.h"
 
 class QDialog;
@@ -60,6 +61,13 @@ void ConnectCommonControls(StepDialog& Dialog)
 // True when a step name is filled in; otherwise shows Message and puts the
 // focus on the name.
 bool StepNameGiven(QWidget* Dialog, QLineEdit* txtName, const QString& Message);
+
+// True when the step name can stand for the step in scripts: a script
+// identifier (a letter, then letters, digits or "_") that no other node of
+// Shapes carries in any letter case. Otherwise shows why (texts translated
+// under Ambient) and puts the focus on the name. NodeKey: the step's own node.
+bool StepNameUsable(QWidget* Dialog, QLineEdit* txtName, const cShapes& Shapes, const QString& NodeKey,
+                    const QString& Ambient);
 
 // The "+" button's work: a new registry entry, made by the user.
 void AddRegistryEntry();

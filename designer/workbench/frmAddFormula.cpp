@@ -164,6 +164,7 @@ void frmAddFormula::LoadView(frmWorkBench& frm, int Mode)
     if (FormulaBoxText().isEmpty())
         setFormulaBoxText(DefaultScript());
     m_txtName->setText(FormulaName);
+    m_editedName = FormulaName;
     m_mode = static_cast<std::int16_t>(Mode);
     m_saved = false;
 }
@@ -288,17 +289,25 @@ void frmAddFormula::btnOK_Click()
         return;
     }
 
-    // A formula of that name (in any letter case) is already there.
+    // A formula of that name (in any letter case) is already there. Only
+    // the formula being edited may be replaced; another one of that name
+    // would be lost without a word.
     m_saved = false;
-    if (m_mode != 1) {
+    if (m_mode != 1 || name.compare(m_editedName, Qt::CaseInsensitive) != 0) {
         Dialogs().MsgBox(this, Tr("A formula with this name already exist, please try another name."),
                          MsgBoxStyle::vbCritical);
         return;
     }
-    // Editing: the formula is replaced and moves to the end; its tree node stays.
+    // Editing: the formula is replaced and moves to the end; its tree node
+    // stays (renamed when only the letter case of its name changed).
     formulas->Collection().Remove(name);
     formulas->AddFormula(name, text);
     m_saved = true;
+    if (name != m_editedName) {
+        m_frm->RemoveTreeNode(QStringLiteral("FK") + m_editedName);
+        if (!m_frm->AddTreeNode(QStringLiteral("FORMULA"), QStringLiteral("FK") + name, name))
+            m_frm->ShowFormulas();
+    }
     accept();
 }
 

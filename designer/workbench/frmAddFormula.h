@@ -107,6 +107,8 @@ private:
 
     QPointer<frmWorkBench> m_frm;
     std::int16_t m_mode = 0;
+    // The name the edited formula had when the dialog opened.
+    QString m_editedName;
     bool m_saved = false;
     bool m_closed = false;
     bool m_conditionMode = false;

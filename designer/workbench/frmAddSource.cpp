@@ -275,6 +275,8 @@ void frmAddSource::btnOK_Click()
         return;
     if (!StepNameGiven(this, m_txtName, Tr("Please enter a step name.")))
         return;
+    if (!StepNameUsable(this, m_txtName, *m_shapes, m_nodeKey, Ambient))
+        return;
     const QString connName = m_cmbConnection->currentText();
     auto cn = OpenConnection(connName);
     if (!cn) {
@@ -289,19 +291,27 @@ void frmAddSource::btnOK_Click()
     if (m_optTable->isChecked()) {
         record.sourcetype = QStringLiteral("table");
         record.Source = ApplySpreadsheetRule(record.connString, m_cmbTable->currentText());
-        select = QStringLiteral("SELECT * FROM ") + record.Source + QStringLiteral(" where 1=2");
+        select = QStringLiteral("SELECT * FROM ") + cn->quoteIdentifier(record.Source) + QStringLiteral(" where 1=2");
     } else {
         record.sourcetype = QStringLiteral("sql");
         record.Source = m_txtSql->toPlainText();
         select = record.Source;
     }
     if (!record.Source.isEmpty()) {
-        // A source that cannot be read is saved with an empty field list.
+        // A source that cannot be read would leave a step without fields:
+        // say why and let the user choose another table or mend the query.
         QString error;
+        std::optional<tFieldsRef> fields;
         {
             const cWaitCursor wait;
-            record.fields = ReadFields(*cn, select, false, error).value_or(std::make_shared<tFieldsList>());
+            fields = ReadFields(*cn, select, false, error);
         }
+        if (!fields) {
+            cn->Close();
+            Dialogs().MsgBox(this, error, MsgBoxStyle::vbCritical);
+            return;
+        }
+        record.fields = *fields;
     }
     cn->Close();
 

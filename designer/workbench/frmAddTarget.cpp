@@ -172,6 +172,8 @@ void frmAddTarget::btnOK_Click()
         return;
     if (!StepNameGiven(this, m_txtName, Tr("Please enter a step name.")))
         return;
+    if (m_frm && !StepNameUsable(this, m_txtName, *m_frm->Process()->Shapes(), m_node->Key, Ambient))
+        return;
     const QString connName = m_cmbConnection->currentText();
     auto cn = OpenConnection(connName);
     if (!cn) {
@@ -200,7 +202,7 @@ void frmAddTarget::btnOK_Click()
         std::optional<tFieldsRef> fields;
         {
             const cWaitCursor wait;
-            fields = ReadFields(*cn, QStringLiteral("SELECT * FROM ") + record.target, true, error);
+            fields = ReadFields(*cn, QStringLiteral("SELECT * FROM ") + cn->quoteIdentifier(record.target), true, error);
         }
         if (!fields) {
             // A target that cannot be read would leave a step that cannot be

@@ -6,13 +6,44 @@
 #include "app/FormTranslation.h"
 #include "app/basMain.h"
 #include "app/mdiMain.h"
+#include "data/Recordset.h"
 #include "document/cShapes.h"
 #include "stores/basUtils.h"
 #include "workbench/FillGrid.h"
 
 namespace {
+
 const QString kAmbient = QStringLiteral("frmData");
+
+// The rows a viewer shows, and no more. A data step's own recordset holds
+// its whole source (a static cursor over every row), which for a large
+// table costs seconds and the memory of all its rows; the viewer reads
+// forward and stops at the limit, and asks the provider for no more rows
+// than that where it takes a LIMIT clause.
+ado::Recordset FirstRows(cShape& Step, int Limit)
+{
+    const tData* record = Step.dataRecord();
+    if (Step.objType != aData || !record)
+        return Step.data();
+    if (record->Source.isEmpty())
+        return {};
+    ado::Connection& cn = Step.cnSource;
+    if (!cn.isOpen() && (record->connString.isEmpty() || !cn.Open(record->connString)))
+        return {};
+    QString sql = record->Source;
+    if (record->sourcetype == QLatin1String("table")) {
+        sql = QStringLiteral("SELECT * FROM ") + cn.quoteIdentifier(record->Source);
+        const QString driver = cn.driverName();
+        if (driver == QLatin1String("QSQLITE") || driver == QLatin1String("QPSQL"))
+            sql += QStringLiteral(" LIMIT ") + QString::number(Limit);
+    }
+    ado::Recordset rs;
+    if (!rs.Open(sql, cn, ado::adOpenForwardOnly, ado::adLockReadOnly))
+        return {};
+    return rs;
 }
+
+}  // namespace
 
 frmData::frmData(QWidget* Parent) : QWidget(Parent)
 {
@@ -48,7 +79,11 @@ frmData* frmData::ShowData(const QString& Key, cShapes* Shapes)
                            + Translate(QStringLiteral("(only first 100 records previewed)"), kAmbient));
     // A step without data (other kinds, a connection that fails) gives an
     // empty grid under the full caption.
-    FillGrid(window->m_grdData, step->data(), RecordLimit);
+    ado::Recordset rows = FirstRows(*step, RecordLimit);
+    FillGrid(window->m_grdData, rows, RecordLimit);
+    // A cursor left open would keep a read lock on the step's database.
+    if (rows.isStreaming())
+        rows.Close();
 
     if (mdiMain* main = MainForm())
         main->AddChild(window);

@@ -1,6 +1,7 @@
 #include "workbench/frmTestPreview.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -32,16 +33,6 @@ public:
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
-
-// The data of a step as it stands after the record just processed. A
-// storage step's row of the current record is read from the run itself: the
-// step's recordset may still hold the row of an earlier record.
-ado::Recordset StepData(cShape& Step)
-{
-    if (Step.objType == aStorage && Step.runRow.valid)
-        return Step.runRow.toRecordset();
-    return Step.data();
-}
 
 QPointer<frmTestPreview>& DefaultWindow()
 {
@@ -109,7 +100,51 @@ frmTestPreview::frmTestPreview(QWidget* Parent) : QWidget(Parent)
     TranslateForm(this, kAmbient);
 }
 
-frmTestPreview::~frmTestPreview() = default;
+frmTestPreview::~frmTestPreview()
+{
+    // The main window may end without closing its children first.
+    EndTest();
+}
+
+void frmTestPreview::closeEvent(QCloseEvent* Event)
+{
+    EndTest();
+    QWidget::closeEvent(Event);
+}
+
+bool frmTestPreview::IsTesting(const clsProcess* Process)
+{
+    const QPointer<frmTestPreview>& window = DefaultWindow();
+    return Process && window && window->m_process == Process;
+}
+
+void frmTestPreview::EndTestOf(const clsProcess* Process)
+{
+    if (!IsTesting(Process))
+        return;
+    frmTestPreview* window = DefaultWindow();
+    window->EndTest();
+    window->ActionClose();
+}
+
+void frmTestPreview::EndTest()
+{
+    clsProcess* process = m_process.data();
+    m_process = nullptr;
+    if (!process || process->IsRunning())
+        return;
+    // Left open, the test transaction would lock the target database for
+    // every other writer and the next test would go on inside it.
+    ado::Recordset source = process->SourceData();
+    if (source.isOpen())
+        source.Close();
+    for (const cShapeRef& node : process->Shapes()->Collection()) {
+        node->setDebugMode(false);
+        // The step's recordsets read through the connection closed below.
+        node->setQuery(node->Query());
+        node->cnSource.Close();
+    }
+}
 
 frmTestPreview* frmTestPreview::DefaultInstance()
 {
@@ -123,12 +158,16 @@ bool frmTestPreview::ShowData(clsProcess* Process)
 {
     if (!Process || Process->IsRunning())
         return false;
+    // A new test starts clean, never inside the transaction of the last one.
+    EndTest();
     m_process = Process;
     Process->RunRecord();
 
     const cShapeRef source = Process->SourceStep();
-    if (!source)
+    if (!source) {
+        EndTest();
         return false;
+    }
     m_lblSource->setText(source->sCaption);
     // The step selected when the test starts names the target side; the grid
     // follows the selection at every display.
@@ -136,8 +175,10 @@ bool frmTestPreview::ShowData(clsProcess* Process)
     m_lblTarget->setText(current ? current->sCaption : QString());
 
     // A source that cannot be read leaves nothing to show; the run log says why.
-    if (!Process->SourceData().isOpen())
+    if (!Process->SourceData().isOpen()) {
+        EndTest();
         return false;
+    }
     ShowRecord();
 
     if (mdiMain* main = MainForm())
@@ -198,7 +239,7 @@ void frmTestPreview::ShowRecord()
     // The step selected now, read after the record went through the flow.
     cShapes* shapes = m_process->Shapes();
     const cShapeRef current = shapes->item(shapes->CurrCtl);
-    FillRecordGrid(m_grdData[1], current ? StepData(*current) : ado::Recordset());
+    FillRecordGrid(m_grdData[1], current ? m_process->StepData(*current) : ado::Recordset());
 }
 
 void frmTestPreview::FillRecordGrid(QTableWidget* Grid, const ado::Recordset& rs)

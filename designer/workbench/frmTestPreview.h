@@ -3,7 +3,9 @@
 // The test preview: runs an integration one source record at a time and
 // shows, side by side, the source record just processed and the data of the
 // step selected on the canvas after processing it. The writes of a test run
-// stay in the engine's test transaction, which is never committed.
+// stay in the engine's test transaction, which is never committed: closing
+// the window (or starting another test) rolls it back and lets the test's
+// connections go.
 //
 //   frmTestPreview::DefaultInstance()->ShowData(&process);
 //   preview->cmdNav_Click(2);   // process the next record
@@ -16,6 +18,7 @@
 
 #include "data/Recordset.h"
 
+class QCloseEvent;
 class QLabel;
 class QSplitter;
 class QTableWidget;
@@ -40,6 +43,12 @@ public:
     // Closes (unloads) the window.
     Q_INVOKABLE void ActionClose();
 
+    // True while the test preview holds a test of Process.
+    static bool IsTesting(const clsProcess* Process);
+    // Ends the test of Process, when the preview holds one: the window
+    // closes and the test's writes are rolled back.
+    static void EndTestOf(const clsProcess* Process);
+
     // Navigation: 0 first, 1 previous, 2 next, 3 last; each shows the record
     // then standing and processes it.
     void cmdNav_Click(int Index);
@@ -52,7 +61,13 @@ public:
     QTableWidget* grdData(int Index) const { return m_grdData.at(Index); }
     QSplitter* vlmSplitter1() const { return m_splitter; }
 
+protected:
+    void closeEvent(QCloseEvent* Event) override;
+
 private:
+    // Rolls the held test back, closes its connections and lets the
+    // process go; nothing when no test is held.
+    void EndTest();
     void ShowRecord();
     void FillRecordGrid(QTableWidget* Grid, const ado::Recordset& rs);
 

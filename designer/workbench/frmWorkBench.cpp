@@ -20,6 +20,7 @@
 #include "app/mdiMain.h"
 #include "stores/basUtils.h"
 #include "workbench/FlowCanvas.h"
+#include "workbench/frmTestPreview.h"
 
 namespace {
 
@@ -197,6 +198,20 @@ clsProcess* frmWorkBench::Process() {
     return m_process.get();
 }
 
+bool frmWorkBench::IsBusy() const {
+    return m_process && (m_process->IsRunning() || frmTestPreview::IsTesting(m_process.get()));
+}
+
+bool frmWorkBench::RefuseWhileBusy() {
+    if (!IsBusy())
+        return false;
+    Dialogs().MsgBox(this,
+                     Tr(QStringLiteral("The integration cannot be changed while it is run or tested. "
+                                       "Wait for the run to end or close the test preview.")),
+                     MsgBoxStyle::vbOKOnly | MsgBoxStyle::vbInformation);
+    return true;
+}
+
 cShapeRef frmWorkBench::CurrentShape() {
     cShapes* shapes = Process()->Shapes();
     return shapes->item(shapes->CurrCtl);
@@ -215,10 +230,12 @@ void frmWorkBench::Modified() {
 
 // ---- Loading and the file commands -------------------------------------------
 
-void frmWorkBench::OpenFlowChart(const QString& FileName) {
+bool frmWorkBench::OpenFlowChart(const QString& FileName) {
     const QString message = Process()->LoadIntegration(FileName, DocumentView());
-    if (!message.isEmpty())
-        Dialogs().MsgBox(this, message, MsgBoxStyle::vbOKOnly | MsgBoxStyle::vbInformation);
+    if (message.isEmpty())
+        return true;
+    Dialogs().MsgBox(this, message, MsgBoxStyle::vbOKOnly | MsgBoxStyle::vbInformation);
+    return false;
 }
 
 frmWorkBench* frmWorkBench::NewIntegration() {
@@ -237,19 +254,18 @@ void frmWorkBench::ActionAdd() {
 }
 
 void frmWorkBench::ActionOpen() {
+    // Opening replaces the document, which a run or a test still uses.
+    if (RefuseWhileBusy())
+        return;
     if (!m_fileTitle.isEmpty() && m_dirty) {
         const int answer = Dialogs().MsgBox(this, Tr(QStringLiteral("Save changes to ")) + m_fileTitle + QStringLiteral("?"),
                                             MsgBoxStyle::vbYesNoCancel | MsgBoxStyle::vbInformation);
         if (answer == MsgBoxResult::vbYes) {
             // Through the save command, so a document never saved asks for
-            // its file instead of being written nowhere and then dropped.
-            ActionSave();
-            if (m_dirty)
+            // its file; a save that did not happen keeps the document here.
+            if (!SaveChanges())
                 return;
-            ClearFlowChart();
-        } else if (answer == MsgBoxResult::vbNo) {
-            ClearFlowChart();
-        } else {
+        } else if (answer != MsgBoxResult::vbNo) {
             ActionClose();
             return;
         }
@@ -259,10 +275,35 @@ void frmWorkBench::ActionOpen() {
         ActionClose();
         return;
     }
+    // The file is read on a process of its own first: one that cannot be
+    // loaded must neither replace the document here nor become its file, or
+    // the next save would write over what the user may still recover.
+    QString loadError;
+    {
+        clsProcess probe;
+        loadError = probe.LoadIntegration(chosen);
+    }
+    if (!loadError.isEmpty()) {
+        Dialogs().MsgBox(this, loadError, MsgBoxStyle::vbOKOnly | MsgBoxStyle::vbInformation);
+        // The fresh window opened for the command goes again.
+        if (!isVisible())
+            ActionClose();
+        return;
+    }
     ClearFlowChart();
-    OpenFlowChart(chosen);
+    if (!OpenFlowChart(chosen)) {
+        // The file changed since it was read: this is a new, unnamed document.
+        m_fileTitle = QString::fromLatin1(NewIntegrationTitle);
+        m_dirty = false;
+        setWindowTitle(m_fileTitle);
+        ShowFormulas();
+        if (!isVisible())
+            ShowAsChild(this);
+        return;
+    }
     m_filePath = chosen;
     m_fileTitle = QFileInfo(chosen).fileName();
+    m_dirty = false;
     setWindowTitle(m_fileTitle);
     ShowFormulas();
     if (!isVisible())
@@ -272,41 +313,40 @@ void frmWorkBench::ActionOpen() {
 }
 
 void frmWorkBench::ActionSave() {
+    SaveChanges();
+}
+
+bool frmWorkBench::SaveChanges() {
     if (!m_dirty)
-        return;
-    if (m_filePath.isEmpty())
-        m_filePath = Dialogs().GetSaveFileName(this, Tr(QStringLiteral("Save")), QString(), kXmlFilter);
-    if (m_filePath.isEmpty()) {
+        return true;
+    QString path = m_filePath;
+    if (path.isEmpty())
+        path = Dialogs().GetSaveFileName(this, Tr(QStringLiteral("Save")), QString(), kXmlFilter);
+    if (path.isEmpty()) {
         Dialogs().MsgBox(this, Tr(QStringLiteral("Please enter a file name")),
                          MsgBoxStyle::vbOKOnly | MsgBoxStyle::vbCritical);
-        return;
+        return false;
     }
-    m_fileTitle = QFileInfo(m_filePath).fileName();
-    SaveFlowChart();
+    return SaveFlowChart(path);
 }
 
 void frmWorkBench::ActionSaveAs() {
     const QString chosen = Dialogs().GetSaveFileName(this, Tr(QStringLiteral("Save As")), m_filePath, kXmlFilter);
     if (chosen.isEmpty())
         return;
-    const QString oldPath = m_filePath;
-    const QString oldTitle = m_fileTitle;
-    m_filePath = chosen;
-    m_fileTitle = QFileInfo(chosen).fileName();
-    if (!SaveFlowChart()) {
-        m_filePath = oldPath;
-        m_fileTitle = oldTitle;
-    }
+    SaveFlowChart(chosen);
 }
 
-bool frmWorkBench::SaveFlowChart() {
-    const QString error = Process()->SaveIntegration(m_filePath);
+bool frmWorkBench::SaveFlowChart(const QString& Path) {
+    const QString error = Process()->SaveIntegration(Path);
     if (!error.isEmpty()) {
         // A file that was not written must not look saved: the user is told
-        // and the document keeps its state.
+        // and the document keeps its state, its file and its title.
         Dialogs().MsgBox(this, error, MsgBoxStyle::vbOKOnly | MsgBoxStyle::vbCritical);
         return false;
     }
+    m_filePath = Path;
+    m_fileTitle = QFileInfo(Path).fileName();
     m_dirty = false;
     ApplyCaptionAfterSave();
     return true;
@@ -338,10 +378,15 @@ void frmWorkBench::closeEvent(QCloseEvent* Event) {
             Event->ignore();
             return;
         }
-        if (answer == MsgBoxResult::vbYes)
-            ActionSave();
+        // Closing after Yes loses the changes unless they were written.
+        if (answer == MsgBoxResult::vbYes && !SaveChanges()) {
+            Event->ignore();
+            return;
+        }
     }
     m_closing = true;
+    // A test of this document ends with it: its transactions are rolled back.
+    frmTestPreview::EndTestOf(m_process.get());
     Event->accept();
 }
 

@@ -60,6 +60,9 @@ public:
     // Sets the dirty flag and appends "*" to the caption when it lacks one.
     Q_INVOKABLE void Modified();
     bool IsModified() const { return m_dirty; }
+    // True while a run of the document is in progress or a test preview
+    // holds it: the commands that change the document are refused then.
+    bool IsBusy() const;
     // Sets or clears the dirty flag alone, leaving the caption as it is
     // (the decision-condition edit).
     void SetModifiedFlag(bool Dirty) { m_dirty = Dirty; }
@@ -77,7 +80,8 @@ public:
     Q_INVOKABLE void ActionSaveAs();
     // Loads a document into the window; an empty name loads the template.
     // A load error is shown to the user.
-    void OpenFlowChart(const QString& FileName);
+    // False (the engine's text shown) when the file could not be loaded.
+    bool OpenFlowChart(const QString& FileName);
     // The window ActionAdd made: template loaded, shown (as a tab of the
     // main window when there is one). Never null.
     static frmWorkBench* NewIntegration();
@@ -195,8 +199,15 @@ private:
     void BuildControls();
     void SetupGrid();
     void ApplyCaptionAfterSave();
-    // Writes the document to the file path; false (and the user told) when it was not written.
-    bool SaveFlowChart();
+    // Writes the document to Path, which becomes its file; false (the user
+    // told, file path and title unchanged) when it was not written.
+    bool SaveFlowChart(const QString& Path);
+    // The save command: true when nothing needed saving or the document was
+    // written, false when it was not (no file chosen, write error).
+    bool SaveChanges();
+    // When busy, tells the user the document cannot be changed now; true
+    // then, and the calling command does nothing.
+    bool RefuseWhileBusy();
     void ClearFlowChart();
     // Common part of the arming members.
     void ArmPlacement(int Kind, bool OnCanvas);

@@ -32,6 +32,8 @@ struct EditScope {
 // ---- Arming -------------------------------------------------------------------
 
 void frmWorkBench::ArmPlacement(int Kind, bool OnCanvas) {
+    if (RefuseWhileBusy())
+        return;
     m_pendingKind = Kind;
     m_pendingOnCanvas = OnCanvas;
     const QCursor cursor = FlowCanvas::PlacementCursor(Kind);
@@ -95,6 +97,11 @@ void frmWorkBench::picFlow_MouseDown(int Button, int Shift, float X, float Y) {
     }
     if (m_pendingKind == 0)
         return;
+    // Armed before a run or test began: nothing is placed in a document in use.
+    if (RefuseWhileBusy()) {
+        Disarm();
+        return;
+    }
     const int kind = m_pendingKind;
     cShapes* shapes = Process()->Shapes();
     const cShapeRef node = shapes->AddShape(static_cast<std::int16_t>(kind), X, Y, QString());
@@ -172,7 +179,8 @@ void frmWorkBench::shp_MouseDown(int Index, int Button, int Shift, float X, floa
 void frmWorkBench::shp_MouseMove(int Index, int Button, int Shift, float X, float Y) {
     Q_UNUSED(Button);
     Q_UNUSED(Shift);
-    if (!m_dragging)
+    // A document in use keeps its layout: the node may be selected, not moved.
+    if (!m_dragging || IsBusy())
         return;
     const cShapeRef node = Process()->Shapes()->itemByIndex(Index);
     if (!node)
@@ -219,6 +227,8 @@ void frmWorkBench::ShowLinkError(const QString& Text) {
 }
 
 void frmWorkBench::ActionLinkNodes() {
+    if (RefuseWhileBusy())
+        return;
     EditScope scope(m_userEdit);
     cShapes* shapes = Process()->Shapes();
     const cLineRef link = Process()->Lines()->addLine(QString::number(shapes->getIndexByKey(shapes->PrevCtl)),
@@ -230,6 +240,8 @@ void frmWorkBench::ActionLinkNodes() {
 }
 
 void frmWorkBench::ActionUnLinkNodes() {
+    if (RefuseWhileBusy())
+        return;
     EditScope scope(m_userEdit);
     cShapes* shapes = Process()->Shapes();
     cLines* lines = Process()->Lines();
@@ -247,6 +259,8 @@ void frmWorkBench::ActionDelete() {
 }
 
 void frmWorkBench::DeleteSelectedNode() {
+    if (RefuseWhileBusy())
+        return;
     EditScope scope(m_userEdit);
     cShapes* shapes = Process()->Shapes();
     const QString key = shapes->CurrCtl;

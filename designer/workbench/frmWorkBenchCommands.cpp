@@ -51,6 +51,9 @@ void frmWorkBench::shp_DblClick(int Index)
     const cShapeRef node = shapes->item(shapes->getKeyByIndex(static_cast<std::int16_t>(Index)));
     if (!node)
         return;
+    const bool hasDialog = node->objType == aDecission || node->objType == aStorage || node->objType == aData;
+    if (hasDialog && RefuseWhileBusy())
+        return;
     switch (node->objType) {
     case aDecission: {
         // The press before the double click made this node current, so the
@@ -100,6 +103,9 @@ void frmWorkBench::ActionPreview()
 
 void frmWorkBench::actionTest()
 {
+    // The run holds the document's connections until it has returned.
+    if (Process()->IsRunning())
+        return;
     frmTestPreview::DefaultInstance()->ShowData(Process());
 }
 
@@ -112,10 +118,18 @@ void frmWorkBench::ActionRun()
         const int answer = Dialogs().MsgBox(
             this, Translate(QStringLiteral("Save changes to "), kAmbient) + FileTitle() + QStringLiteral("?"),
             MsgBoxStyle::vbYesNoCancel | MsgBoxStyle::vbInformation);
-        if (answer == MsgBoxResult::vbYes)
-            ActionSave();
+        // Cancel runs nothing; Yes runs only what was saved; No runs the
+        // document as it is in memory.
+        if (answer == MsgBoxResult::vbYes) {
+            if (!SaveChanges())
+                return;
+        } else if (answer != MsgBoxResult::vbNo) {
+            return;
+        }
     }
-    // No and Cancel run the document as it is in memory.
+    // A test in progress is rolled back first: a run must not end its
+    // transactions under it and leave the preview writing for good.
+    frmTestPreview::EndTestOf(Process());
     RunWindow()->ActionRun(Process());
 }
 

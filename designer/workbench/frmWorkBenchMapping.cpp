@@ -393,6 +393,8 @@ QTreeWidgetItem* MappableNode(QTreeWidget* Tree) {
 }  // namespace
 
 void frmWorkBench::Link_Add() {
+    if (RefuseWhileBusy())
+        return;
     const int row = SelectedGridRow();
     if (row == 0 || GridText(row, colField).isEmpty())
         return;
@@ -408,6 +410,8 @@ void frmWorkBench::Link_Add() {
 }
 
 void frmWorkBench::Link_Remove() {
+    if (RefuseWhileBusy())
+        return;
     const int row = SelectedGridRow();
     if (row == 0 || GridText(row, colMap).isEmpty())
         return;
@@ -420,6 +424,8 @@ void frmWorkBench::Link_Remove() {
 }
 
 void frmWorkBench::Link_Lookup() {
+    if (RefuseWhileBusy())
+        return;
     const int row = SelectedGridRow();
     if (row == 0 || GridText(row, colField).isEmpty())
         return;
@@ -435,6 +441,8 @@ void frmWorkBench::Link_Lookup() {
 }
 
 void frmWorkBench::Link_RemoveLookup() {
+    if (RefuseWhileBusy())
+        return;
     const int row = SelectedGridRow();
     if (row == 0 || GridText(row, colLookupExp).isEmpty())
         return;
@@ -455,6 +463,8 @@ void frmWorkBench::Link_LookupFormula() {
 }
 
 void frmWorkBench::EditFormulaFor(int Column) {
+    if (RefuseWhileBusy())
+        return;
     const int row = SelectedGridRow();
     if (row == 0)
         return;
@@ -487,6 +497,8 @@ void frmWorkBench::EditFormulaFor(int Column) {
 }
 
 void frmWorkBench::Link_Clear() {
+    if (RefuseWhileBusy())
+        return;
     const int answer = Dialogs().MsgBox(this, Tr(QStringLiteral("Delete all Links, Are You Sure?")),
                                         MsgBoxStyle::vbYesNoCancel | MsgBoxStyle::vbQuestion);
     if (answer != MsgBoxResult::vbYes)
@@ -509,8 +521,13 @@ void frmWorkBench::Link_Clear() {
 }
 
 void frmWorkBench::Link_Auto() {
+    if (RefuseWhileBusy())
+        return;
     const int answer = Dialogs().MsgBox(this, Tr(QStringLiteral("Ignore Existing Links?")),
                                         MsgBoxStyle::vbYesNoCancel | MsgBoxStyle::vbQuestion);
+    // Cancel leaves every mapping as it is; only No keeps the existing links.
+    if (answer != MsgBoxResult::vbYes && answer != MsgBoxResult::vbNo)
+        return;
     const bool relink = answer == MsgBoxResult::vbYes;
     WaitCursor wait;
     // The field nodes of the steps, in the tree's order. Formula nodes are
@@ -549,6 +566,8 @@ void frmWorkBench::Link_Auto() {
 }
 
 void frmWorkBench::Del_Link_Formula() {
+    if (RefuseWhileBusy())
+        return;
     const QTreeWidgetItem* node = MappableNode(treeSource);
     if (!node)
         return;
@@ -586,6 +605,8 @@ void frmWorkBench::GridDoubleClicked() {
 void frmWorkBench::TreeDoubleClicked(QTreeWidgetItem* Node) {
     const QString path = TreeFullPath(Node);
     if (Prefix(path) != kFormulaRoot || Suffix(path).isEmpty())
+        return;
+    if (RefuseWhileBusy())
         return;
     const tFormula* formula = Process()->Formulas()->Collection().item(Suffix(path));
     frmAddFormula::FormulaName = formula ? formula->name : QString();

@@ -605,7 +605,8 @@ std::optional<TableSchema> ConnectionState::tableSchema(const QString& table, Da
         q.prepare(QStringLiteral(
             "SELECT a.attname, a.atttypid::int, a.atttypmod, a.attnotnull, "
             "COALESCE(pg_get_expr(ad.adbin, ad.adrelid) LIKE 'nextval(%%', false) OR a.attidentity <> '', "
-            "COALESCE(array_position(i.indkey::int2[], a.attnum), 0) "
+            // indkey is numbered from 0: its ordinality gives the key order.
+            "COALESCE((SELECT k.n FROM unnest(i.indkey) WITH ORDINALITY AS k(att, n) WHERE k.att = a.attnum), 0) "
             "FROM pg_attribute a "
             "LEFT JOIN pg_attrdef ad ON ad.adrelid = a.attrelid AND ad.adnum = a.attnum "
             "LEFT JOIN pg_index i ON i.indrelid = a.attrelid AND i.indisprimary "

@@ -211,4 +211,16 @@ ProviderKind providerKindOf(const QString& provider)
     return ProviderKind::Unknown;
 }
 
+QString hideConnectionSecrets(QString message, const QString& connectionString)
+{
+    if (!connectionString.isEmpty())
+        message.replace(connectionString, QStringLiteral("<connection string>"));
+    if (const auto cs = ConnectionString::parse(connectionString)) {
+        const QString password = cs->value({"Password", "PWD"});
+        if (!password.isEmpty())
+            message.replace(password, QStringLiteral("****"));
+    }
+    return message;
+}
+
 } // namespace ado

@@ -60,4 +60,8 @@ private:
 
 ProviderKind providerKindOf(const QString& provider);
 
+// message with connectionString and the password in it taken out, for logs
+// that anyone may read.
+QString hideConnectionSecrets(QString message, const QString& connectionString);
+
 } // namespace ado

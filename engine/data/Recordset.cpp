@@ -1,6 +1,7 @@
 #include "data/Recordset.h"
 
 #include "data/Connection.h"
+#include "data/RowSpool.h"
 #include "data/RowsetXml.h"
 #include "data/StatePrivate.h"
 
@@ -237,7 +238,7 @@ bool Recordset::Open(const QString& source, const Connection& connection, Cursor
     // next statement on the connection cuts it short. The record loop writes
     // through the same connection while it reads, so there the result is
     // fetched whole (libpq holds it) and read one row at a time.
-    const bool singleRowSafe = conn->kind != ProviderKind::PostgreSQL;
+    const bool singleRowSafe = conn->kind != ProviderKind::PostgreSQL || s.singleRow;
     auto makeQuery = [&] {
         s.query = std::make_shared<QSqlQuery>(db);
         s.query->setForwardOnly(singleRowSafe);
@@ -333,6 +334,55 @@ bool Recordset::Open(const QString& source, const Connection& connection, Cursor
     }
     s.query.reset();
     s.pos = 0;
+    return true;
+}
+
+bool Recordset::OpenSnapshot(const QString& source, const Connection& connection)
+{
+    auto& s = *d_;
+    if (s.mode != Mode::Closed)
+        return s.fail(adErrObjectOpen);
+    auto spool = std::make_shared<detail::RowSpool>();
+    QString why;
+    if (!spool->create(&why))
+        return s.fail(adErrProviderFailure, why);
+    // Nothing else runs on the connection until every row is read, so
+    // PostgreSQL may hand them over one at a time instead of holding the
+    // whole result in the client. Inside a transaction each statement runs
+    // under a savepoint, whose release would cut such a read short.
+    s.singleRow = connection.transactionLevel() == 0;
+    const bool opened = Open(source, connection, adOpenForwardOnly, adLockReadOnly);
+    s.singleRow = false;
+    if (!opened || s.mode != Mode::Streaming)
+        return opened;
+    while (!s.streamAtEnd) {
+        if (!spool->append(s.current)) {
+            Close();
+            spool->finish(&why);
+            return s.fail(adErrProviderFailure, why);
+        }
+        if (!MoveNext()) {
+            const DataError e = s.lastError;
+            Close();
+            return s.fail(e);
+        }
+    }
+    s.query.reset();
+    s.cursor.reset();
+    if (!spool->finish(&why)) {
+        Close();
+        return s.fail(adErrProviderFailure, why);
+    }
+    s.spool = std::move(spool);
+    s.countCache = s.spool->count();
+    s.current.clear();
+    s.streamPos = 0;
+    s.streamAtEnd = true;
+    if (s.spool->next(s.current)) {
+        s.streamPos = 1;
+        s.streamAtEnd = false;
+    }
+    s.clearError();
     return true;
 }
 
@@ -532,6 +582,18 @@ bool Recordset::MoveFirst()
     if (s.mode == Mode::Streaming) {
         if (s.streamPos == 1 && !s.streamAtEnd)
             return true;
+        if (s.spool) {
+            if (!s.spool->rewind())
+                return s.fail(adErrProviderFailure, QStringLiteral("The snapshot of the rows cannot be read again."));
+            s.streamPos = 0;
+            s.streamAtEnd = true;
+            s.current.clear();
+            if (s.spool->next(s.current)) {
+                s.streamPos = 1;
+                s.streamAtEnd = false;
+            }
+            return true;
+        }
         // Forward-only: start the query again.
         const QString source = s.source;
         auto conn = s.conn;
@@ -568,6 +630,18 @@ bool Recordset::MoveNext()
             return s.fail(adErrObjectClosed);
         }
         s.clearError();
+        if (s.spool) {
+            if (s.spool->next(s.current)) {
+                ++s.streamPos;
+                return true;
+            }
+            s.streamAtEnd = true;
+            s.current.clear();
+            ++s.streamPos;
+            if (s.spool->failed())
+                return s.fail(adErrProviderFailure, QStringLiteral("The snapshot of the rows cannot be read."));
+            return true;
+        }
         if (s.cursor) {
             sqlite3_stmt* st = s.cursor->stmt;
             const int rc = sqlite3_step(st);

@@ -20,6 +20,7 @@
 //    query again; MovePrevious fails. On PostgreSQL the result is held by
 //    the client library (so that writes on the same connection can run
 //    while it is read); SQLite and ODBC fetch row by row.
+//  - snapshot (OpenSnapshot): streaming, from a temporary file of the rows.
 //  - disconnected: rows live in memory only (CreateDisconnected, OpenFile,
 //    OpenXml); Update/Delete change memory; Save writes rowset XML.
 //
@@ -57,6 +58,13 @@ public:
     // Opens source (an SQL statement) on an open connection.
     bool Open(const QString& source, const Connection& connection,
               CursorTypeEnum cursorType = adOpenForwardOnly, LockTypeEnum lockType = adLockReadOnly);
+    // A snapshot of source's rows as they are now: every row is read at once
+    // and spooled to a temporary file, so memory stays flat whatever the
+    // count, and the statement is done when this returns: writes to the same
+    // database, on this connection or another, go ahead while the rows are
+    // read and are never seen by them. Streaming; RecordCount is exact and
+    // MoveFirst reads from the first row again.
+    bool OpenSnapshot(const QString& source, const Connection& connection);
     // Persisted recordset (rowset XML). A missing, unreadable, truncated or
     // malformed file fails with a clear description and leaves this closed.
     bool OpenFile(const QString& path);

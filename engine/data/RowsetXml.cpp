@@ -4,10 +4,18 @@
 
 #include <QFile>
 #include <QLocale>
+#include <QMutex>
+#include <QStringDecoder>
 #include <QSaveFile>
 #include <QXmlStreamReader>
 #include <algorithm>
 #include <map>
+#include <optional>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ado {
 
@@ -111,7 +119,8 @@ long typeSize(int type)
     case adSmallInt: case adUnsignedSmallInt: case adBoolean: return 2;
     case adInteger: case adUnsignedInt: case adSingle: return 4;
     case adBigInt: case adUnsignedBigInt: case adDouble: case adCurrency: case adDate: return 8;
-    case adDecimal: case adNumeric: return 19;
+    case adDecimal: return 16;
+    case adNumeric: return 19;
     case adDBTimeStamp: return 16;
     case adDBDate: return 6;
     case adDBTime: return 6;
@@ -141,11 +150,14 @@ bool isXmlName(const QString& n)
     return !n.startsWith(QStringLiteral("xml"), Qt::CaseInsensitive);
 }
 
-QString escapeAttr(const QString& s, bool* ok)
+// Characters XML 1.0 cannot carry (control characters, U+FFFE/U+FFFF, lone
+// surrogates) become U+FFFD, so that a row holding one is still written.
+QString escapeAttr(const QString& s)
 {
     QString out;
     out.reserve(s.size() + 8);
-    for (QChar c : s) {
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const QChar c = s[i];
         const char16_t u = c.unicode();
         switch (u) {
         case u'&': out += QStringLiteral("&amp;"); break;
@@ -157,12 +169,14 @@ QString escapeAttr(const QString& s, bool* ok)
         case u'\r': out += QStringLiteral("&#xD;"); break;
         case u'\t': out += QStringLiteral("&#x9;"); break;
         default:
-            if (u < 0x20 || u == 0xFFFE || u == 0xFFFF) {
-                if (ok)
-                    *ok = false;
-                continue;
+            if (QChar::isHighSurrogate(u) && i + 1 < s.size() && QChar::isLowSurrogate(s[i + 1].unicode())) {
+                out += c;
+                out += s[++i];
+            } else if (u < 0x20 || u == 0xFFFE || u == 0xFFFF || QChar::isSurrogate(u)) {
+                out += QChar(QChar::ReplacementCharacter);
+            } else {
+                out += c;
             }
-            out += c;
         }
     }
     return out;
@@ -176,7 +190,11 @@ QString valueText(const QVariant& v, const FieldInfo& f)
             return dt.date().toString(QStringLiteral("yyyy-MM-dd"));
         if (f.type == adDBTime)
             return dt.time().toString(QStringLiteral("hh:mm:ss"));
-        return dt.toString(QStringLiteral("yyyy-MM-ddThh:mm:ss"));
+        // Fractions of a second in the nine digits ADO writes.
+        QString text = dt.toString(QStringLiteral("yyyy-MM-ddThh:mm:ss"));
+        if (const int ms = dt.time().msec(); ms != 0)
+            text += u'.' + QString::number(ms).rightJustified(3, u'0') + QStringLiteral("000000");
+        return text;
     }
     switch (v.typeId()) {
     case QMetaType::Bool:
@@ -212,13 +230,71 @@ struct AttrField {
     int order = 0;
 };
 
+constexpr QStringView kClosingTags = u"</rs:data>\n</xml>\n";
+
+// Control characters XML 1.0 cannot hold. ADO writes them raw inside
+// attribute values; such a file is read by standing each one in for a
+// private-use character the file does not hold, and mapping it back in the
+// values read.
+bool isIllegalControl(char16_t u)
+{
+    return u < 0x20 && u != 0x9 && u != 0xA && u != 0xD;
+}
+
+struct ControlStandIns {
+    char16_t base = 0;   // 0: none in use
+    bool active() const { return base != 0; }
+    QString restore(QString text) const
+    {
+        if (!active())
+            return text;
+        for (QChar& c : text)
+            if (c.unicode() >= base && c.unicode() < base + 0x20)
+                c = QChar(char16_t(c.unicode() - base));
+        return text;
+    }
+    // In a field's name a control character serves no one: U+FFFD, as the
+    // writer would put it.
+    QString restoreName(QString text) const
+    {
+        if (!active())
+            return text;
+        for (QChar& c : text)
+            if (c.unicode() >= base && c.unicode() < base + 0x20)
+                c = QChar(QChar::ReplacementCharacter);
+        return text;
+    }
+};
+
+// The text with its raw control characters stood in for; nothing when it
+// holds none, or when no block of stand-ins is free.
+std::optional<std::pair<QString, ControlStandIns>> standInControls(const QString& text)
+{
+    if (std::none_of(text.cbegin(), text.cend(), [](QChar c) { return isIllegalControl(c.unicode()); }))
+        return std::nullopt;
+    for (char16_t base = 0xE000; base < 0xF8E0; base += 0x20) {
+        const bool used = std::any_of(text.cbegin(), text.cend(), [base](QChar c) {
+            return c.unicode() >= base && c.unicode() < base + 0x20;
+        });
+        if (used)
+            continue;
+        QString out = text;
+        for (QChar& c : out)
+            if (isIllegalControl(c.unicode()))
+                c = QChar(char16_t(base + c.unicode()));
+        return std::make_pair(out, ControlStandIns{base});
+    }
+    return std::nullopt;
+}
+
 class Reader {
 public:
     explicit Reader(const QByteArray& xml) : r_(xml) {}
+    Reader(const QString& xml, ControlStandIns standIns) : r_(xml), standIns_(standIns) {}
 
-    bool read(RowsetData& out, QString* error)
+    bool read(RowsetData& out, QString* error, std::vector<QString>* attrNames = nullptr)
     {
-        bool sawSchema = false, sawData = false, sawRoot = false;
+        bool sawSchema = false, sawRoot = false;
         while (!r_.atEnd()) {
             r_.readNext();
             if (!r_.isStartElement())
@@ -236,7 +312,7 @@ public:
                     fail(QStringLiteral("the rows come before the schema"));
                     break;
                 }
-                sawData = true;
+                lastWhole_ = r_.characterOffset();
                 if (!readData())
                     break;
             } else {
@@ -256,13 +332,21 @@ public:
                 *error = QStringLiteral("The file is not a valid persisted recordset: it holds no rowset schema.");
             return false;
         }
-        Q_UNUSED(sawData);
         out.fields.clear();
         for (const auto& f : fields_)
             out.fields.push_back(f.info);
         out.rows = std::move(rows_);
+        if (attrNames) {
+            attrNames->clear();
+            for (const auto& f : fields_)
+                attrNames->push_back(f.attrName);
+        }
         return true;
     }
+
+    // Where the last whole row (or block of rows) inside rs:data ended, when
+    // the read failed after the rows began; -1 otherwise.
+    qint64 lastWholeRowEnd() const { return lastWhole_; }
 
 private:
     void fail(const QString& why)
@@ -310,7 +394,7 @@ private:
             return false;
         }
         const QString realName = attrs.value(kNsRowset, QStringLiteral("name")).toString();
-        f.info.name = realName.isEmpty() ? f.attrName : realName;
+        f.info.name = standIns_.restoreName(realName.isEmpty() ? f.attrName : realName);
         f.number = attrs.value(kNsRowset, QStringLiteral("number")).toInt();
         f.order = static_cast<int>(fields_.size());
         bool nullable = true;
@@ -361,39 +445,47 @@ private:
 
     static bool isDecimalType(int t) { return t == adDecimal || t == adNumeric || t == adVarNumeric || t == adCurrency; }
 
-    // One z:row into a row vector (absent attribute = Null); base gives
-    // values for attributes that the row leaves out (rs:update).
-    bool rowValues(QVariantList& row, const QVariantList* base)
+    // One z:row into a row vector (absent attribute = Null).
+    bool rowValues(QVariantList& row)
     {
-        row = base ? *base : QVariantList(static_cast<qsizetype>(fields_.size()));
-        if (!setValues(row, r_.attributes()))
-            return false;
+        row = QVariantList(static_cast<qsizetype>(fields_.size()));
+        setValues(row, r_.attributes());
         r_.skipCurrentElement();
         return !r_.hasError();
     }
 
-    // A row's attributes over the values of row; an attribute that names no
-    // field of the schema fails the read.
-    bool setValues(QVariantList& row, const QXmlStreamAttributes& attrs)
+    // A row's attributes over the values of row. An attribute that names no
+    // field is left aside, as ADO does; rs:forcenull lists (blank-separated)
+    // the fields a pending change set to Null.
+    void setValues(QVariantList& row, const QXmlStreamAttributes& attrs)
     {
         for (const auto& a : attrs) {
             if (!a.namespaceUri().isEmpty())
                 continue;
             const auto it = byAttr_.find(a.name().toString());
-            if (it == byAttr_.end()) {
-                fail(QStringLiteral("the row value \"%1\" belongs to no field of the schema").arg(a.name().toString()));
-                return false;
-            }
-            row[it->second] = valueFromText(a.value().toString(), fields_[static_cast<size_t>(it->second)].info);
+            if (it == byAttr_.end())
+                continue;
+            const FieldInfo& info = fields_[static_cast<size_t>(it->second)].info;
+            row[it->second] = valueFromText(standIns_.restore(a.value().toString()), info);
         }
-        return true;
+        const QString forced = attrs.value(kNsRowset, QStringLiteral("forcenull")).toString();
+        for (const QString& name : forced.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            auto it = byAttr_.find(name);
+            if (it == byAttr_.end()) {
+                for (size_t i = 0; i < fields_.size(); ++i)
+                    if (fields_[i].info.name == name)
+                        it = byAttr_.find(fields_[i].attrName);
+            }
+            if (it != byAttr_.end())
+                row[it->second] = QVariant();
+        }
     }
 
     // The current z:row as a new row of the rowset.
     bool appendRow()
     {
         QVariantList row;
-        if (!rowValues(row, nullptr))
+        if (!rowValues(row))
             return false;
         rows_.push_back(std::move(row));
         return true;
@@ -419,14 +511,13 @@ private:
                 }
             } else if (isRowset(u"update")) {
                 std::optional<QVariantList> original;
-                std::vector<QVariantList> changes;
                 std::vector<QXmlStreamAttributes> pendingNew;
                 while (r_.readNextStartElement()) {
                     if (isRowset(u"original")) {
                         while (r_.readNextStartElement()) {
                             if (isRow() && !original) {
                                 QVariantList row;
-                                if (!rowValues(row, nullptr))
+                                if (!rowValues(row))
                                     return false;
                                 original = std::move(row);
                             } else {
@@ -444,25 +535,118 @@ private:
                 // need to be written there).
                 QVariantList row = original.value_or(QVariantList(static_cast<qsizetype>(fields_.size())));
                 for (const auto& attrs : pendingNew)
-                    if (!setValues(row, attrs))
-                        return false;
+                    setValues(row, attrs);
                 if (original || !pendingNew.empty())
                     rows_.push_back(std::move(row));
-            } else if (isRowset(u"delete")) {
-                r_.skipCurrentElement();
             } else {
+                // rs:delete: rows a reader no longer sees; anything else is unknown.
                 r_.skipCurrentElement();
             }
+            if (!r_.hasError())
+                lastWhole_ = r_.characterOffset();
         }
         return !r_.hasError();
     }
 
     QXmlStreamReader r_;
+    ControlStandIns standIns_;
     QString error_;
     std::vector<AttrField> fields_;
     std::map<QString, int> byAttr_;
     std::vector<QVariantList> rows_;
+    qint64 lastWhole_ = -1;
 };
+
+// Text ADO and this writer produce: UTF-8, declared or not. Files in other
+// encodings are left to the strict reading alone.
+std::optional<QString> decodeUtf8(const QByteArray& xml)
+{
+    if (xml.startsWith("\xFF\xFE") || xml.startsWith("\xFE\xFF"))
+        return std::nullopt;
+    const qsizetype declEnd = xml.startsWith("<?xml") ? xml.indexOf("?>") : -1;
+    if (declEnd > 0) {
+        const QByteArray decl = xml.left(declEnd).toLower();
+        const qsizetype enc = decl.indexOf("encoding");
+        if (enc >= 0 && !decl.mid(enc).contains("utf-8"))
+            return std::nullopt;
+    }
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder(xml);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+// At most one row, unfinished, and perhaps the closing tags a writer killed
+// while appending it left behind: what a reader may drop from the end.
+bool isCutAppend(QStringView rest)
+{
+    const qsizetype firstRow = rest.indexOf(u"<z:row");
+    if (firstRow >= 0 && rest.indexOf(u"<z:row", firstRow + 1) >= 0)
+        return false;
+    for (QStringView block : {u"<rs:update", u"<rs:insert", u"<rs:delete", u"<rs:original", u"<s:"})
+        if (rest.contains(block))
+            return false;
+    return true;
+}
+
+bool readTolerant(const QByteArray& xml, RowsetData& out, QString* error, std::vector<QString>* attrNames)
+{
+    {
+        Reader strict(xml);
+        if (strict.read(out, error, attrNames))
+            return true;
+    }
+    const std::optional<QString> decoded = decodeUtf8(xml);
+    if (!decoded)
+        return false;
+    QString text = *decoded;
+    ControlStandIns standIns;
+    if (auto stood = standInControls(text)) {
+        text = std::move(stood->first);
+        standIns = stood->second;
+    }
+    Reader reader(text, standIns);
+    if (reader.read(out, nullptr, attrNames))
+        return true;
+    // A writer killed while appending leaves the file without its closing
+    // tags, perhaps with part of its row: the rows before it are whole.
+    const qint64 cut = reader.lastWholeRowEnd();
+    if (cut < 0 || cut > text.size() || !isCutAppend(QStringView(text).mid(cut)))
+        return false;
+    Reader repaired(text.left(cut) + u'\n' + kClosingTags.toString(), standIns);
+    return repaired.read(out, nullptr, attrNames);
+}
+
+// Names of the row attributes: the field name where it is an XML name,
+// else a generated one declared through rs:name.
+std::vector<QString> attributeNames(const std::vector<FieldInfo>& fields)
+{
+    std::vector<QString> attrNames;
+    std::map<QString, int> used;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const FieldInfo& f = fields[i];
+        QString attr = isXmlName(f.name) ? f.name : QStringLiteral("c%1").arg(i);
+        for (int n = 1; used.count(attr.toLower()); ++n)
+            attr = QStringLiteral("c%1_%2").arg(i).arg(n);
+        used[attr.toLower()] = 1;
+        attrNames.push_back(attr);
+    }
+    return attrNames;
+}
+
+QString rowXml(const std::vector<FieldInfo>& fields, const std::vector<QString>& attrNames, const QVariantList& row)
+{
+    QString x = QStringLiteral("\t<z:row");
+    for (size_t i = 0; i < fields.size() && i < static_cast<size_t>(row.size()); ++i) {
+        const QVariant& v = row[static_cast<qsizetype>(i)];
+        if (v.isNull() || !v.isValid())
+            continue;
+        x += u' ' + attrNames[i] + QStringLiteral("='") + escapeAttr(valueText(v, fields[i])) + u'\'';
+    }
+    x += QStringLiteral("/>\n");
+    return x;
+}
 
 } // namespace
 
@@ -474,8 +658,7 @@ bool readRowsetXml(const QByteArray& xml, RowsetData& out, QString* error)
         return false;
     }
     RowsetData data;
-    Reader reader(xml);
-    if (!reader.read(data, error))
+    if (!readTolerant(xml, data, error, nullptr))
         return false;
     out = std::move(data);
     return true;
@@ -488,18 +671,13 @@ QByteArray writeRowsetXml(const RowsetData& data)
              .arg(kNsSchema, kNsTypes, kNsRowset, kNsRow);
     x += QStringLiteral("<s:Schema id='RowsetSchema'>\n");
     x += QStringLiteral("\t<s:ElementType name='row' content='eltOnly' rs:updatable='true'>\n");
-    std::vector<QString> attrNames;
-    std::map<QString, int> used;
+    const std::vector<QString> attrNames = attributeNames(data.fields);
     for (size_t i = 0; i < data.fields.size(); ++i) {
         const FieldInfo& f = data.fields[i];
-        QString attr = isXmlName(f.name) ? f.name : QStringLiteral("c%1").arg(i);
-        for (int n = 1; used.count(attr.toLower()); ++n)
-            attr = QStringLiteral("c%1_%2").arg(i).arg(n);
-        used[attr.toLower()] = 1;
-        attrNames.push_back(attr);
-        x += QStringLiteral("\t\t<s:AttributeType name='%1'").arg(escapeAttr(attr, nullptr));
+        const QString& attr = attrNames[i];
+        x += QStringLiteral("\t\t<s:AttributeType name='%1'").arg(escapeAttr(attr));
         if (attr != f.name)
-            x += QStringLiteral(" rs:name='%1'").arg(escapeAttr(f.name, nullptr));
+            x += QStringLiteral(" rs:name='%1'").arg(escapeAttr(f.name));
         x += QStringLiteral(" rs:number='%1'").arg(i + 1);
         if (f.nullable)
             x += QStringLiteral(" rs:nullable='true'");
@@ -514,8 +692,10 @@ QByteArray writeRowsetXml(const RowsetData& data)
             x += QStringLiteral(" rs:dbtype='%1'").arg(db);
         long maxLength = f.definedSize;
         if (f.type == adDecimal || f.type == adNumeric) {
-            x += QStringLiteral(" dt:maxLength='19' rs:scale='%1' rs:precision='%2'")
-                     .arg(f.numericScale).arg(f.precision > 0 ? f.precision : f.definedSize);
+            x += QStringLiteral(" dt:maxLength='%1' rs:scale='%2' rs:precision='%3'")
+                     .arg(typeSize(f.type))
+                     .arg(f.numericScale)
+                     .arg(f.precision > 0 ? f.precision : f.definedSize);
         } else {
             if (isFixedSizeType(f.type))
                 maxLength = typeSize(f.type);
@@ -532,17 +712,9 @@ QByteArray writeRowsetXml(const RowsetData& data)
         x += QStringLiteral("/>\n\t\t</s:AttributeType>\n");
     }
     x += QStringLiteral("\t\t<s:extends type='rs:rowbase'/>\n\t</s:ElementType>\n</s:Schema>\n<rs:data>\n");
-    for (const auto& row : data.rows) {
-        x += QStringLiteral("\t<z:row");
-        for (size_t i = 0; i < data.fields.size() && i < static_cast<size_t>(row.size()); ++i) {
-            const QVariant& v = row[static_cast<qsizetype>(i)];
-            if (v.isNull() || !v.isValid())
-                continue;
-            x += u' ' + attrNames[i] + QStringLiteral("='") + escapeAttr(valueText(v, data.fields[i]), nullptr) + u'\'';
-        }
-        x += QStringLiteral("/>\n");
-    }
-    x += QStringLiteral("</rs:data>\n</xml>\n");
+    for (const auto& row : data.rows)
+        x += rowXml(data.fields, attrNames, row);
+    x += kClosingTags;
     return x.toUtf8();
 }
 
@@ -570,21 +742,6 @@ bool loadRowsetXml(const QString& path, RowsetData& out, QString* error)
 
 bool saveRowsetXml(const QString& path, const RowsetData& data, QString* error)
 {
-    // Characters XML 1.0 cannot carry would be lost silently: refuse instead.
-    for (const auto& row : data.rows)
-        for (qsizetype i = 0; i < row.size() && i < static_cast<qsizetype>(data.fields.size()); ++i) {
-            const QVariant& v = row[i];
-            if (v.isNull() || v.typeId() != QMetaType::QString)
-                continue;
-            bool ok = true;
-            escapeAttr(v.toString(), &ok);
-            if (!ok) {
-                if (error)
-                    *error = QStringLiteral("The value of field \"%1\" holds a control character that the file format cannot keep.")
-                                 .arg(data.fields[static_cast<size_t>(i)].name);
-                return false;
-            }
-        }
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly)) {
         if (error)
@@ -597,6 +754,158 @@ bool saveRowsetXml(const QString& path, const RowsetData& data, QString* error)
             *error = QStringLiteral("The file \"%1\" cannot be written: %2").arg(path, f.errorString());
         return false;
     }
+    return true;
+}
+
+// ---------------------------------------------------------------- appending in place
+
+namespace {
+
+// Reads exactly size bytes at offset (fewer only at the end of the file).
+QByteArray readAt(int fd, qint64 offset, qint64 size)
+{
+    QByteArray out(size, Qt::Uninitialized);
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, out.data() + done, static_cast<size_t>(size - done), offset + done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    out.truncate(done);
+    return out;
+}
+
+bool writeAt(int fd, qint64 offset, const QByteArray& bytes)
+{
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pwrite(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done), offset + done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+} // namespace
+
+RowsetAppender::~RowsetAppender()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool RowsetAppender::open(const QString& path, QString* error)
+{
+    const auto refuse = [&](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (fd_ >= 0)
+        return refuse(QStringLiteral("already open"));
+    fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    if (fd_ < 0)
+        return refuse(QStringLiteral("The file \"%1\" cannot be opened: %2").arg(path, qt_error_string(errno)));
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0)
+        return refuse(qt_error_string(errno));
+    size_ = st.st_size;
+
+    // The end must be the closing tags alone (blanks between them allowed).
+    const qint64 tailSize = std::min<qint64>(size_, 256);
+    QByteArray tail = readAt(fd_, size_ - tailSize, tailSize);
+    qsizetype end = tail.size();
+    while (end > 0 && isBlank(tail[end - 1]))
+        --end;
+    if (!QByteArrayView(tail).first(end).endsWith("</xml>"))
+        return refuse(QStringLiteral("the file does not end in its closing tags"));
+    end -= 6;
+    while (end > 0 && isBlank(tail[end - 1]))
+        --end;
+    if (!QByteArrayView(tail).first(end).endsWith("</rs:data>"))
+        return refuse(QStringLiteral("the file does not end in its closing tags"));
+    tail_ = size_ - tailSize + end - 10;
+
+    // The head up to the start of the rows holds the schema; it is read in
+    // growing chunks, since the rows after it may be many.
+    QByteArray head;
+    qsizetype dataTag = -1;
+    for (qint64 want = 8192; dataTag < 0; want *= 4) {
+        const qint64 size = std::min<qint64>(tail_, want);
+        head = readAt(fd_, 0, size);
+        dataTag = head.indexOf("<rs:data>");
+        if (dataTag < 0 && (size == tail_ || want >= (1 << 20)))
+            return refuse(QStringLiteral("the rows of the file do not start where expected"));
+    }
+    const QByteArray schemaPart = head.left(dataTag + 9);
+    // A store is appended to many times in a row: its schema is read once
+    // per process, as long as the file's head stays the same.
+    struct KnownSchema {
+        QByteArray head;
+        std::vector<FieldInfo> fields;
+        std::vector<QString> attrNames;
+    };
+    static QMutex knownMutex;
+    static std::map<QString, KnownSchema> known;
+    {
+        QMutexLocker lock(&knownMutex);
+        const auto it = known.find(path);
+        if (it != known.end() && it->second.head == schemaPart) {
+            fields_ = it->second.fields;
+            attrNames_ = it->second.attrNames;
+            return true;
+        }
+    }
+    if (!decodeUtf8(schemaPart))
+        return refuse(QStringLiteral("the file is not in UTF-8"));
+    RowsetData schema;
+    QString why;
+    Reader reader(schemaPart + "</rs:data></xml>");
+    if (!reader.read(schema, &why, &attrNames_))
+        return refuse(why);
+    fields_ = std::move(schema.fields);
+    QMutexLocker lock(&knownMutex);
+    if (known.size() > 64)
+        known.clear();
+    known[path] = KnownSchema{schemaPart, fields_, attrNames_};
+    return true;
+}
+
+bool RowsetAppender::append(const QVariantList& row, QString* error)
+{
+    if (fd_ < 0) {
+        if (error)
+            *error = QStringLiteral("The file is not open for appending.");
+        return false;
+    }
+    const QByteArray rowBytes = rowXml(fields_, attrNames_, row).toUtf8();
+    const QByteArray bytes = rowBytes + kClosingTags.toString().toUtf8();
+    // The row takes the place of the closing tags, which follow it: a
+    // writer stopped halfway leaves a tail the reader drops.
+    if (!writeAt(fd_, tail_, bytes)) {
+        if (error)
+            *error = QStringLiteral("The row could not be written: %1").arg(qt_error_string(errno));
+        return false;
+    }
+    const qint64 newSize = tail_ + bytes.size();
+    if (newSize < size_ && ::ftruncate(fd_, newSize) != 0) {
+        if (error)
+            *error = QStringLiteral("The row could not be written: %1").arg(qt_error_string(errno));
+        return false;
+    }
+    tail_ += rowBytes.size();
+    size_ = newSize;
     return true;
 }
 

@@ -21,8 +21,13 @@
 // Reading also accepts the pending-change blocks of a saved recordset and
 // applies them as a reader of that recordset sees it: rows in rs:insert are
 // rows; rs:update holds the new z:row followed by rs:original with the old
-// one, and the new values are taken; rows in rs:delete are left out.
-// Fixed-length text reads back padded with blanks to its size.
+// one, and the new values are taken (rs:forcenull names the fields set to
+// Null); rows in rs:delete are left out. Row attributes that name no field
+// are ignored. Fixed-length text reads back padded with blanks to its size.
+// Two repairs, for files other writers leave: control characters written raw
+// inside values (as ADO does) are read as they are, and a file that ends
+// within its last row or before its closing tags (a writer killed while
+// appending) reads as the rows before that one.
 
 #include "data/Field.h"
 
@@ -44,5 +49,30 @@ QByteArray writeRowsetXml(const RowsetData& data);
 bool loadRowsetXml(const QString& path, RowsetData& out, QString* error = nullptr);
 // Writes through a temporary file and renames it over path.
 bool saveRowsetXml(const QString& path, const RowsetData& data, QString* error = nullptr);
+
+// Adds rows to a rowset file in place, at a cost that does not grow with the
+// file: the schema is read from the head, and each row is written where the
+// closing tags stood, followed by them again. The caller holds whatever lock
+// keeps other writers out. open refuses a file that does not end in the
+// closing tags or is not UTF-8: such a file is to be rewritten instead.
+class RowsetAppender {
+public:
+    RowsetAppender() = default;
+    ~RowsetAppender();
+    RowsetAppender(const RowsetAppender&) = delete;
+    RowsetAppender& operator=(const RowsetAppender&) = delete;
+
+    bool open(const QString& path, QString* error = nullptr);
+    // The file's fields, in order; rows given to append follow them.
+    const std::vector<FieldInfo>& fields() const { return fields_; }
+    bool append(const QVariantList& row, QString* error = nullptr);
+
+private:
+    int fd_ = -1;
+    qint64 size_ = 0;
+    qint64 tail_ = 0;   // where the closing tags start
+    std::vector<FieldInfo> fields_;
+    std::vector<QString> attrNames_;
+};
 
 } // namespace ado

@@ -21,6 +21,7 @@ struct sqlite3_stmt;
 
 namespace ado::detail {
 
+class RowSpool;
 struct GroupState;
 
 // A statement on SQLite's own handle that a streaming recordset reads. The
@@ -173,6 +174,9 @@ struct RecordsetState {
     long streamPos = 0;            // 1-based position of current, 0 = before first
     long countCache = -2;          // -2: not counted yet
     long rowsAffected = 0;         // of a statement that returned no rows
+    // Snapshot: the rows were read whole at Open and are streamed from here.
+    std::shared_ptr<RowSpool> spool;
+    bool singleRow = false;        // PostgreSQL: fetch row by row (nothing else runs meanwhile)
 
     // Writes.
     QString baseTable;
@@ -186,7 +190,10 @@ struct RecordsetState {
     bool fail(const DataError& e);
     bool requireOpen();
     bool hasCurrent() const;
-    bool streamUsable() const { return (query || cursor) && conn && conn->open && conn->generation == generation; }
+    bool streamUsable() const
+    {
+        return spool || ((query || cursor) && conn && conn->open && conn->generation == generation);
+    }
     const QVariantList* currentRow() const;
 };
 

@@ -1,5 +1,6 @@
 #include "document/cLines.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -42,8 +43,13 @@ double ArcCos(double x) {
     return std::atan(-x / std::sqrt(1.0 - x * x)) + 2.0 * std::atan(1.0);
 }
 
+// Whole twips for comparing positions; far beyond any drawing range the
+// value is held at a bound rather than converted out of range.
 long long wholePart(double v) {
-    return static_cast<long long>(std::trunc(v));
+    constexpr double bound = 1.0e15;
+    if (!(v == v))
+        return 0;
+    return static_cast<long long>(std::trunc(std::clamp(v, -bound, bound)));
 }
 
 }  // namespace

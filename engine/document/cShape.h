@@ -7,12 +7,9 @@
 #include <QPointer>
 #include <QString>
 #include <QVariant>
-#include <QVariantList>
 
 #include <cstdint>
-#include <memory>
 #include <optional>
-#include <vector>
 
 #include "data/Connection.h"
 #include "data/Recordset.h"
@@ -63,36 +60,20 @@ public:
     bool DebugMode() const { return m_debug; }
     void setDebugMode(bool value);
 
-    // The step's recordset: the source rows of a data step, the row a
+    // The step's recordset: the source rows of a data step, the rows a
     // storage step's current query selects. Closed for other kinds and when
-    // the connection or the query fails (reported on gbLog).
+    // the connection or the query fails (reported on gbLog). Opens cnSource
+    // when it is closed.
     ado::Recordset data();
-    // Stores the storage query and drops the step's recordset and row.
+    // Stores the storage query and drops the step's recordset.
     void setQuery(const QString& strQuery);
     const QString& Query() const { return m_query; }
     // Runs sql on the step's connection and returns Field of its first row;
     // nullopt (Empty) on any failure.
     std::optional<QVariant> ExecuteSql(const QString& sql, const QString& Field);
 
-    // ---- Run internals ------------------------------------------------------
-    // Opens cnSource from the step's connection string. A failure is
-    // reported once per run (critically when reportFailure) and not retried.
-    bool openConnection(bool reportFailure);
-    // A full run streams its source instead of holding every row.
-    bool streamSource = false;
-    bool connectionFailed = false;
-    // The row a storage step stands on for the current record, kept by the
-    // run engine instead of a recordset (valid: the step has run).
-    struct StepRow {
-        std::shared_ptr<const std::vector<ado::FieldInfo>> columns;
-        QVariantList values;
-        bool present = false;
-        bool valid = false;
-        ado::Recordset toRecordset() const;
-    };
-    StepRow runRow;
-
 private:
+    bool openConnection();
     ado::Recordset openRecordset(const QString& sql, ado::CursorTypeEnum cursor, ado::LockTypeEnum lock);
 
     QString m_query;

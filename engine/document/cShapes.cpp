@@ -1,10 +1,19 @@
 #include "document/cShapes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <set>
 
 #include "document/cLines.h"
+
+namespace {
+
+float safePosition(float v) {
+    return std::isfinite(v) ? std::clamp(v, -MaxNodePosition, MaxNodePosition) : 0.0F;
+}
+
+}  // namespace
 
 cShapes::cShapes(QObject* parent) : QObject(parent) {}
 cShapes::~cShapes() = default;
@@ -37,6 +46,8 @@ cShapeRef cShapes::itemByIndex(int index) const {
 cShapeRef cShapes::AddShape(std::int16_t ShapeType, float X, float Y, const QString& sCaption) {
     if (m_counter == std::numeric_limits<std::int16_t>::max())
         return nullptr;
+    X = safePosition(X);
+    Y = safePosition(Y);
     auto node = std::make_shared<cShape>();
     const int n = ++m_counter;
     const QString key = QStringLiteral("k%1").arg(n);
@@ -97,6 +108,8 @@ bool cShapes::MoveShape(std::int16_t Index, float X, float Y) {
     const cShapeRef node = itemByIndex(Index);
     if (!node)
         return false;
+    X = safePosition(X);
+    Y = safePosition(Y);
     node->Left = X;
     node->Top = Y;
     if (IDocumentView* view = m_form.data()) {

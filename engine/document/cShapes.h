@@ -19,6 +19,10 @@ class cLines;
 
 using cShapeRef = std::shared_ptr<cShape>;
 
+// Node positions (twips) stay within this range, so that link routing and
+// drawing arithmetic stay far inside the range of whole numbers.
+inline constexpr float MaxNodePosition = 1.0e9F;
+
 class cShapes : public QObject {
     Q_OBJECT
 public:

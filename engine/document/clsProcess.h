@@ -72,10 +72,14 @@ public:
     short RunRecord();
     // Processes the current source record of a test run and moves on.
     short RunNextRecord();
-    // The record loop stops before the next record (or step).
+    // The record loop stops before the next record; a record under way is
+    // finished first.
     short CancelExec();
     cShapeRef SourceStep() const;
     ado::Recordset SourceData() const;
+    // A step's data as the current run sees it: a storage step's row of the
+    // record just processed (its recordset may still hold an older row).
+    ado::Recordset StepData(cShape& Step) const;
     tStatistic Statistics() const;
     // Empty text when the formula compiles and runs against the document,
     // else the script error with its line.

@@ -5,12 +5,14 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <iterator>
 #include <cmath>
 #include <limits>
 
+#include "document/cShapes.h"
 #include "document/clsProcess.h"
 
 namespace IntegrationFile {
@@ -132,6 +134,30 @@ QString ParseErrorText(qint64 code, const QString& reason, qint64 line, qint64 c
 
 namespace {
 
+QString describeCodePoint(char32_t cp) {
+    return QStringLiteral("U+") + QStringLiteral("%1").arg(quint32(cp), 4, 16, QLatin1Char('0')).toUpper();
+}
+
+// The first character XML 1.0 cannot carry, if any.
+std::optional<char32_t> firstUnwritable(const QString& text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        if (QChar::isHighSurrogate(u)) {
+            if (i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1].unicode())) {
+                ++i;
+                continue;
+            }
+            return u;
+        }
+        if (QChar::isLowSurrogate(u))
+            return u;
+        const bool ok = u == 0x9 || u == 0xA || u == 0xD || (u >= 0x20 && u <= 0xFFFD);
+        if (!ok)
+            return u;
+    }
+    return std::nullopt;
+}
+
 class Reader {
 public:
     Reader(const QByteArray& content, const QString& url) : m_content(content), m_url(url), m_xml(content) {
@@ -145,8 +171,6 @@ public:
         // Read to the end so that a damaged tail is reported too.
         while (!failed() && !m_xml.atEnd())
             m_xml.readNext();
-        if (!m_xml.hasError() && !m_failed)
-            checkLinks();
         if (m_xml.hasError() || m_failed) {
             error = errorText();
             return std::nullopt;
@@ -221,16 +245,25 @@ private:
     // Text content of the current element (child elements' text included);
     // text made of blanks only counts as empty, as between elements.
     QString elementText() {
-        const QString text = m_xml.readElementText(QXmlStreamReader::IncludeChildElements);
+        const QString text = checked(m_xml.readElementText(QXmlStreamReader::IncludeChildElements));
         return text.trimmed().isEmpty() ? QString() : text;
     }
 
-    std::optional<QString> attribute(const char* name) const {
+    std::optional<QString> attribute(const char* name) {
         const QXmlStreamAttributes attrs = m_xml.attributes();
         for (const QXmlStreamAttribute& a : attrs)
             if (a.qualifiedName() == QLatin1String(name))
-                return a.value().toString();
+                return checked(a.value().toString());
         return std::nullopt;
+    }
+
+    // The writer's character rule, applied when reading: a document that
+    // could never be saved again is refused here, with the reason.
+    QString checked(QString text) {
+        if (const auto bad = firstUnwritable(text))
+            fail(QStringLiteral("The file holds a character that an integration file cannot hold (%1).")
+                     .arg(describeCodePoint(*bad)));
+        return text;
     }
 
     QString requiredAttribute(const char* name) {
@@ -259,9 +292,12 @@ private:
     }
 
     // A node position as the document keeps it; a number beyond what a
-    // float holds would leave the node nowhere, so it counts as 0.
+    // float holds would leave the node nowhere, so it counts as 0, and one
+    // beyond the drawing range is brought to its edge.
     static float position(double value) {
-        return std::fabs(value) <= double(std::numeric_limits<float>::max()) ? static_cast<float>(value) : 0.0F;
+        if (!(std::fabs(value) <= double(std::numeric_limits<float>::max())))
+            return 0.0F;
+        return static_cast<float>(std::clamp(value, -double(MaxNodePosition), double(MaxNodePosition)));
     }
 
     void readNodes() {
@@ -311,17 +347,18 @@ private:
 
     void readNext(FileNode& node) {
         const QString caption = attribute("caption").value_or(QString());
-        m_linkLines.push_back(Position{m_xml.lineNumber(), m_xml.columnNumber(), m_xml.characterOffset()});
         const QString text = elementText();
         if (failed())
             return;
-        bool ok = false;
-        const int target = text.trimmed().toInt(&ok);
+        // An empty target names no node, like "0": the link is left out
+        // when the document is built, and loading goes on.
+        bool ok = text.trimmed().isEmpty();
+        const int target = ok ? 0 : text.trimmed().toInt(&ok);
         if (!ok) {
             fail(QStringLiteral("The link target '%1' is not a node position.").arg(text));
             return;
         }
-        node.next.push_back(FileLink{target, caption});
+        node.next.push_back(FileLink{target, caption, text.trimmed()});
     }
 
     bool readData(tData& data, const QString& name) {
@@ -424,42 +461,16 @@ private:
             tFormula formula;
             formula.name = attribute("name").value_or(QString());
             // A script keeps its blanks and line breaks as written.
-            formula.formula = m_xml.readElementText(QXmlStreamReader::IncludeChildElements);
+            formula.formula = checked(m_xml.readElementText(QXmlStreamReader::IncludeChildElements));
             m_doc.formulas.push_back(std::move(formula));
         }
     }
 
-    void checkLinks() {
-        const int count = static_cast<int>(m_doc.nodes.size());
-        std::size_t k = 0;
-        for (const FileNode& node : m_doc.nodes) {
-            for (const FileLink& link : node.next) {
-                const Position at = m_linkLines[k++];
-                if (link.target < 1 || link.target > count) {
-                    m_failed = true;
-                    m_reason = QStringLiteral("The link target %1 names no node (the file has %2).")
-                                   .arg(link.target)
-                                   .arg(count);
-                    m_line = at.line;
-                    m_column = at.column;
-                    m_offset = at.offset;
-                    return;
-                }
-            }
-        }
-    }
-
-    struct Position {
-        qint64 line;
-        qint64 column;
-        qint64 offset;
-    };
 
     const QByteArray& m_content;
     QString m_url;
     QXmlStreamReader m_xml;
     FileDocument m_doc;
-    std::vector<Position> m_linkLines;
     bool m_failed = false;
     QString m_reason;
     qint64 m_line = 0;
@@ -478,30 +489,6 @@ std::optional<FileDocument> Parse(const QByteArray& content, const QString& url,
 // Writing
 
 namespace {
-
-QString describeCodePoint(char32_t cp) {
-    return QStringLiteral("U+") + QStringLiteral("%1").arg(quint32(cp), 4, 16, QLatin1Char('0')).toUpper();
-}
-
-// The first character XML 1.0 cannot carry, if any.
-std::optional<char32_t> firstUnwritable(const QString& text) {
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t u = text[i].unicode();
-        if (QChar::isHighSurrogate(u)) {
-            if (i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1].unicode())) {
-                ++i;
-                continue;
-            }
-            return u;
-        }
-        if (QChar::isLowSurrogate(u))
-            return u;
-        const bool ok = u == 0x9 || u == 0xA || u == 0xD || (u >= 0x20 && u <= 0xFFFD);
-        if (!ok)
-            return u;
-    }
-    return std::nullopt;
-}
 
 QString number(float value) {
     if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < 1e15F)

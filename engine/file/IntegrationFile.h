@@ -18,8 +18,9 @@ class clsProcess;
 namespace IntegrationFile {
 
 struct FileLink {
-    int target = 0;  // 1-based position in the file's node order
+    int target = 0;  // 1-based position in the file's node order; 0 for none
     QString caption;
+    QString targetText;  // as written, for the log of a link left out
 };
 
 struct FileNode {

@@ -51,6 +51,15 @@ QString clsProcess::LoadIntegration(const QString& Filename, IDocumentView* form
     }
     for (std::size_t i = 0; i < doc->nodes.size(); ++i) {
         for (const auto& link : doc->nodes[i].next) {
+            // A stray link (to "0", to no position, or to nothing) is refused
+            // like any other link that cannot be made, and loading goes on.
+            if (link.target < 1 || std::size_t(link.target) > numbers.size()) {
+                m_lines->addLine(QString::number(numbers[i]), QStringLiteral("0"), link.caption);
+                m_log->AddLog(QStringLiteral("Link from node %1 of %2 was not loaded: its target '%3' names no node.")
+                                  .arg(i + 1)
+                                  .arg(Filename, link.targetText));
+                continue;
+            }
             const QString from = QString::number(numbers[i]);
             const QString to = QString::number(numbers[std::size_t(link.target - 1)]);
             if (!m_lines->addLine(from, to, link.caption))

@@ -58,19 +58,11 @@ public:
                 vbs::raiseError(vbs::err::WrongArgCount);
             return field(args[0]);
         case EofMember:
-        case BofMember: {
+        case BofMember:
             if (!args.empty())
                 vbs::raiseError(vbs::err::WrongArgCount);
-            QVariant ignored;
-            long number = 0;
-            QString text;
             // A step without a current row stands at its end.
-            const bool hasRow = hasCurrentRow();
-            (void)ignored;
-            (void)number;
-            (void)text;
-            return vbs::Variant::fromBool(!hasRow);
-        }
+            return vbs::Variant::fromBool(!m_engine.stepHasRow(m_node));
         default:
             vbs::raiseError(vbs::err::NoSuchMember);
         }
@@ -91,13 +83,6 @@ private:
 
     vbs::ObjectRef self() const { return weakSelf.lock(); }
 
-    bool hasCurrentRow()
-    {
-        if (m_node.objType == aStorage && m_node.runRow.valid)
-            return m_node.runRow.present;
-        return m_node.data().hasCurrentRecord();
-    }
-
     vbs::Variant field(const vbs::Variant& which)
     {
         const vbs::Variant key = vbs::valueOf(which);
@@ -106,22 +91,9 @@ private:
             name = key.str();
         } else if (key.isNumber()) {
             // Fields(0) is the first column.
-            const int index = vbs::toLong(key);
-            const auto* columns = m_node.objType == aStorage && m_node.runRow.valid
-                                      ? m_node.runRow.columns.get()
-                                      : nullptr;
-            if (columns) {
-                if (index < 0 || size_t(index) >= columns->size())
-                    vbs::raiseError(3265, QStringLiteral("Item cannot be found in the collection "
-                                                         "corresponding to the requested name or ordinal."));
-                name = (*columns)[size_t(index)].name;
-            } else {
-                ado::Recordset rs = m_node.data();
-                if (index < 0 || index >= rs.FieldCount())
-                    vbs::raiseError(3265, QStringLiteral("Item cannot be found in the collection "
-                                                         "corresponding to the requested name or ordinal."));
-                name = rs.fieldInfos()[size_t(index)].name;
-            }
+            if (!m_engine.stepFieldName(m_node, vbs::toLong(key), name))
+                vbs::raiseError(3265, QStringLiteral("Item cannot be found in the collection "
+                                                     "corresponding to the requested name or ordinal."));
         } else {
             name = vbs::toStr(key);
         }
@@ -140,7 +112,7 @@ private:
 // A node as the Steps collection hands it out.
 class ShapeObject : public vbs::IScriptObject {
 public:
-    ShapeObject(RunEngine& engine, cShape& node) : m_engine(engine), m_node(node) {}
+    explicit ShapeObject(cShape& node) : m_node(node) {}
 
     QString typeName() const override { return QStringLiteral("cShape"); }
     int memberId(const QString& name) override { return members().find(name); }
@@ -177,7 +149,6 @@ private:
         return table;
     }
 
-    RunEngine& m_engine;
     cShape& m_node;
 };
 
@@ -258,18 +229,10 @@ struct FormulaHost::Impl {
     {
         auto& slot = shapeObjects[&node];
         if (!slot)
-            slot = std::make_shared<ShapeObject>(engine, node);
+            slot = std::make_shared<ShapeObject>(node);
         return slot;
     }
 
-    bool hasData(cShape& node)
-    {
-        if (node.objType == aStorage && node.runRow.valid)
-            return true;
-        if (node.objType != aData && node.objType != aStorage)
-            return false;
-        return node.data().isOpen();
-    }
 };
 
 FormulaHost::FormulaHost(clsProcess& process, RunEngine& engine)
@@ -302,7 +265,7 @@ bool FormulaHost::ResetScript()
     for (const cShapeRef& node : d->engine.stepsInOrder()) {
         // A step that cannot be reached from scripts (no data, a caption
         // that is no identifier or is taken) is left out.
-        if (d->hasData(*node))
+        if (d->engine.isStepReachable(*node))
             d->script.AddObject(node->sCaption, d->stepObject(*node));
     }
     d->script.AddObject(QStringLiteral("Steps"), d->steps);
@@ -326,7 +289,26 @@ FormulaHost::Result failure(const vbs::ScriptErrorInfo& e)
 FormulaHost::Result success(const vbs::Variant& v)
 {
     FormulaHost::Result r;
-    r.value = FormulaHost::toQVariant(v, &r.empty, &r.isNull);
+    // An object stands for its default value; one without a value, an
+    // array or Nothing cannot be written to a field.
+    vbs::Variant plain;
+    bool isValue = !v.isArray();
+    if (isValue) {
+        try {
+            plain = vbs::valueOf(v);
+            isValue = !plain.isObject() && !plain.isArray();
+        } catch (const vbs::ScriptError&) {
+            isValue = false;
+        }
+    }
+    if (!isValue) {
+        r.ok = false;
+        r.notAValue = true;
+        r.number = vbs::err::TypeMismatch;
+        r.description = vbs::errorDescription(vbs::err::TypeMismatch);
+        return r;
+    }
+    r.value = FormulaHost::toQVariant(plain, &r.empty, &r.isNull);
     return r;
 }
 
@@ -366,19 +348,20 @@ FormulaHost::Result FormulaHost::CheckCode(const QString& code)
     const vbs::Variant v = sc.Eval(QStringLiteral("Main"));
     if (sc.Error().Number)
         return failure(sc.Error());
-    return success(v);
+    // The check is of the code; what its result is written as is the run's.
+    const Result r = success(v);
+    return r.notAValue ? Result{} : r;
 }
 
 QVariant FormulaHost::toQVariant(const vbs::Variant& v, bool* isEmpty, bool* isNull)
 {
-    const vbs::Variant plain = v.isObject() ? v : v;
     if (isEmpty)
-        *isEmpty = plain.isEmpty();
+        *isEmpty = v.isEmpty();
     if (isNull)
-        *isNull = plain.isNull();
-    if (plain.isEmpty() || plain.isNull())
+        *isNull = v.isNull();
+    if (v.isEmpty() || v.isNull())
         return QVariant();
-    return vbs::toQVariant(plain);
+    return vbs::toQVariant(v);
 }
 
 vbs::Variant FormulaHost::fromQVariant(const QVariant& v)

@@ -26,6 +26,9 @@ public:
         QVariant value;
         bool empty = false;
         bool isNull = false;
+        // The script ran, but gave something that is no value (an object
+        // without a default value, an array, Nothing): 13 Type mismatch.
+        bool notAValue = false;
         long number = 0;
         QString description;
         QString text;   // source line of a script error

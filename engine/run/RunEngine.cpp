@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "data/AdoTypes.h"
+#include "data/ConnectionString.h"
 #include "data/Field.h"
 #include "document/clsProcess.h"
 #include "run/clsLog.h"
@@ -12,8 +13,6 @@
 #include "stores/cMeridoxData.h"
 
 namespace {
-
-const QString kFormulaPrefix = QStringLiteral("FORMULA!");
 
 QString tr(const char* text)
 {
@@ -27,6 +26,7 @@ const QString kNoCurrentRecord = QStringLiteral(
 const QString kItemNotFound = QStringLiteral(
     "Item cannot be found in the collection corresponding to the requested name or ordinal.");
 const QString kObjectNotSet = QStringLiteral("Object variable not set");
+const QString kInvalidCall = QStringLiteral("Invalid procedure call or argument");
 
 int findColumn(const std::vector<ado::FieldInfo>& columns, const QString& name)
 {
@@ -43,6 +43,15 @@ bool sameValue(const QVariant& a, const QVariant& b)
     return a == b;
 }
 
+QString connectionNameOf(const cShape& node)
+{
+    if (const tData* d = node.dataRecord())
+        return d->connName;
+    if (const tStorage* s = node.storageRecord())
+        return s->connName;
+    return {};
+}
+
 }  // namespace
 
 // One written field of a storage step.
@@ -52,7 +61,6 @@ struct StoragePlanValue {
     int column = -1;          // in the target's layout; -1 when the table has no such column
     bool formula = false;
     bool reference = false;   // Step("Field")
-    bool malformed = false;
     QString refStep;
     QString refField;
     bool isKey = false;       // also a lookup field: never overwritten on an existing row
@@ -63,9 +71,18 @@ struct StoragePlanValue {
     int refColumn = -1;
 };
 
-// What a storage step needs for every record, worked out on its first
-// record of a run: the target's layout, the lookup terms and the written
-// fields. Statements are prepared by the table writer once per column list.
+// The step being executed and what its failure is counted and logged as:
+// the field mapping being applied names the failing field.
+struct StepFailure {
+    cShape& step;
+    QString operation;
+    QString context;
+    int editMode = ado::adEditNone;
+};
+
+// What a storage step needs for every record, worked out once per run: the
+// target's layout, the lookup terms and the written fields. Statements are
+// prepared by the table writer once per column list.
 struct RunEngine::StoragePlan {
     using Value = StoragePlanValue;
 
@@ -81,6 +98,21 @@ struct RunEngine::StoragePlan {
     std::vector<Value> values;
     QStringList locateColumns;     // how a found row is addressed for update and delete
     std::vector<int> locateIndexes;
+    QStringList primaryKey;
+    std::vector<int> primaryIndexes;
+    // Reads back a row whose key the database generated (see readBack).
+    std::optional<ado::PreparedCommand> generated;
+    bool generatedTried = false;
+};
+
+// Per-run state of one step.
+struct RunEngine::StepRun {
+    bool connectionFailed = false;   // reported once; not tried again in this run
+    StoragePlan plan;
+    // The row the storage step stands on for the current record.
+    QVariantList row;
+    bool present = false;
+    bool usable() const { return plan.prepared && !plan.failed && plan.columns; }
 };
 
 RunEngine::RunEngine(clsProcess& process)
@@ -179,6 +211,11 @@ bool RunEngine::BuildStepsCollection(QString& error)
     m_steps.clear();
     m_stepsInOrder.clear();
     for (const cShapeRef& node : m_process.Shapes()->Collection()) {
+        // A node without a caption (drawing kinds placed on the canvas) can
+        // be reached by no script: it is no step, and two of them must not
+        // stop the run as a repeated key.
+        if (node->sCaption.isEmpty())
+            continue;
         const QString key = node->sCaption.toCaseFolded();
         if (m_steps.contains(key)) {
             error = QStringLiteral("This key is already associated with an element of this collection");
@@ -192,74 +229,60 @@ bool RunEngine::BuildStepsCollection(QString& error)
     return true;
 }
 
-bool RunEngine::PrepareRun(bool execute)
+RunEngine::StepRun& RunEngine::stepRun(const cShape& step)
 {
-    clsLog* log = m_process.Log();
-    m_execute = execute;
-    m_outcome = RunOutcome::PrepareFailed;
-    // One failed run must not stop every later run of the same document.
-    log->ClearCritical();
-    log->AddLog(QStringLiteral("MeridoxRunner: starting process"));
+    auto& slot = m_stepRuns[&step];
+    if (!slot)
+        slot = std::make_unique<StepRun>();
+    return *slot;
+}
 
-    m_plans.clear();
-    m_host->forgetSteps();
+RunEngine::StepRun* RunEngine::findStepRun(const cShape& step) const
+{
+    const auto it = m_stepRuns.find(&step);
+    return it == m_stepRuns.end() ? nullptr : it->second.get();
+}
 
-    // Every node reports to the run's log, so a storage step whose
-    // connection fails stops the run just as the source step does.
-    cShapeRef source;
-    cShapeRef last;
-    bool hasSteps = false;
-    for (const cShapeRef& node : m_process.Shapes()->Collection()) {
-        node->gbLog = log;
-        node->connectionFailed = false;
-        if (node->objType == aData || node->objType == aStorage)
-            hasSteps = true;
-        if (!source && node->objType == aData)
-            source = node;
-        last = node;
-    }
-    if (!source)
-        source = last;
-    m_sourceStep = source;
-
-    QString error;
-    if (!hasSteps || !source) {
-        log->AddLog(QStringLiteral("MeridoxRunner ERROR: error connecting to source")
-                    + QStringLiteral("Object required"));
+bool RunEngine::connectStep(cShape& step)
+{
+    if (step.cnSource.isOpen())
+        return true;
+    StepRun& run = stepRun(step);
+    // A connection that cannot be opened is reported once and not tried for
+    // every record: each attempt may cost a full time-out.
+    if (run.connectionFailed)
         return false;
-    }
+    QString text;
+    if (const tData* d = step.dataRecord())
+        text = d->connString;
+    else if (const tStorage* s = step.storageRecord())
+        text = s->connString;
+    step.cnSource.Errors().Clear();
+    if (!text.isEmpty() && step.cnSource.Open(text))
+        return true;
+    run.connectionFailed = true;
+    // The provider's reason, never the connection string or its password.
+    QString line = Translate(QStringLiteral("CRITICAL ERROR: Error opening connection"), QStringLiteral("cShape"))
+                   + QLatin1Char(' ') + step.sCaption + QStringLiteral(": ");
+    const ado::ErrorList& errors = step.cnSource.Errors();
+    if (text.isEmpty())
+        line += QStringLiteral("no connection string is given");
+    else if (errors.Count() > 0)
+        line += ado::hideConnectionSecrets(errors.Item(errors.Count() - 1).Description, text);
+    if (step.gbLog)
+        step.gbLog->AddCritical(line);
+    return false;
+}
 
-    // Every run reads the source as it is now: a recordset kept from an
-    // earlier run would replay its old rows. A full run streams the source
-    // (it is never held whole in memory); a test run needs a static cursor.
-    if (source->objType == aData) {
-        source->streamSource = execute;
-        source->setQuery(source->Query());
-    }
-    m_sourceData = source->data();
-
-    m_startStep.reset();
-    for (const cShapeRef& node : m_process.Shapes()->Collection())
-        if (node->objType == aStart) {
-            m_startStep = node;
-            break;
-        }
-
-    if (!BuildStepsCollection(error)) {
-        log->AddLog(QStringLiteral("MeridoxRunner ERROR: error connecting to source") + error);
-        return false;
-    }
-    m_host->ResetScript();
-
-    // One connection per connection name, shared by every step naming it.
+void RunEngine::shareConnections(bool execute)
+{
+    // Before any step opens its connection: a step that opened one of its
+    // own would keep reading through it beside the shared one, and two
+    // connections to one SQLite file lock each other out.
     for (const cShapeRef& node : m_process.Shapes()->Collection()) {
         if (node->objType != aStorage && node->objType != aData)
             continue;
-        QString name;
-        if (const tData* d = node->dataRecord())
-            name = d->connName;
-        else if (const tStorage* s = node->storageRecord())
-            name = s->connName;
+        const QString name = connectionNameOf(*node);
         // Steps without a connection name keep their own connection: one
         // empty name must not tie unrelated databases together.
         if (!name.isEmpty()) {
@@ -276,20 +299,110 @@ bool RunEngine::PrepareRun(bool execute)
         }
         node->setDebugMode(!execute);
     }
+}
 
-    if (!m_sourceData.isOpen()) {
+bool RunEngine::openSource(bool execute)
+{
+    m_sourceData = ado::Recordset();
+    cShape& source = *m_sourceStep;
+    if (source.objType != aData) {
+        m_sourceData = source.data();
+        return m_sourceData.isOpen();
+    }
+    if (!connectStep(source))
+        return false;
+    if (!execute) {
+        // A test run moves back and forth through the source.
+        source.setQuery(QString());
+        m_sourceData = source.data();
+        return m_sourceData.isOpen();
+    }
+    // A full run reads the rows as they are when it starts, counted as they
+    // are read: it never meets the rows it writes itself, holds no cursor
+    // on the source while writing and keeps the rows on disk, not in memory.
+    const tData* d = source.dataRecord();
+    const QString sql = d->sourcetype == QLatin1String("table")
+                            ? QStringLiteral("SELECT * FROM ") + source.cnSource.quoteIdentifier(d->Source)
+                            : d->Source;
+    source.cnSource.Errors().Clear();
+    ado::Recordset rs;
+    if (!rs.OpenSnapshot(sql, source.cnSource)) {
+        const QString why = source.cnSource.Errors().Count() > 0 ? source.cnSource.Errors().Item(0).Description
+                                                                 : rs.lastError().Description;
+        m_process.Log()->AddLog(QStringLiteral("CRITICAL ERROR:") + why);
+        return false;
+    }
+    m_sourceData = rs;
+    return m_sourceData.isOpen();   // closed: a statement that returns no rows
+}
+
+bool RunEngine::PrepareRun(bool execute)
+{
+    clsLog* log = m_process.Log();
+    m_outcome = RunOutcome::PrepareFailed;
+    // One failed run must not stop every later run of the same document.
+    log->ClearCritical();
+    log->AddLog(QStringLiteral("MeridoxRunner: starting process"));
+
+    m_stepRuns.clear();
+    m_sourceData = ado::Recordset();
+    m_host->forgetSteps();
+
+    // Every node reports to the run's log, so a storage step whose
+    // connection fails stops the run just as the source step does.
+    cShapeRef source;
+    cShapeRef last;
+    bool hasSteps = false;
+    for (const cShapeRef& node : m_process.Shapes()->Collection()) {
+        node->gbLog = log;
+        if (node->objType == aData || node->objType == aStorage)
+            hasSteps = true;
+        if (!source && node->objType == aData)
+            source = node;
+        last = node;
+    }
+    if (!source)
+        source = last;
+    m_sourceStep = source;
+
+    if (!hasSteps || !source) {
+        log->AddLog(QStringLiteral("MeridoxRunner ERROR: error connecting to source")
+                    + QStringLiteral("Object required"));
+        return false;
+    }
+    QString error;
+    if (!BuildStepsCollection(error)) {
+        log->AddLog(QStringLiteral("MeridoxRunner ERROR: error connecting to source") + error);
+        return false;
+    }
+    m_startStep.reset();
+    for (const cShapeRef& node : m_process.Shapes()->Collection())
+        if (node->objType == aStart) {
+            m_startStep = node;
+            break;
+        }
+
+    shareConnections(execute);
+    // Every step connects now, so that a failing connection is known before
+    // the source is read and any record is half processed, and every storage
+    // step is a script object from the first record on.
+    for (const cShapeRef& node : m_process.Shapes()->Collection()) {
+        if (node->objType == aData)
+            connectStep(*node);
+        if (node->objType == aStorage && connectStep(*node))
+            preparePlan(*node, stepRun(*node));
+    }
+    if (execute && log->IsCritical()) {
+        m_outcome = RunOutcome::Critical;
+        return false;
+    }
+    if (!openSource(execute)) {
         m_outcome = log->IsCritical() ? RunOutcome::Critical : RunOutcome::PrepareFailed;
         return false;
     }
+    m_host->ResetScript();
     m_outcome = RunOutcome::NotRun;
     if (execute) {
-        // A step whose connection failed while the run was prepared would
-        // only half-process the first record before the critical stop.
-        if (log->IsCritical()) {
-            releaseSource();
-            m_outcome = RunOutcome::Critical;
-            return false;
-        }
         log->AddLog(QStringLiteral("MeridoxRunner: processing"));
         startCommitGroup();
         RunLoop();
@@ -315,7 +428,9 @@ void RunEngine::RunLoop()
     m_stats.TotalRecords = static_cast<std::int32_t>(std::max<long>(0, m_sourceData.RecordCount()));
     m_stats.CurrRecord = 0;
     m_stats.StartTime = QDateTime::currentDateTime();
-    m_sinceYield.start();
+    // The caller's events get a turn from the first step on: a fast run may
+    // end before the first interval is over.
+    m_sinceYield.invalidate();
 
     emit m_process.ProcessStarted(m_stats);
     m_sourceData.MoveFirst();
@@ -330,11 +445,11 @@ void RunEngine::RunLoop()
         m_group->recordDone();
         emit m_process.StatisticsAdded(m_stats);
         if (!m_sourceData.MoveNext()) {
-            // The source stopped delivering rows (a failed read also ends the
-            // stream): the run cannot go on, and saying it completed would
-            // hide the missing records.
+            // The source stopped delivering rows: the run cannot go on, and
+            // saying it completed would hide the missing records.
             log->AddCritical(QStringLiteral("CRITICAL ERROR:") + m_sourceData.lastError().Description);
             m_outcome = RunOutcome::Critical;
+            releaseSource();
             return;
         }
     }
@@ -381,11 +496,9 @@ void RunEngine::endCommitGroup(bool critical)
 
 void RunEngine::releaseSource()
 {
-    // A source read only part-way keeps a cursor, and with it a read lock on
-    // the source database, until the next run: other programs could not
-    // write to it meanwhile. The next run opens it again anyway.
-    if (m_sourceData.isOpen() && m_sourceData.isStreaming() && !m_sourceData.IsEOF())
-        m_sourceData.Close();
+    // The snapshot of a full run is of no use once the run is over; its
+    // temporary file goes with it.
+    m_sourceData.Close();
 }
 
 void RunEngine::writeExecutionRow()
@@ -408,9 +521,11 @@ void RunEngine::writeExecutionRow()
     row.insert(QStringLiteral("RERRORS"), m_stats.Errors[tStatistic::AllOperations]);
     row.insert(QStringLiteral("RESULT"), result);
     const StoreResult saved = store.appendRow(executiondata, row, StoreId::Next);
+    // Said as a failure, so that the runner reports it as an error entry;
+    // the run itself is not failed by it.
     if (!saved)
-        m_process.Log()->AddLog(tr("The execution row could not be saved:") + QLatin1Char(' ')
-                                + saved.error);
+        m_process.Log()->AddLog(QStringLiteral("MeridoxRunner ERROR: ") + tr("The execution row could not be saved:")
+                                + QLatin1Char(' ') + saved.error);
 }
 
 void RunEngine::maybeYield()
@@ -466,9 +581,9 @@ void RunEngine::ProcessRecord()
             if (log->IsCritical())
                 break;
         }
+        // A cancel takes effect between records: a record is never left
+        // half written.
         maybeYield();
-        if (m_cancel)
-            break;
     }
 }
 
@@ -516,25 +631,86 @@ void RunEngine::countFailure(int editMode, const QString& operation)
 
 // ---------------------------------------------------------------- step data
 
+bool RunEngine::isStepReachable(cShape& step)
+{
+    if (step.objType == aStorage) {
+        const StepRun* run = findStepRun(step);
+        return run && run->usable();
+    }
+    if (step.objType != aData)
+        return false;
+    if (&step == m_sourceStep.get() && m_sourceData.isOpen())
+        return true;
+    return step.data().isOpen();
+}
+
+bool RunEngine::stepHasRow(cShape& step)
+{
+    if (&step == m_sourceStep.get() && m_sourceData.isOpen())
+        return m_sourceData.hasCurrentRecord();
+    if (step.objType == aStorage) {
+        const StepRun* run = findStepRun(step);
+        return run && run->usable() && run->present;
+    }
+    return step.data().hasCurrentRecord();
+}
+
+bool RunEngine::stepFieldName(cShape& step, int index, QString& name)
+{
+    const std::vector<ado::FieldInfo>* columns = nullptr;
+    ado::Recordset rs;
+    if (step.objType == aStorage) {
+        if (const StepRun* run = findStepRun(step); run && run->usable())
+            columns = run->plan.columns.get();
+    }
+    if (!columns) {
+        rs = &step == m_sourceStep.get() && m_sourceData.isOpen() ? m_sourceData : step.data();
+        columns = &rs.fieldInfos();
+    }
+    if (index < 0 || size_t(index) >= columns->size())
+        return false;
+    name = (*columns)[size_t(index)].name;
+    return true;
+}
+
+ado::Recordset RunEngine::stepData(cShape& step)
+{
+    if (&step == m_sourceStep.get() && m_sourceData.isOpen())
+        return m_sourceData;
+    const StepRun* run = step.objType == aStorage ? findStepRun(step) : nullptr;
+    if (!run || !run->usable())
+        return step.data();
+    ado::Recordset rs = ado::Recordset::CreateDisconnected(*run->plan.columns);
+    if (run->present) {
+        rs.AddNew();
+        for (int i = 0; i < run->row.size() && i < rs.FieldCount(); ++i)
+            rs.setValue(i, run->row.at(i));
+        rs.Update();
+    }
+    rs.MoveFirst();
+    return rs;
+}
+
 bool RunEngine::readStepField(cShape& step, const QString& field, QVariant& value, long& errNumber,
                               QString& errText)
 {
-    if (step.objType == aStorage && step.runRow.valid) {
-        const int i = step.runRow.columns ? findColumn(*step.runRow.columns, field) : -1;
+    const StepRun* run = step.objType == aStorage ? findStepRun(step) : nullptr;
+    if (run && run->usable()) {
+        const int i = findColumn(*run->plan.columns, field);
         if (i < 0) {
             errNumber = ado::adErrItemNotFound;
             errText = kItemNotFound;
             return false;
         }
-        if (!step.runRow.present) {
+        if (!run->present) {
             errNumber = ado::adErrNoCurrentRecord;
             errText = kNoCurrentRecord;
             return false;
         }
-        value = step.runRow.values.value(i);
+        value = run->row.value(i);
         return true;
     }
-    ado::Recordset rs = step.data();
+    ado::Recordset rs = &step == m_sourceStep.get() && m_sourceData.isOpen() ? m_sourceData : step.data();
     if (!rs.isOpen()) {
         errNumber = 91;
         errText = kObjectNotSet;
@@ -555,7 +731,7 @@ bool RunEngine::readStepField(cShape& step, const QString& field, QVariant& valu
     return true;
 }
 
-bool RunEngine::readReference(StoragePlan::Value& v, QVariant& value, long& errNumber, QString& errText)
+bool RunEngine::readReference(StoragePlanValue& v, QVariant& value, long& errNumber, QString& errText)
 {
     // The source step is read by column number on the loop's own cursor.
     if (v.refNode == m_sourceStep && m_sourceData.isOpen()) {
@@ -577,24 +753,17 @@ bool RunEngine::readReference(StoragePlan::Value& v, QVariant& value, long& errN
     return readStepField(*v.refNode, v.refField, value, errNumber, errText);
 }
 
-RunEngine::StoragePlan& RunEngine::planFor(cShape& step)
+bool RunEngine::preparePlan(cShape& step, StepRun& run)
 {
-    auto& slot = m_plans[&step];
-    if (!slot)
-        slot = std::make_unique<StoragePlan>();
-    return *slot;
-}
-
-bool RunEngine::preparePlan(cShape& step, StoragePlan& plan, QString& error, long& number)
-{
+    StoragePlan& plan = run.plan;
+    if (plan.prepared)
+        return !plan.failed;
     plan.prepared = true;
     const tStorage* record = step.storageRecord();
     if (!record) {
         plan.failed = true;
         plan.failNumber = 13;
         plan.failText = QStringLiteral("Type mismatch");
-        error = plan.failText;
-        number = plan.failNumber;
         return false;
     }
     plan.operation = record->shpOperation;
@@ -602,8 +771,6 @@ bool RunEngine::preparePlan(cShape& step, StoragePlan& plan, QString& error, lon
         plan.failed = true;
         plan.failNumber = plan.writer.lastError().Number;
         plan.failText = plan.writer.lastError().Description;
-        error = plan.failText;
-        number = plan.failNumber;
         return false;
     }
     const ado::TableSchema& schema = plan.writer.schema();
@@ -624,18 +791,18 @@ bool RunEngine::preparePlan(cShape& step, StoragePlan& plan, QString& error, lon
             v.isKey = !f.f_lookup.isEmpty();
             if (f.f_value.left(7) == QLatin1String("FORMULA"))
                 v.formula = true;
-            else if (splitFieldReference(f.f_value, v.refStep, v.refField))
-                v.reference = true;
             else
-                v.malformed = true;
+                v.reference = splitFieldReference(f.f_value, v.refStep, v.refField);
             plan.values.push_back(std::move(v));
         }
     }
+    for (int i : schema.primaryKey) {
+        plan.primaryKey << schema.columns[size_t(i)].name;
+        plan.primaryIndexes.push_back(i);
+    }
     if (!schema.primaryKey.empty()) {
-        for (int i : schema.primaryKey) {
-            plan.locateColumns << schema.columns[size_t(i)].name;
-            plan.locateIndexes.push_back(i);
-        }
+        plan.locateColumns = plan.primaryKey;
+        plan.locateIndexes = plan.primaryIndexes;
     } else {
         for (size_t i = 0; i < schema.columns.size(); ++i) {
             plan.locateColumns << schema.columns[i].name;
@@ -647,114 +814,181 @@ bool RunEngine::preparePlan(cShape& step, StoragePlan& plan, QString& error, lon
 
 // ---------------------------------------------------------------- storage step
 
+void RunEngine::failStep(StepFailure& failure, const QString& description, long number)
+{
+    QString text = tr("Step") + QLatin1Char(' ') + failure.step.sCaption + QStringLiteral(": ");
+    if (!failure.context.isEmpty())
+        text += failure.context + QLatin1Char(' ');
+    logError(text + description, number);
+    countFailure(failure.editMode, failure.operation);
+}
+
 void RunEngine::ExecuteStorageStep(cShape& step)
 {
     const tStorage* record = step.storageRecord();
-    const QString operation = record ? record->shpOperation : QString();
-    QString context;
-    int editMode = ado::adEditNone;
-    auto fail = [&](const QString& description, long number) {
-        logError(context.isEmpty() ? description : context + QLatin1Char(' ') + description, number);
-        countFailure(editMode, operation);
-    };
-
+    StepFailure failure{step, record ? record->shpOperation : QString(), QString(), ado::adEditNone};
+    StepRun& run = stepRun(step);
     // The step's previous row is gone whatever happens below.
-    StoragePlan& plan = planFor(step);
-    step.setQuery(QString());   // drops the previous row and any recordset made of it
-    if (!step.openConnection(true)) {
-        fail(kObjectNotSet, 91);
+    run.present = false;
+    run.row.clear();
+    if (!connectStep(step)) {
+        failStep(failure, kObjectNotSet, 91);
         return;
     }
-    if (!plan.prepared) {
-        QString error;
-        long number = 0;
-        preparePlan(step, plan, error, number);
-    }
-    if (plan.failed) {
-        fail(plan.failText, plan.failNumber);
+    if (!preparePlan(step, run)) {
+        failStep(failure, run.plan.failText, run.plan.failNumber);
         return;
     }
-    step.runRow.columns = plan.columns;
-    step.runRow.valid = true;
 
-    // Lookup terms, each evaluated once.
-    QVariantList keyValues;
-    const bool hasLookup = !plan.keyExprs.isEmpty();
-    for (int i = 0; i < plan.keyExprs.size(); ++i) {
-        const FormulaHost::Result r = m_host->EvaluateValue(plan.keyExprs.at(i));
-        if (!r.ok)
-            logError(r.description, r.number);
-        if (r.ok && r.isNull) {
-            // A Null key would widen the lookup onto other rows: the step
-            // fails for this record instead.
-            context = plan.keyExprs.at(i) + QStringLiteral(" --> ") + plan.keyColumns.at(i);
-            fail(tr("Lookup cannot be used with a NULL value"), 94);
-            return;
-        }
-        // Empty compares as an empty text, as a quoted literal would.
-        keyValues << (r.ok && !r.empty ? r.value : QVariant(QString()));
+    std::optional<QVariantList> found;
+    if (!lookup(failure, run, found))
+        return;
+    if (found) {
+        run.present = true;
+        run.row = *found;
     }
-
-    std::vector<QVariantList> found;
-    if (hasLookup && operation != QLatin1String("Insert")) {
-        if (!plan.writer.select(plan.keyColumns, keyValues, found, 1)) {
-            // A key that cannot be a value of its column matches no row.
-            if (plan.writer.lastError().Number != ado::adErrMultipleStep) {
-                fail(plan.writer.lastError().Description, plan.writer.lastError().Number);
-                return;
-            }
-            found.clear();
-        }
-    }
-    const bool hasRow = !found.empty();
-    if (hasRow) {
-        step.runRow.present = true;
-        step.runRow.values = found.front();
-    }
-
-    if (operation == QLatin1String("Lookup")) {
+    const RowAction action = decide(run, found);
+    switch (action) {
+    case RowAction::Lookup:
         count(tStatistic::slot(vlmLookup), true);
         return;
-    }
-
-    auto locateValues = [&](const QVariantList& row) {
-        QVariantList v;
-        for (int i : plan.locateIndexes)
-            v << row.value(i);
-        return v;
-    };
-
-    if (operation == QLatin1String("Delete")) {
-        if (!hasRow) {
-            fail(kNoCurrentRecord, ado::adErrNoCurrentRecord);
-            return;
-        }
-        editMode = ado::adEditDelete;
-        if (!plan.writer.remove(plan.locateColumns, locateValues(found.front()))) {
-            fail(plan.writer.lastError().Description, plan.writer.lastError().Number);
-            return;
-        }
-        step.runRow.present = false;
-        count(tStatistic::slot(vlmDelete), true);
+    case RowAction::None:
+        // Delete and Update change the row the lookup found; there is none.
+        failStep(failure, kNoCurrentRecord, ado::adErrNoCurrentRecord);
+        return;
+    case RowAction::Delete:
+        deleteRow(failure, run, *found);
+        return;
+    case RowAction::Insert:
+    case RowAction::Update:
+        writeRow(failure, run, action, found);
         return;
     }
+}
 
-    bool isNew = false;
-    if (operation == QLatin1String("UpdateInsert"))
-        isNew = !hasRow || !hasLookup;
-    else if (operation == QLatin1String("Insert"))
-        isNew = true;
-    if (!isNew && !hasRow) {
-        fail(kNoCurrentRecord, ado::adErrNoCurrentRecord);
+bool RunEngine::lookup(StepFailure& failure, StepRun& run, std::optional<QVariantList>& found)
+{
+    const StoragePlan& plan = run.plan;
+    // Insert adds a row whatever exists: it runs no lookup, so its key
+    // terms are neither evaluated nor held against it.
+    if (plan.keyExprs.isEmpty() || plan.operation == QLatin1String("Insert"))
+        return true;
+    QVariantList keyValues;
+    for (int i = 0; i < plan.keyExprs.size(); ++i) {
+        failure.context = plan.keyExprs.at(i) + QStringLiteral(" --> ") + plan.keyColumns.at(i);
+        const FormulaHost::Result r = m_host->EvaluateValue(plan.keyExprs.at(i));
+        // A key that cannot be evaluated, like a Null key, would look up the
+        // wrong rows (a new row on every rerun): the step fails instead.
+        if (!r.ok) {
+            failStep(failure, r.description, r.number);
+            return false;
+        }
+        if (r.isNull) {
+            failStep(failure, tr("Lookup cannot be used with a NULL value"), 94);
+            return false;
+        }
+        // Empty compares as an empty text, as a quoted literal would.
+        keyValues << (r.empty ? QVariant(QString()) : r.value);
+    }
+    failure.context.clear();
+    std::vector<QVariantList> rows;
+    if (!run.plan.writer.select(plan.keyColumns, keyValues, rows, 1)) {
+        // A key that cannot be a value of its column matches no row.
+        if (run.plan.writer.lastError().Number != ado::adErrMultipleStep) {
+            failStep(failure, run.plan.writer.lastError().Description, run.plan.writer.lastError().Number);
+            return false;
+        }
+        rows.clear();
+    }
+    if (!rows.empty())
+        found = std::move(rows.front());
+    return true;
+}
+
+RunEngine::RowAction RunEngine::decide(const StepRun& run, const std::optional<QVariantList>& found) const
+{
+    const QString& operation = run.plan.operation;
+    if (operation == QLatin1String("Lookup"))
+        return RowAction::Lookup;
+    if (operation == QLatin1String("Insert"))
+        return RowAction::Insert;
+    if (operation == QLatin1String("UpdateInsert") && (!found || run.plan.keyExprs.isEmpty()))
+        return RowAction::Insert;
+    if (!found)
+        return RowAction::None;
+    return operation == QLatin1String("Delete") ? RowAction::Delete : RowAction::Update;
+}
+
+void RunEngine::deleteRow(StepFailure& failure, StepRun& run, const QVariantList& found)
+{
+    StoragePlan& plan = run.plan;
+    failure.editMode = ado::adEditDelete;
+    QVariantList key;
+    for (int i : plan.locateIndexes)
+        key << found.value(i);
+    if (!plan.writer.remove(plan.locateColumns, key)) {
+        failStep(failure, plan.writer.lastError().Description, plan.writer.lastError().Number);
         return;
     }
+    run.present = false;
+    run.row.clear();
+    count(tStatistic::slot(vlmDelete), true);
+}
 
-    // The values to write.
+bool RunEngine::evaluateField(StepFailure& failure, StoragePlanValue& v, QVariant& value)
+{
+    if (v.formula) {
+        failure.context = v.fValue + QStringLiteral(" --> ") + v.fName;
+        const FormulaHost::Result r = m_host->EvaluateValue(v.fValue);
+        if (r.ok) {
+            value = r.value;
+            return true;
+        }
+        // A result that is no value (an object without one, an array,
+        // Nothing) cannot be written: the field fails, and the step with it.
+        if (r.notAValue) {
+            failStep(failure, r.description, r.number);
+            return false;
+        }
+        // A formula that fails is logged and gives Empty, which is written.
+        QString text = tr("Step") + QLatin1Char(' ') + failure.step.sCaption + QStringLiteral(": ")
+                       + failure.context + QLatin1Char(' ') + r.description;
+        logError(text, r.number);
+        value = QVariant();
+        return true;
+    }
+    failure.context = (v.reference ? v.refField : v.fValue) + QStringLiteral(" --> ") + v.fName;
+    if (!v.reference) {
+        failStep(failure, kInvalidCall, 5);
+        return false;
+    }
+    if (!v.resolved) {
+        v.refNode = stepByCaption(v.refStep);
+        v.resolved = true;
+    }
+    if (!v.refNode) {
+        failStep(failure, kInvalidCall, 5);
+        return false;
+    }
+    long number = 0;
+    QString text;
+    if (!readReference(v, value, number, text)) {
+        failStep(failure, text, number);
+        return false;
+    }
+    return true;
+}
+
+void RunEngine::writeRow(StepFailure& failure, StepRun& run, RowAction action,
+                         const std::optional<QVariantList>& found)
+{
+    StoragePlan& plan = run.plan;
+    const bool isNew = action == RowAction::Insert;
     QStringList columns;
     QVariantList values;
-    QVariantList row = isNew ? QVariantList() : found.front();
+    QVariantList row = isNew ? QVariantList() : *found;
     if (isNew) {
-        editMode = ado::adEditAdd;
+        failure.editMode = ado::adEditAdd;
         for (size_t i = 0; i < plan.columns->size(); ++i)
             row << QVariant();
     }
@@ -762,35 +996,10 @@ void RunEngine::ExecuteStorageStep(cShape& step)
         if (!isNew && v.isKey)
             continue;   // lookup keys of an existing row are never overwritten
         QVariant value;
-        if (v.formula) {
-            context = v.fValue + QStringLiteral(" --> ") + v.fName;
-            const FormulaHost::Result r = m_host->EvaluateValue(v.fValue);
-            if (!r.ok)
-                logError(r.description, r.number);
-            value = r.ok ? r.value : QVariant();
-        } else {
-            context = (v.reference ? v.refField : v.fValue) + QStringLiteral(" --> ") + v.fName;
-            if (v.malformed) {
-                fail(QStringLiteral("Invalid procedure call or argument"), 5);
-                return;
-            }
-            if (!v.resolved) {
-                v.refNode = stepByCaption(v.refStep);
-                v.resolved = true;
-            }
-            if (!v.refNode) {
-                fail(QStringLiteral("Invalid procedure call or argument"), 5);
-                return;
-            }
-            long number = 0;
-            QString text;
-            if (!readReference(v, value, number, text)) {
-                fail(text, number);
-                return;
-            }
-        }
+        if (!evaluateField(failure, v, value))
+            return;
         if (v.column < 0) {
-            fail(kItemNotFound, ado::adErrItemNotFound);
+            failStep(failure, kItemNotFound, ado::adErrItemNotFound);
             return;
         }
         const ado::FieldInfo& info = (*plan.columns)[size_t(v.column)];
@@ -798,15 +1007,15 @@ void RunEngine::ExecuteStorageStep(cShape& step)
         QString why;
         if (!ado::convertToFieldType(value, info, converted, &why)) {
             if (!isNew)
-                editMode = ado::adEditInProgress;
-            fail(why.isEmpty() ? QStringLiteral("Multiple-step operation generated errors.") : why,
-                 ado::adErrMultipleStep);
+                failure.editMode = ado::adEditInProgress;
+            failStep(failure, why.isEmpty() ? QStringLiteral("Multiple-step operation generated errors.") : why,
+                     ado::adErrMultipleStep);
             return;
         }
         if (!isNew && sameValue(converted, row.value(v.column)))
             continue;
         if (!isNew)
-            editMode = ado::adEditInProgress;
+            failure.editMode = ado::adEditInProgress;
         const int existing = columns.indexOf(info.name);
         if (existing >= 0) {
             values[existing] = converted;
@@ -816,26 +1025,87 @@ void RunEngine::ExecuteStorageStep(cShape& step)
         }
         row[v.column] = converted;
     }
-    context.clear();
+    failure.context.clear();
 
     if (isNew) {
         if (!plan.writer.insert(columns, values)) {
-            fail(plan.writer.lastError().Description, plan.writer.lastError().Number);
+            failStep(failure, plan.writer.lastError().Description, plan.writer.lastError().Number);
             return;
         }
-        step.runRow.present = true;
-        step.runRow.values = row;
+        readBack(failure.step, run, static_cast<int>(columns.size()), row);
+        run.present = true;
+        run.row = row;
         count(tStatistic::slot(vlmInsert), true);
         return;
     }
-    if (editMode == ado::adEditNone)
+    if (failure.editMode == ado::adEditNone)
         return;   // nothing changed: nothing written, nothing counted
-    if (!plan.writer.update(plan.locateColumns, locateValues(found.front()), columns, values)) {
-        fail(plan.writer.lastError().Description, plan.writer.lastError().Number);
+    QVariantList key;
+    for (int i : plan.locateIndexes)
+        key << found->value(i);
+    if (!plan.writer.update(plan.locateColumns, key, columns, values)) {
+        failStep(failure, plan.writer.lastError().Description, plan.writer.lastError().Number);
         return;
     }
-    step.runRow.values = row;
+    run.row = row;
     count(tStatistic::slot(vlmUpdate), true);
+}
+
+void RunEngine::readBack(cShape& step, StepRun& run, int written, QVariantList& row)
+{
+    // Later steps read this row through references to the step: it must
+    // hold what the database stored, including a key it generated and the
+    // defaults of columns the step does not write.
+    StoragePlan& plan = run.plan;
+    if (written >= static_cast<int>(plan.columns->size()))
+        return;   // every column written: the row is what was stored
+    std::vector<QVariantList> rows;
+    bool keyGiven = !plan.primaryKey.isEmpty();
+    QVariantList key;
+    for (int i : plan.primaryIndexes) {
+        key << row.value(i);
+        keyGiven = keyGiven && !row.value(i).isNull();
+    }
+    if (keyGiven) {
+        if (plan.writer.select(plan.primaryKey, key, rows, 1) && !rows.empty())
+            row = std::move(rows.front());
+        return;
+    }
+    // The database made the key: the row is found through the connection's
+    // last insert (SQLite) or the key column's sequence (PostgreSQL).
+    const ado::TableSchema& schema = plan.writer.schema();
+    if (!plan.generatedTried) {
+        plan.generatedTried = true;
+        QStringList names;
+        for (const ado::FieldInfo& c : *plan.columns)
+            names << step.cnSource.quoteIdentifier(c.name);
+        const QString select = QStringLiteral("SELECT ") + names.join(QStringLiteral(", ")) + QStringLiteral(" FROM ")
+                               + step.cnSource.quoteIdentifier(schema.name);
+        QString sql;
+        if (step.cnSource.providerKind() == ado::ProviderKind::SQLite && schema.hasRowId)
+            sql = select + QStringLiteral(" WHERE _rowid_ = last_insert_rowid()");
+        else if (step.cnSource.providerKind() == ado::ProviderKind::PostgreSQL && plan.primaryKey.size() == 1)
+            sql = select + QStringLiteral(" WHERE ") + step.cnSource.quoteIdentifier(plan.primaryKey.front())
+                  + QStringLiteral(" = currval(pg_get_serial_sequence(?, ?))");
+        ado::PreparedCommand command;
+        if (!sql.isEmpty() && command.prepare(step.cnSource, sql))
+            plan.generated = std::move(command);
+    }
+    if (!plan.generated)
+        return;
+    ado::PreparedCommand& command = *plan.generated;
+    if (command.parameterCount() == 2
+        && !command.bindAll({step.cnSource.quoteIdentifier(schema.name), plan.primaryKey.front()}))
+        return;
+    if (command.execute() && command.next()) {
+        for (int i = 0; i < row.size() && i < command.columnCount(); ++i) {
+            QVariant stored;
+            row[i] = ado::convertToFieldType(command.value(i), (*plan.columns)[size_t(i)], stored)
+                         ? stored
+                         : command.value(i);
+        }
+    }
+    command.finish();
 }
 
 // ---------------------------------------------------------------- formula check
@@ -847,24 +1117,19 @@ QString RunEngine::CheckFormula(const QString& Text)
         return error;
     // Storage steps get an empty row with their target's fields: a formula
     // that reads them then meets "no current record", which the check accepts.
+    // The check rebuilds what a run holds for every step.
+    if (m_running)
+        return tr("A run of this integration is already in progress.");
+    m_stepRuns.clear();
     for (const cShapeRef& node : m_process.Shapes()->Collection()) {
-        if (node->objType == aData && !node->data().isOpen())
-            node->streamSource = true;
         if (node->objType != aStorage)
             continue;
-        node->setQuery(QString());
-        if (!node->openConnection(false))
-            continue;
-        StoragePlan& plan = planFor(*node);
-        if (!plan.prepared) {
-            long number = 0;
-            QString why;
-            preparePlan(*node, plan, why, number);
-        }
-        if (plan.failed)
-            continue;
-        node->runRow.columns = plan.columns;
-        node->runRow.valid = true;
+        // A check is no run: a connection that fails here is not critical.
+        const QPointer<clsLog> log = node->gbLog;
+        node->gbLog = nullptr;
+        if (connectStep(*node))
+            preparePlan(*node, stepRun(*node));
+        node->gbLog = log;
     }
     m_host->forgetSteps();
     m_host->ResetScript();

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "data/CommitGroup.h"
@@ -23,6 +24,7 @@
 
 class clsProcess;
 struct StoragePlanValue;
+struct StepFailure;
 
 // How the last run ended (the runner's exit code is taken from it).
 enum class RunOutcome {
@@ -65,18 +67,40 @@ public:
     // On failure returns false with an ADO-style error number and text.
     bool readStepField(cShape& step, const QString& field, QVariant& value, long& errNumber,
                        QString& errText);
+    // Whether formulas reach the step as an object: every storage step whose
+    // target is known, from the first record on, and every data step.
+    bool isStepReachable(cShape& step);
+    // Whether the step stands on a row (a storage step: the row its lookup
+    // found or its write stored for the current record).
+    bool stepHasRow(cShape& step);
+    // Name of the step's field at a 0-based position; false when out of range.
+    bool stepFieldName(cShape& step, int index, QString& name);
+    // The step's data as it stands now: for a storage step of the current
+    // run, its current row (none when it has none).
+    ado::Recordset stepData(cShape& step);
     // The node of a caption (steps collection of the preparation).
     cShapeRef stepByCaption(const QString& caption) const;
     const std::vector<cShapeRef>& stepsInOrder() const { return m_stepsInOrder; }
 
 private:
     struct StoragePlan;
+    struct StepRun;
+    enum class RowAction { None, Insert, Update, Delete, Lookup };
 
     bool PrepareRun(bool execute);
+    void shareConnections(bool execute);
+    bool openSource(bool execute);
     void RunLoop();
     void ProcessRecord();
     cShapeRef NextStep(const cShapeRef& step, const QString& caption) const;
     void ExecuteStorageStep(cShape& step);
+    bool lookup(StepFailure& failure, StepRun& run, std::optional<QVariantList>& found);
+    RowAction decide(const StepRun& run, const std::optional<QVariantList>& found) const;
+    void deleteRow(StepFailure& failure, StepRun& run, const QVariantList& found);
+    void writeRow(StepFailure& failure, StepRun& run, RowAction action, const std::optional<QVariantList>& found);
+    bool evaluateField(StepFailure& failure, StoragePlanValue& v, QVariant& value);
+    void readBack(cShape& step, StepRun& run, int written, QVariantList& row);
+    void failStep(StepFailure& failure, const QString& description, long number);
     bool BuildStepsCollection(QString& error);
     void ResetStatistics();
     void writeExecutionRow();
@@ -85,9 +109,11 @@ private:
     void endCommitGroup(bool critical);
     void maybeYield();
     void logError(const QString& text, long number);
-    StoragePlan& planFor(cShape& step);
+    StepRun& stepRun(const cShape& step);
+    StepRun* findStepRun(const cShape& step) const;
+    bool connectStep(cShape& step);
+    bool preparePlan(cShape& step, StepRun& run);
     bool readReference(StoragePlanValue& v, QVariant& value, long& errNumber, QString& errText);
-    bool preparePlan(cShape& step, StoragePlan& plan, QString& error, long& number);
     void count(int slot, bool success);
     void countFailure(int editMode, const QString& operation);
 
@@ -98,9 +124,7 @@ private:
     ado::Recordset m_sourceData;
     tStatistic m_stats;
     bool m_cancel = false;
-    bool m_execute = false;
     bool m_running = false;
-    bool m_walkStopped = false;
     int m_errorRows = 0;   // error rows saved by the current run
     RunOutcome m_outcome = RunOutcome::NotRun;
     // Steps keyed by caption (case-insensitive) and in document order.
@@ -108,7 +132,9 @@ private:
     std::vector<cShapeRef> m_stepsInOrder;
     // One connection per connection name, kept for the life of the process.
     QHash<QString, ado::Connection> m_connections;
-    std::map<const cShape*, std::unique_ptr<StoragePlan>> m_plans;
+    // What the run keeps for each step: its connection state, the plan of a
+    // storage step and the row it stands on for the current record.
+    std::map<const cShape*, std::unique_ptr<StepRun>> m_stepRuns;
     std::unique_ptr<ado::CommitGroup> m_group;   // a full run's writes, committed in groups
     std::function<void()> m_yield;
     QElapsedTimer m_sinceYield;

@@ -99,7 +99,8 @@ QString clsLog::AddLog(const QString& Val, bool ShowTime, const QString& IntName
             // Once, so a store that stays unwritable does not double every
             // line of a long run.
             m_sinkFailureReported = true;
-            append(QStringLiteral("Error rows cannot be saved to the errors store: ") + failure);
+            // An error entry for the runner: the record's failure is lost.
+            append(QStringLiteral("MeridoxRunner ERROR: Error rows cannot be saved to the errors store: ") + failure);
         }
     }
     return line;

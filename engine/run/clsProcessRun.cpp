@@ -10,6 +10,7 @@ short clsProcess::RunNextRecord() { return m_run->RunNextRecord(); }
 short clsProcess::CancelExec() { return m_run->CancelExec(); }
 cShapeRef clsProcess::SourceStep() const { return m_run->SourceStep(); }
 ado::Recordset clsProcess::SourceData() const { return m_run->SourceData(); }
+ado::Recordset clsProcess::StepData(cShape& Step) const { return m_run->stepData(Step); }
 tStatistic clsProcess::Statistics() const { return m_run->Statistics(); }
 QString clsProcess::CheckFormula(const QString& Text) { return m_run->CheckFormula(Text); }
 void clsProcess::setYieldCallback(std::function<void()> callback) { m_run->setYieldCallback(std::move(callback)); }

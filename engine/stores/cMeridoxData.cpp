@@ -1,6 +1,7 @@
 #include "stores/cMeridoxData.h"
 
 #include "data/Recordset.h"
+#include "data/RowsetXml.h"
 #include "stores/basUtils.h"
 
 #include <QDateTime>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <optional>
@@ -97,20 +99,84 @@ public:
     bool locked() const { return fd_ >= 0; }
     const QString& error() const { return error_; }
 
+    // The lock file also remembers the highest ID after the last in-place
+    // append, with the store file as it was then; any other change to the
+    // store (a rewrite, another program) shows as a different file, and the
+    // note is then not used. So an append needs not read the rows.
+    std::optional<qlonglong> knownHighestId(const QString& storePath) const
+    {
+        const std::optional<QByteArray> now = fileStamp(storePath);
+        if (!now)
+            return std::nullopt;
+        char buffer[NoteSize];
+        const ssize_t n = ::pread(fd_, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return std::nullopt;
+        const QByteArray note = QByteArray(buffer, static_cast<qsizetype>(n)).trimmed();
+        const qsizetype blank = note.lastIndexOf(' ');
+        if (blank < 0 || note.left(blank) != *now)
+            return std::nullopt;
+        bool ok = false;
+        const qlonglong highest = note.mid(blank + 1).trimmed().toLongLong(&ok);
+        return ok ? std::optional<qlonglong>(highest) : std::nullopt;
+    }
+
+    void rememberHighestId(const QString& storePath, qlonglong highest) const
+    {
+        const std::optional<QByteArray> now = fileStamp(storePath);
+        if (!now)
+            return;
+        // One fixed-size record, so that it is overwritten whole without
+        // truncating the file.
+        const QByteArray note = (*now + ' ' + QByteArray::number(highest)).leftJustified(NoteSize - 1, ' ') + '\n';
+        if (note.size() == NoteSize)
+            (void)::pwrite(fd_, note.constData(), static_cast<size_t>(note.size()), 0);
+    }
+
 private:
+    static constexpr qsizetype NoteSize = 128;
+
+    // Size, change time and file number of a file, as text.
+    static std::optional<QByteArray> fileStamp(const QString& path)
+    {
+        struct stat st {};
+        if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+            return std::nullopt;
+        return QByteArray::number(qint64(st.st_size)) + ' ' + QByteArray::number(qint64(st.st_mtim.tv_sec)) + ' '
+            + QByteArray::number(qint64(st.st_mtim.tv_nsec)) + ' ' + QByteArray::number(quint64(st.st_ino));
+    }
+
     int fd_ = -1;
     QString error_;
 };
 
+// Fields whose value names something (the job's integration file, its
+// status): a cut value would name something else, so it is refused.
+QStringList keyFieldsOf(kindrecordset krs)
+{
+    if (krs == scheduleddata)
+        return {QStringLiteral("NAME"), QStringLiteral("STATUS")};
+    return {};
+}
+
 // A fixed-size text longer than its field is cut to fit instead of failing
-// the whole row (a long error message must still be recorded).
-QVariant fitToField(const FieldInfo& info, const QVariant& value)
+// the whole row (a long error message must still be recorded), unless the
+// field is a key field: then it fails with error set.
+std::optional<QVariant> fitToField(const FieldInfo& info, const QVariant& value, const QStringList& keyFields,
+                                   QString& error)
 {
     if (value.isNull() || !ado::isTextType(info.type) || info.definedSize <= 0 || info.isLong)
         return value;
     const QString text = value.toString();
     if (text.size() <= info.definedSize)
         return value;
+    if (keyFields.contains(info.name, Qt::CaseInsensitive)) {
+        error = QStringLiteral("Field '%1': the value has %2 characters, more than the %3 the field holds")
+                    .arg(info.name)
+                    .arg(text.size())
+                    .arg(info.definedSize);
+        return std::nullopt;
+    }
     return text.left(static_cast<int>(info.definedSize));
 }
 
@@ -124,7 +190,7 @@ cMeridoxData::Row currentRow(const Recordset& rs)
 }
 
 // Assigns values on the current row (already in edit or add mode).
-bool assignValues(Recordset& rs, const cMeridoxData::Row& values, QString& error)
+bool assignValues(Recordset& rs, const cMeridoxData::Row& values, QString& error, const QStringList& keyFields)
 {
     for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
         const int index = rs.fieldIndex(it.key());
@@ -133,7 +199,10 @@ bool assignValues(Recordset& rs, const cMeridoxData::Row& values, QString& error
             return false;
         }
         const FieldInfo& info = rs.fieldInfos()[static_cast<size_t>(index)];
-        if (!rs.setValue(index, fitToField(info, it.value()))) {
+        const std::optional<QVariant> fitted = fitToField(info, it.value(), keyFields, error);
+        if (!fitted)
+            return false;
+        if (!rs.setValue(index, *fitted)) {
             error = QStringLiteral("Field '%1': %2").arg(info.name, rs.lastError().Description);
             return false;
         }
@@ -152,6 +221,16 @@ std::optional<qlonglong> idOf(const QVariant& v)
     return static_cast<qlonglong>(d);
 }
 
+// A row's ID as the store's readers take it: jobs by the job-ID rule.
+std::optional<qlonglong> rowIdOf(kindrecordset krs, const QVariant& v)
+{
+    if (krs == scheduleddata) {
+        const std::optional<int> id = ParseJobId(v);
+        return id ? std::optional<qlonglong>(*id) : std::nullopt;
+    }
+    return idOf(v);
+}
+
 qlonglong highestId(Recordset& rs)
 {
     const int index = rs.fieldIndex(QStringLiteral("ID"));
@@ -163,6 +242,16 @@ qlonglong highestId(Recordset& rs)
             highest = *id;
     }
     return highest;
+}
+
+std::optional<int> nextJobId(Recordset& rs)
+{
+    QList<QVariant> ids;
+    const int index = rs.fieldIndex(QStringLiteral("ID"));
+    if (index >= 0 && rs.RecordCount() > 0)
+        for (rs.MoveFirst(); !rs.IsEOF(); rs.MoveNext())
+            ids << rs.value(index);
+    return NextJobId(ids);
 }
 
 StoreResult failure(QString error)
@@ -224,6 +313,43 @@ public:
         return open(path, layout, report, error);
     }
 };
+
+namespace {
+
+// The change on a freshly read store, written back whole; the caller holds
+// the store's lock.
+StoreResult modifyLocked(const QString& path, const StoreLayout& layout,
+                         const std::function<bool(Recordset&)>& Change, QString& lastError)
+{
+    QString report, error;
+    auto rs = StoreAccess::open(path, layout, report, error);
+    if (!rs) {
+        lastError = error;
+        return failure(error);
+    }
+    if (rs->RecordCount() > 0)
+        rs->MoveFirst();
+    if (!Change(*rs)) {
+        lastError = report;
+        StoreResult r;
+        r.ok = true;
+        return r;
+    }
+    if (rs->EditMode() != ado::adEditNone && !rs->Update()) {
+        lastError = rs->lastError().Description;
+        return failure(lastError);
+    }
+    if (!rs->Save(path)) {
+        lastError = QStringLiteral("Cannot save store %1: %2").arg(path, rs->lastError().Description);
+        return failure(lastError);
+    }
+    lastError = report;
+    StoreResult r;
+    r.ok = true;
+    return r;
+}
+
+} // namespace
 
 cMeridoxData::cMeridoxData()
     : m_folder(RunDataFolder())
@@ -317,54 +443,99 @@ StoreResult cMeridoxData::modify(kindrecordset krs, const std::function<bool(Rec
         m_lastError = lock.error();
         return failure(m_lastError);
     }
-    QString report, error;
-    auto rs = StoreAccess::open(path, *layout, report, error);
-    if (!rs) {
-        m_lastError = error;
-        return failure(error);
-    }
-    if (rs->RecordCount() > 0)
-        rs->MoveFirst();
-    if (!Change(*rs)) {
-        m_lastError = report;
-        StoreResult r;
-        r.ok = true;
-        return r;
-    }
-    if (rs->EditMode() != ado::adEditNone && !rs->Update()) {
-        m_lastError = rs->lastError().Description;
-        return failure(m_lastError);
-    }
-    if (!rs->Save(path)) {
-        m_lastError = QStringLiteral("Cannot save store %1: %2").arg(path, rs->lastError().Description);
-        return failure(m_lastError);
-    }
-    m_lastError = report;
-    StoreResult r;
-    r.ok = true;
-    return r;
+    return modifyLocked(path, *layout, Change, m_lastError);
 }
 
 StoreResult cMeridoxData::appendRow(kindrecordset krs, const Row& Values, StoreId Id)
 {
+    m_lastError.clear();
+    const StoreLayout* layout = layoutOf(krs);
+    if (!layout) {
+        m_lastError = QStringLiteral("Unknown store kind %1").arg(static_cast<int>(krs));
+        return failure(m_lastError);
+    }
+    const QString path = StoreFile(krs);
+    QDir().mkpath(m_folder);
+    StoreLock lock(path);
+    if (!lock.locked()) {
+        m_lastError = lock.error();
+        return failure(m_lastError);
+    }
+
+    Row values = Values;
+    const auto setNextId = [&values](qlonglong highest) {
+        for (auto it = values.begin(); it != values.end();) {
+            if (it.key().compare(QLatin1String("ID"), Qt::CaseInsensitive) == 0)
+                it = values.erase(it);
+            else
+                ++it;
+        }
+        values.insert(QStringLiteral("ID"), highest + 1);
+    };
+
+    // In place where the file allows it: the cost does not grow with the
+    // store. A missing store, one whose end is not its closing tags (a writer
+    // was killed meanwhile) or one that cannot be read is rewritten whole
+    // below, which creates, repairs or sets it aside. The schedule is always
+    // rewritten: a new job's ID depends on every ID in it, and it stays small.
+    ado::RowsetAppender appender;
+    if (krs != scheduleddata && QFileInfo::exists(path) && appender.open(path)) {
+        std::optional<qlonglong> highest = lock.knownHighestId(path);
+        bool readable = true;
+        if (!highest && Id == StoreId::Next) {
+            Recordset all;
+            readable = all.OpenFile(path);
+            if (readable)
+                highest = highestId(all);
+        }
+        if (readable) {
+            if (Id == StoreId::Next)
+                setNextId(*highest);
+            Recordset row = Recordset::CreateDisconnected(appender.fields());
+            QString error;
+            if (!row.AddNew() || !assignValues(row, values, error, keyFieldsOf(krs)) || !row.Update()) {
+                m_lastError = error.isEmpty() ? row.lastError().Description : error;
+                return failure(m_lastError);
+            }
+            QVariantList rowValues;
+            for (int i = 0; i < static_cast<int>(appender.fields().size()); ++i)
+                rowValues.push_back(row.value(i));
+            if (!appender.append(rowValues, &error)) {
+                m_lastError = QStringLiteral("Cannot save store %1: %2").arg(path, error);
+                return failure(m_lastError);
+            }
+            StoreResult r;
+            r.ok = true;
+            r.rows = 1;
+            r.id = row.value(QStringLiteral("ID"));
+            if (highest) {
+                const std::optional<qlonglong> added = idOf(r.id);
+                lock.rememberHighestId(path, added ? std::max(*highest, *added) : *highest);
+            }
+            return r;
+        }
+    }
+
     QString error;
     QVariant newId;
-    StoreResult r = modify(krs, [&](Recordset& rs) {
-        Row values = Values;
+    StoreResult r = modifyLocked(path, *layout, [&](Recordset& rs) {
         if (Id == StoreId::Next) {
-            for (auto it = values.begin(); it != values.end();) {
-                if (it.key().compare(QLatin1String("ID"), Qt::CaseInsensitive) == 0)
-                    it = values.erase(it);
-                else
-                    ++it;
+            if (krs == scheduleddata) {
+                const std::optional<int> id = nextJobId(rs);
+                if (!id) {
+                    error = QStringLiteral("Every job ID from %1 to %2 is taken").arg(kFirstJobId).arg(kLastJobId);
+                    return false;
+                }
+                setNextId(*id - 1);
+            } else {
+                setNextId(highestId(rs));
             }
-            values.insert(QStringLiteral("ID"), highestId(rs) + 1);
         }
         if (!rs.AddNew()) {
             error = rs.lastError().Description;
             return false;
         }
-        if (!assignValues(rs, values, error) || !rs.Update()) {
+        if (!assignValues(rs, values, error, keyFieldsOf(krs)) || !rs.Update()) {
             if (error.isEmpty())
                 error = rs.lastError().Description;
             rs.CancelUpdate();
@@ -372,7 +543,7 @@ StoreResult cMeridoxData::appendRow(kindrecordset krs, const Row& Values, StoreI
         }
         newId = rs.value(QStringLiteral("ID"));
         return true;
-    });
+    }, m_lastError);
     if (!error.isEmpty()) {
         m_lastError = error;
         return failure(error);
@@ -394,7 +565,7 @@ StoreResult cMeridoxData::updateRows(kindrecordset krs, const RowMatch& Match, c
         for (rs.MoveFirst(); !rs.IsEOF(); rs.MoveNext()) {
             if (!Match(currentRow(rs)))
                 continue;
-            if (!assignValues(rs, Changes, error) || !rs.Update()) {
+            if (!assignValues(rs, Changes, error, keyFieldsOf(krs)) || !rs.Update()) {
                 if (error.isEmpty())
                     error = rs.lastError().Description;
                 rs.CancelUpdate();
@@ -414,7 +585,8 @@ StoreResult cMeridoxData::updateRows(kindrecordset krs, const RowMatch& Match, c
 
 StoreResult cMeridoxData::updateRowById(kindrecordset krs, qlonglong ID, const Row& Changes)
 {
-    return updateRows(krs, [ID](const Row& row) { return idOf(row.value(QStringLiteral("ID"))) == ID; }, Changes);
+    return updateRows(krs, [krs, ID](const Row& row) { return rowIdOf(krs, row.value(QStringLiteral("ID"))) == ID; },
+                      Changes);
 }
 
 StoreResult cMeridoxData::deleteRows(kindrecordset krs, const RowMatch& Match)
@@ -449,7 +621,7 @@ StoreResult cMeridoxData::deleteRows(kindrecordset krs, const RowMatch& Match)
 
 StoreResult cMeridoxData::deleteRowById(kindrecordset krs, qlonglong ID)
 {
-    return deleteRows(krs, [ID](const Row& row) { return idOf(row.value(QStringLiteral("ID"))) == ID; });
+    return deleteRows(krs, [krs, ID](const Row& row) { return rowIdOf(krs, row.value(QStringLiteral("ID"))) == ID; });
 }
 
 StoreResult cMeridoxData::replaceAll(kindrecordset krs, const Recordset& Source)
@@ -468,7 +640,7 @@ StoreResult cMeridoxData::replaceAll(kindrecordset krs, const Recordset& Source)
                     if (source.fieldIndex(f.name) >= 0)
                         values.insert(f.name, source.value(f.name));
                 }
-                if (!fresh.AddNew() || !assignValues(fresh, values, error) || !fresh.Update()) {
+                if (!fresh.AddNew() || !assignValues(fresh, values, error, keyFieldsOf(krs)) || !fresh.Update()) {
                     if (error.isEmpty())
                         error = fresh.lastError().Description;
                     return false;

@@ -9,8 +9,12 @@
 // members below (appendRow, updateRows, deleteRows, modify, Clear). Each one
 // takes an exclusive lock on "<store>.lock", re-reads the file, applies the
 // change to that fresh copy and writes the file atomically (temporary file,
-// then rename), so no process overwrites rows another one added meanwhile
-// and a reader never sees a half-written file.
+// then rename), so no process overwrites rows another one added meanwhile.
+// appendRow is the exception: it writes the new row in place of the closing
+// tags, under the same lock, so its cost does not grow with the store (a run
+// whose every record fails adds one error row each). A reader that meets a
+// file cut within its last row (the writer was killed) reads the rows before
+// it; the next append rewrites such a file whole.
 //
 //   cMeridoxData data;                                   // folder from the settings
 //   data.appendRow(executionlogdata, {{"RECORD", 7}, {"NAME", file}, {"RUNTIME", now},
@@ -19,6 +23,7 @@
 //   ado::Recordset jobs = data.getRS(scheduleddata);     // read-only use
 
 #include "data/Recordset.h"
+#include "stores/JobId.h"
 
 #include <QString>
 #include <QVariant>
@@ -37,8 +42,10 @@ enum kindrecordset {
 // How appendRow sets the new row's ID.
 enum class StoreId {
     AsGiven, // the ID in Values (or none when Values has no ID)
-    Next,    // the highest ID in the store + 1, chosen under the lock
+    Next,    // the highest ID in the store + 1, chosen under the lock; for
+             // the schedule, NextJobId's rule
 };
+
 
 // Outcome of a locked change. On failure nothing was written.
 struct StoreResult {
@@ -91,7 +98,9 @@ public:
 
     // Adds one row. Fields not in Values stay Null. Field names are matched
     // without regard to letter case; an unknown field fails the whole call.
-    // Fixed text longer than its field is cut to fit.
+    // Fixed text longer than its field is cut to fit when it is free text (a
+    // result or an error description); a longer key value (a job's NAME or
+    // STATUS) fails the call, since a cut one would name something else.
     StoreResult appendRow(kindrecordset krs, const Row& Values, StoreId Id = StoreId::AsGiven);
 
     // Sets Changes on every row for which Match is true.

@@ -244,12 +244,24 @@ TEST(PersistedRecordset, BadFilesGiveClearErrorsAndChangeNothing)
     EXPECT_TRUE(rs.lastError().Description.contains("does not exist"));
     EXPECT_FALSE(rs.isOpen());
 
+    // Cut within the schema: nothing to read. Cut within the last row (a
+    // writer killed while appending it): the rows before it.
     const QString truncated = dir.filePath("truncated.xml");
-    writeAll(truncated, full.left(full.size() - 20));
+    writeAll(truncated, full.left(full.indexOf("<s:AttributeType") + 20));
     EXPECT_FALSE(rs.OpenFile(truncated));
     EXPECT_TRUE(rs.lastError().Description.contains("not a valid persisted recordset"))
         << rs.lastError().Description.toStdString();
     EXPECT_FALSE(rs.isOpen());
+    writeAll(truncated, full.left(full.size() - 20));
+    ASSERT_TRUE(rs.OpenFile(truncated)) << rs.lastError().Description.toStdString();
+    EXPECT_EQ(rs.RecordCount(), 0);
+    rs.Close();
+    // Damage followed by further rows is no cut append: the file is refused.
+    QByteArray twoRows = full;
+    twoRows.replace("<z:row A='1'/>", "<z:row A='1'/>\n\t<z:row A='2'/>\n\t<z:row A='3'/>");
+    twoRows.replace("A='2'", "A='2");
+    writeAll(truncated, twoRows);
+    EXPECT_FALSE(rs.OpenFile(truncated));
 
     const QString notXml = dir.filePath("notxml.xml");
     writeAll(notXml, "ID;NAME\n1;x\n");
@@ -262,11 +274,87 @@ TEST(PersistedRecordset, BadFilesGiveClearErrorsAndChangeNothing)
     EXPECT_FALSE(rs.OpenFile(noSchema));
     EXPECT_TRUE(rs.lastError().Description.contains("schema"));
 
-    // A value that XML cannot carry: the save is refused and the file kept.
-    Recordset bad = Recordset::CreateDisconnected({{"S", adVarWChar, 10}});
-    bad.AddNew();
-    bad.Fields(0).setValue(QString(QChar(1)));
-    bad.Update();
-    EXPECT_FALSE(bad.Save(path));
-    EXPECT_EQ(readAll(path), full);
+    // A value that XML cannot carry is written with U+FFFD in its place:
+    // the row is kept.
+    Recordset odd = Recordset::CreateDisconnected({{"S", adVarWChar, 10}});
+    odd.AddNew();
+    odd.Fields(0).setValue(QString("a") + QChar(1) + QChar(0xD800) + "b");
+    odd.Update();
+    ASSERT_TRUE(odd.Save(path));
+    Recordset back;
+    ASSERT_TRUE(back.OpenFile(path)) << back.lastError().Description.toStdString();
+    ASSERT_EQ(back.RecordCount(), 1);
+    const QString replaced(QChar::ReplacementCharacter);
+    EXPECT_EQ(back.value(0).toString(), "a" + replaced + replaced + "b");
+}
+
+// A schedule as an ADO program saves it after clearing a job's end (TO) and
+// adding a job, with a description holding a control character, fractions of
+// a second and attributes this reader does not know.
+TEST(PersistedRecordset, ReadsWhatAdoSavesAndWritesItBackWhole)
+{
+    QByteArray sample = R"(<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882'
+	xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'
+	xmlns:rs='urn:schemas-microsoft-com:rowset'
+	xmlns:z='#RowsetSchema'>
+<s:Schema id='RowsetSchema'>
+	<s:ElementType name='row' content='eltOnly' rs:updatable='true' rs:CommandTimeout='30'>
+		<s:AttributeType name='ID' rs:number='1' rs:nullable='true' rs:writeunknown='true' rs:hidden='false'>
+			<s:datatype dt:type='number' rs:dbtype='decimal' dt:maxLength='16' rs:scale='0' rs:precision='10'
+			 rs:fixedlength='true'/>
+		</s:AttributeType>
+		<s:AttributeType name='NAME' rs:number='2' rs:nullable='true' rs:writeunknown='true' rs:rowver='false'>
+			<s:datatype dt:type='string' rs:dbtype='str' dt:maxLength='12' rs:fixedlength='true' rs:unknown='1'/>
+		</s:AttributeType>
+		<s:AttributeType name='TO' rs:number='3' rs:nullable='true' rs:writeunknown='true'>
+			<s:datatype dt:type='dateTime' rs:dbtype='timestamp' dt:maxLength='16' rs:scale='0' rs:precision='19'
+			 rs:fixedlength='true'/>
+		</s:AttributeType>
+		<s:AttributeType name='ERRDESC' rs:number='4' rs:nullable='true' rs:writeunknown='true'>
+			<s:datatype dt:type='string' rs:dbtype='str' dt:maxLength='40'/>
+		</s:AttributeType>
+		<s:extends type='rs:rowbase'/>
+	</s:ElementType>
+</s:Schema>
+<rs:data>
+	<z:row ID='1' NAME='kept' TO='2024-05-06T08:00:00.123000000' ERRDESC='Type mismatch: &apos;a<CTRL>b&apos;'
+		 LATER='not a field'/>
+	<rs:update>
+		<rs:original>
+			<z:row ID='2' NAME='cleared' TO='2020-01-01T00:00:00' ERRDESC='x'/>
+		</rs:original>
+		<z:row rs:forcenull='TO ERRDESC'/>
+	</rs:update>
+	<rs:insert>
+		<z:row ID='3' NAME='added' ERRDESC='y' rs:forcenull='TO'/>
+	</rs:insert>
+</rs:data>
+</xml>
+)";
+    sample.replace("<CTRL>", "\x01");
+    RowsetData data;
+    QString error;
+    ASSERT_TRUE(readRowsetXml(sample, data, &error)) << error.toStdString();
+    ASSERT_EQ(data.fields.size(), 4u);
+    ASSERT_EQ(data.rows.size(), 3u);
+    EXPECT_EQ(data.rows[0][2].toDateTime(), QDateTime(QDate(2024, 5, 6), QTime(8, 0, 0, 123)));
+    EXPECT_EQ(data.rows[0][3].toString(), QString("Type mismatch: 'a") + QChar(1) + "b'");
+    EXPECT_EQ(data.rows[1][1].toString().trimmed(), "cleared");
+    EXPECT_TRUE(data.rows[1][2].isNull()) << "rs:forcenull clears the original value";
+    EXPECT_TRUE(data.rows[1][3].isNull());
+    EXPECT_EQ(data.rows[2][0].toInt(), 3);
+    EXPECT_TRUE(data.rows[2][2].isNull());
+
+    // Written again: every value kept, the control character as U+FFFD so
+    // that the row is kept and the file is XML any reader takes.
+    const QByteArray written = writeRowsetXml(data);
+    EXPECT_TRUE(written.contains("TO='2024-05-06T08:00:00.123000000'")) << written.toStdString();
+    EXPECT_TRUE(written.contains("rs:dbtype='decimal' dt:maxLength='16'")) << written.toStdString();
+    EXPECT_FALSE(written.contains('\x01'));
+    RowsetData again;
+    ASSERT_TRUE(readRowsetXml(written, again, &error)) << error.toStdString();
+    ASSERT_EQ(again.rows.size(), 3u);
+    data.rows[0][3] = QString("Type mismatch: 'a") + QChar(QChar::ReplacementCharacter) + "b'";
+    EXPECT_EQ(again.rows, data.rows);
+    EXPECT_EQ(again.fields[0].definedSize, 10);
 }

@@ -177,6 +177,27 @@ TEST_F(Connections, DeleteNeedsASelectionAndAYes)
     Screen.ActionDelete();
     EXPECT_EQ(Names(), QStringList{"a"});
     EXPECT_EQ(SavedNames(), QStringList{"a"});
+
+    // The file may hold a connection without a name: Yes deletes it too.
+    QFile file(cConnections::FilePath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray text = file.readAll();
+    file.close();
+    ASSERT_TRUE(text.contains(">a<"));
+    text.replace(">a<", "><");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+    file.close();
+    gConnections = std::make_unique<cConnections>();
+    gConnections->SetPrompts(&Prompts);
+    gConnections->LoadConnections();
+    Screen.LoadConnectionsGrid();
+    ASSERT_EQ(Names(), QStringList{QString()});
+    Screen.grdData()->selectRow(0);
+    Boxes->MsgBoxAnswers.push_back(MsgBoxResult::vbYes);
+    Screen.ActionDelete();
+    EXPECT_TRUE(Names().isEmpty());
+    EXPECT_TRUE(SavedNames().isEmpty());
 }
 
 }  // namespace

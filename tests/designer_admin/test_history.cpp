@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QTableWidget>
@@ -100,6 +101,70 @@ TEST_F(History, AnErrorRowWithoutIdShowsAnEmptyFirstCell)
     EXPECT_EQ(Cell(errors.grdData(), 0, 1), QStringLiteral("3"));
     EXPECT_EQ(Cell(errors.grdData(), 0, 4), QStringLiteral("13"));
     errors.ActionClose();
+}
+
+TEST_F(History, ValuesFitTheirColumnsOrEndInAnEllipsis)
+{
+    clsProcess process;
+    BuildCopyIntegration(process, 3, Conn(QStringLiteral("target")), {2});
+    process.Run();
+    // A run's error rows with a long error number and a long name.
+    cMeridoxData data(Dir.path());
+    ASSERT_TRUE(data.appendRow(executionlogdata,
+                               {{"RECORD", 2}, {"NAME", QString(240, QLatin1Char('n'))}, {"ERRNUMBER", -2147467259.0},
+                                {"RUNTIME", QDateTime(QDate(2025, 12, 31), QTime(23, 59, 58))},
+                                {"ERRDESC", "Unspecified error"}},
+                               StoreId::Next));
+    frmExecErrorLog errors;
+    errors.ActionEdit();
+    const QTableWidget* grid = errors.grdData();
+    ASSERT_GE(grid->rowCount(), 2);
+    const QFontMetrics metrics = grid->fontMetrics();
+    // Numbers and times show whole.
+    for (int row = 0; row < grid->rowCount(); ++row)
+        for (const int column : {0, 1, 3, 4})
+            EXPECT_LT(metrics.horizontalAdvance(Cell(grid, row, column)), grid->columnWidth(column))
+                << row << "," << column << " " << Cell(grid, row, column).toStdString();
+    EXPECT_EQ(Cell(grid, grid->rowCount() - 1, 4), QStringLiteral("-2147467259"));
+    // A name wider than its column is elided, with the padding left out.
+    EXPECT_NE(grid->textElideMode(), Qt::ElideNone);
+    EXPECT_EQ(Cell(grid, grid->rowCount() - 1, 2).size(), 255);
+}
+
+TEST_F(History, AFailedClearAndAStoreSetAsideSayWhy)
+{
+    clsProcess process;
+    BuildCopyIntegration(process, 2, Conn(QStringLiteral("target")), {1});
+    process.Run();
+
+    // A damaged error store is set aside, and the screen says so once.
+    const QString errorsFile = Dir.filePath(QStringLiteral("executedlogdata.xml"));
+    {
+        QFile file(errorsFile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("<xml><rs:data><z:row");
+    }
+    frmExecErrorLog errors;
+    errors.ActionEdit();
+    ASSERT_EQ(Boxes->Messages.size(), 1u);
+    EXPECT_TRUE(Boxes->Messages[0].Prompt.contains(QStringLiteral(".corrupt-")))
+        << Boxes->Messages[0].Prompt.toStdString();
+    errors.LoadGrid();  // the next refresh
+    EXPECT_EQ(Boxes->Messages.size(), 1u);
+
+    // A store that cannot be deleted: Clear says why.
+    frmExecutionLog runs;
+    runs.ActionEdit();
+    ASSERT_EQ(runs.grdData()->rowCount(), 1);
+    const QString runsFile = Dir.filePath(QStringLiteral("executeddata.xml"));
+    ASSERT_TRUE(QFile::rename(runsFile, runsFile + QStringLiteral(".kept")));
+    ASSERT_TRUE(QDir().mkpath(runsFile + QStringLiteral("/inside")));
+    Boxes->Messages.clear();
+    runs.ActionClear();
+    ASSERT_FALSE(Boxes->Messages.empty());
+    EXPECT_TRUE(Boxes->Messages[0].Prompt.startsWith(QStringLiteral("The history could not be cleared: ")))
+        << Boxes->Messages[0].Prompt.toStdString();
+    EXPECT_GT(Boxes->Messages[0].Prompt.size(), QStringLiteral("The history could not be cleared: ").size());
 }
 
 }  // namespace

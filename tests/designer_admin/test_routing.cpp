@@ -2,9 +2,15 @@
 // tabs, and the command keys reach their members on the active tab.
 
 #include "AdminTestSupport.h"
+#include "DesignerTestSupport.h"
 
 #include <QCoreApplication>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QTabBar>
+#include <QTimer>
 #include <QPushButton>
 #include <QTableWidget>
 
@@ -15,6 +21,8 @@
 #include "admin/frmStatistics.h"
 #include "app/basMain.h"
 #include "app/mdiMain.h"
+#include "workbench/frmData.h"
+#include "workbench/frmTestPreview.h"
 
 namespace {
 
@@ -31,6 +39,19 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         AdminTest::TearDown();
     }
+    // Every tab holds a window that shows; the tab strip has one tab each.
+    bool NoEmptyTab() const
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        const auto subs = Main->MdiArea()->subWindowList();
+        for (const QMdiSubWindow* sub : subs)
+            if (!sub->widget() || sub->widget()->isHidden())
+                return false;
+        const QTabBar* tabs = Main->MdiArea()->findChild<QTabBar*>();
+        return !tabs || tabs->count() == subs.size();
+    }
+    int Tabs() const { return static_cast<int>(Main->MdiArea()->subWindowList().size()); }
+
     std::unique_ptr<mdiMain> Main;
 };
 
@@ -81,6 +102,90 @@ TEST_F(Routing, ExplorerItemsOpenTheScreensAndKeysReachTheirMembers)
     Main->RouteCommandKey(QStringLiteral("CLOSE"));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(closing.isNull());
+}
+
+TEST_F(Routing, EveryScreenClosesItsTabWhicheverWayItIsClosed)
+{
+    // File > Close on each administration screen.
+    for (const char* item : {"SHOWCONNECTIONS", "SCHEDULEDJOBS", "EXECUTIONLOG", "EXECERRORLOG"}) {
+        Main->RouteExplorerItem(QString::fromLatin1(item));
+        ASSERT_EQ(Tabs(), 1) << item;
+        Main->RouteCommandKey(QStringLiteral("CLOSE"));
+        EXPECT_TRUE(NoEmptyTab()) << item;
+        EXPECT_EQ(Tabs(), 0) << item;
+    }
+
+    // The run window closed while its run goes on: the run stops, then the
+    // tab goes.
+    clsProcess process;
+    BuildCopyIntegration(process, 2000, Conn(QStringLiteral("target")));
+    QPointer<frmStatistics> running = new frmStatistics;
+    QObject::connect(&process, &clsProcess::StatisticsAdded, running, [&](const tStatistic& st) {
+        if (st.CurrRecord == 5)
+            QTimer::singleShot(0, Main.get(), [&] { Main->RouteCommandKey(QStringLiteral("CLOSE")); });
+    });
+    running->ActionRun(&process);
+    EXPECT_LT(process.Statistics().CurrRecord, 2000);
+    EXPECT_TRUE(NoEmptyTab());
+    EXPECT_EQ(Tabs(), 0);
+    EXPECT_TRUE(running.isNull());
+
+    // Accept after a run.
+    auto* window = new frmStatistics;
+    window->ActionRun(&process);
+    ASSERT_EQ(Tabs(), 1);
+    ASSERT_TRUE(window->Finished());
+    window->cmdOk()->click();
+    EXPECT_TRUE(NoEmptyTab());
+    EXPECT_EQ(Tabs(), 0);
+
+    // File > Close after a run that ended on a critical error.
+    clsProcess broken;
+    const QString missing =
+        QStringLiteral("Provider=SQLite;Data Source=") + Dir.filePath(QStringLiteral("missing/target.db"));
+    BuildCopyFlow(broken, Conn(QStringLiteral("source")), missing, 255);
+    (new frmStatistics)->ActionRun(&broken);
+    ASSERT_EQ(Tabs(), 1);
+    Main->RouteCommandKey(QStringLiteral("CLOSE"));
+    EXPECT_TRUE(NoEmptyTab());
+    EXPECT_EQ(Tabs(), 0);
+
+    // The step data viewer and the test preview.
+    clsProcess viewed;
+    const cCopyFlow flow = BuildCopyFlow(viewed, Conn(QStringLiteral("source")), Conn(QStringLiteral("target")), 255);
+    ASSERT_NE(frmData::ShowData(flow.Src->Key, viewed.Shapes()), nullptr);
+    ASSERT_EQ(Tabs(), 1);
+    Main->RouteCommandKey(QStringLiteral("CLOSE"));
+    EXPECT_TRUE(NoEmptyTab());
+    EXPECT_EQ(Tabs(), 0);
+    ASSERT_TRUE(frmTestPreview::DefaultInstance()->ShowData(&viewed));
+    ASSERT_EQ(Tabs(), 1);
+    Main->RouteCommandKey(QStringLiteral("CLOSE"));
+    EXPECT_TRUE(NoEmptyTab());
+    EXPECT_EQ(Tabs(), 0);
+}
+
+TEST_F(Routing, TheExecutionLogShowsErrorsAndResultInAnOrdinaryWindow)
+{
+    clsProcess process;
+    BuildCopyIntegration(process, 4, Conn(QStringLiteral("target")), {2});
+    process.Run();
+    Main->resize(1280, 800);
+    Main->show();
+    Main->RouteExplorerItem(QStringLiteral("EXECUTIONLOG"));
+    auto* runs = qobject_cast<frmExecutionLog*>(Main->ActiveChild());
+    ASSERT_NE(runs, nullptr);
+    QCoreApplication::processEvents();
+    QTableWidget* grid = runs->grdData();
+    ASSERT_EQ(grid->rowCount(), 1);
+    const int visible = grid->viewport()->width();
+    const QFontMetrics metrics = grid->fontMetrics();
+    for (const int column : {7, 8}) {
+        const QString text = grid->item(0, column)->text().trimmed();
+        EXPECT_LE(grid->columnViewportPosition(column) + metrics.horizontalAdvance(text), visible)
+            << column << " " << text.toStdString() << " at " << grid->columnViewportPosition(column) << " of "
+            << visible;
+    }
 }
 
 }  // namespace

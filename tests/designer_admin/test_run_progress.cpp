@@ -2,6 +2,10 @@
 // lines, end message and buttons; cancel; a run that ends on a critical error.
 
 #include "AdminTestSupport.h"
+#include "DesignerTestSupport.h"
+
+#include <QDir>
+#include <QFile>
 
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -145,6 +149,43 @@ TEST_F(RunProgress, ACriticalEndKeepsTheRunningLook)
     window->ActionClose();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(alive.isNull());
+}
+
+TEST_F(RunProgress, EachRunStartsFromACleanWindowAndAnEmptyRunEndsFull)
+{
+    BuildCopyIntegration(Process, 4, Conn(QStringLiteral("target")));
+    auto* window = new frmStatistics;
+    window->ActionRun(&Process);
+    ASSERT_EQ(window->txtTotal(0)->text(), QStringLiteral("4"));
+    ASSERT_TRUE(window->Finished());
+
+    // The source table is gone: the next run ends before its first record
+    // and shows nothing of the previous one.
+    Exec(QStringLiteral("source"), {QStringLiteral("DROP TABLE src")});
+    window->ActionRun(&Process);
+    EXPECT_FALSE(window->Finished());
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(window->txtSuccess(i)->text(), QStringLiteral("0")) << i;
+        EXPECT_EQ(window->txtTotal(i)->text(), QStringLiteral("0")) << i;
+    }
+    EXPECT_TRUE(window->txtStartTime()->text().isEmpty());
+    EXPECT_TRUE(window->txtEndTime()->text().isEmpty());
+    EXPECT_NE(window->ProgressBar()->value(), 4);
+    EXPECT_NE(window->ProgressBar()->maximum(), 0);  // not the busy bar
+    EXPECT_TRUE(window->memLog()->toPlainText().contains(QStringLiteral("CRITICAL ERROR")));
+    window->ActionClose();
+
+    // A source without records: the finished run shows a full bar.
+    clsProcess empty;
+    Exec(QStringLiteral("empty"), {QStringLiteral("CREATE TABLE tgt (id INTEGER, name TEXT)")});
+    Exec(QStringLiteral("source"), {QStringLiteral("CREATE TABLE src (id INTEGER, name TEXT)")});
+    BuildCopyFlow(empty, Conn(QStringLiteral("source")), Conn(QStringLiteral("empty")), 255);
+    auto* second = new frmStatistics;
+    second->ActionRun(&empty);
+    EXPECT_TRUE(second->Finished());
+    EXPECT_GT(second->ProgressBar()->maximum(), 0);
+    EXPECT_EQ(second->ProgressBar()->value(), second->ProgressBar()->maximum());
+    second->ActionClose();
 }
 
 TEST_F(RunProgress, ClosingTheWindowDuringARunCancelsIt)

@@ -10,21 +10,37 @@
 
 #include "app/NTServiceControl.h"
 
+#include <functional>
+#include <memory>
+
 // The folder that stands for the engine library's folder in these tests.
 QString TestHomeFolder();
 
-// A service that lives in memory and records what it was asked.
+// A service that lives in memory and records what it was asked. Its status
+// query behaves like the real manager's: the state is read when asked, the
+// answer arrives later through the event loop, and a request made while one
+// is under way is dropped.
 class cFakeService : public NTServiceControl {
 public:
     bool Installed = false;
     int State = ServiceState::Stopped;
+    // Set: every operation fails with this error (no user service manager).
+    int Unavailable = 0;
     QStringList Calls;
+    int DroppedQueries = 0;
 
-    int CheckServiceInstalled() override { return Installed ? 0 : ServiceError::DoesNotExist; }
-    int GetServiceState() override { return Installed ? State : 0; }
+    int CheckServiceInstalled() override
+    {
+        if (Unavailable)
+            return Unavailable;
+        return Installed ? 0 : ServiceError::DoesNotExist;
+    }
+    int GetServiceState() override { return Installed && !Unavailable ? State : 0; }
     int InstallService() override
     {
         Calls << QStringLiteral("Install");
+        if (Unavailable)
+            return Unavailable;
         if (Installed)
             return ServiceError::ServiceExists;
         Installed = true;
@@ -34,18 +50,24 @@ public:
     int UninstallService() override
     {
         Calls << QStringLiteral("Uninstall");
+        if (Unavailable)
+            return Unavailable;
         Installed = false;
         return 0;
     }
     int RunService() override
     {
         Calls << QStringLiteral("Run");
+        if (Unavailable)
+            return Unavailable;
         State = ServiceState::StartPending;
         return 0;
     }
     int StopService() override
     {
         Calls << QStringLiteral("Stop");
+        if (Unavailable)
+            return Unavailable;
         State = ServiceState::StopPending;
         return 0;
     }
@@ -54,6 +76,14 @@ public:
         Calls << QStringLiteral("Restart");
         return Installed && State == ServiceState::Running;
     }
+    bool QueryStatus(QObject* Receiver, std::function<void(int Installed, int State)> Done) override;
+    // A status query awaits its answer.
+    bool QueryInFlight() const { return *m_inFlight; }
+    // Lets the event loop run until no query is under way.
+    void Settle();
+
+private:
+    std::shared_ptr<bool> m_inFlight = std::make_shared<bool>(false);
 };
 
 // A child window that answers every command member and records the calls.

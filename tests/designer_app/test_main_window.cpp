@@ -127,6 +127,7 @@ TEST_F(MainWindowTest, MenuTitlesOpenFromTheKeyboardDespiteTheExplorerBar)
 
 TEST_F(MainWindowTest, EveryBarHoldsItsKeysInOrderWithTheirStartStates)
 {
+    m_service->Settle();
     const std::vector<std::pair<QString, QStringList>> bars = {
         {"FILEMENU", {"NEW", "OPEN", "CLOSE", "SAVE", "SAVEAS", "FILESEP1", "PRINT", "PRINTPREVIEW", "FILESEP2", "EXIT"}},
         {"STDEDITSHAPE",
@@ -276,6 +277,9 @@ TEST_F(MainWindowTest, ExplorerBarGroupsItemsAndHelpCommands)
     EXPECT_EQ(bar->GroupHeader("CONNECTIONS")->toolTip(), QStringLiteral("Admin Connections."));
     EXPECT_EQ(Plain(bar->GroupHeader("SCHEDULE")->text()), QStringLiteral("Execution"));
     EXPECT_EQ(m_main->ExplorerPanel()->widget(), bar);
+    // The panel is the only way to the administration screens: it cannot be closed.
+    EXPECT_FALSE(m_main->ExplorerPanel()->features().testFlag(QDockWidget::DockWidgetClosable));
+    EXPECT_FALSE(m_main->ExplorerPanel()->toggleViewAction()->isEnabled());
     // Groups fold away and open again.
     bar->SetExpanded("SCHEDULE", false);
     EXPECT_FALSE(bar->Item("SCHEDULE", "EXECUTIONLOG")->isVisibleTo(m_main.get()));
@@ -305,49 +309,88 @@ TEST_F(MainWindowTest, ExplorerBarGroupsItemsAndHelpCommands)
 
 TEST_F(MainWindowTest, ServiceStatusFollowsTheServiceState)
 {
+    // The service manager answers late, as the real one does: every command
+    // below is given while the previous status query is still under way.
     const auto status = [this] { return m_main->ServiceStatusText(); };
+    ASSERT_TRUE(m_service->QueryInFlight());
+    m_service->Settle();
     EXPECT_EQ(status(), QStringLiteral("Velmora Service Not installed"));
     EXPECT_EQ(Plain(Button("INSTALLSRV")->text()), QStringLiteral("Install Service"));
 
-    // Install from the menu: the caption turns to Uninstall.
+    // Install from the menu: the caption turns to Uninstall, once.
+    m_main->RefreshServiceStatus();
     Button("INSTALLSRV")->trigger();
+    m_service->Settle();
     EXPECT_EQ(m_service->Calls, QStringList{"Install"});
     EXPECT_EQ(status(), QStringLiteral("Velmora Service Stopped"));
     EXPECT_EQ(Plain(Button("INSTALLSRV")->text()), QStringLiteral("Uninstall Service"));
     EXPECT_TRUE(Button("RUNSERVICE")->isEnabled());
     EXPECT_FALSE(Button("STOPSERVICE")->isEnabled());
 
-    // Start: pending, polled by the timer until it runs.
+    // Start: pending, polled by the timer until it runs; the answer asked
+    // before the start (still "Stopped") neither shows nor stops the timer.
+    m_main->RefreshServiceStatus();
     Button("RUNSERVICE")->trigger();
+    EXPECT_EQ(m_service->Calls, QStringList({"Install", "Run"}));
+    m_service->Settle();
     EXPECT_EQ(status(), QStringLiteral("Velmora Service Waiting..."));
     EXPECT_TRUE(m_main->Timer1().isActive());
     EXPECT_FALSE(Button("RUNSERVICE")->isEnabled());
     m_service->State = ServiceState::Running;
     m_main->RefreshServiceStatus();  // what the next tick does
+    m_service->Settle();
     EXPECT_EQ(status(), QStringLiteral("Velmora Service Running"));
     EXPECT_FALSE(m_main->Timer1().isActive());
     EXPECT_TRUE(Button("STOPSERVICE")->isEnabled());
 
-    // Run on a running service starts nothing; the timer goes off again at once.
+    // A refresh asked while a query is under way is made once the answer is
+    // in: the state that changed meanwhile shows.
+    m_main->RefreshServiceStatus();
+    m_service->State = ServiceState::Stopped;
+    m_main->RefreshServiceStatus();
+    m_service->Settle();
+    EXPECT_EQ(m_service->DroppedQueries, 0);
+    EXPECT_EQ(status(), QStringLiteral("Velmora Service Stopped"));
+    m_service->State = ServiceState::Running;
+    m_main->RefreshServiceStatus();
+    m_service->Settle();
+
+    // Run on a running service starts nothing; the timer goes off again
+    // with the answer.
     m_service->Calls.clear();
     m_main->RouteCommandKey(QStringLiteral("RUNSERVICE"));
+    m_service->Settle();
     EXPECT_TRUE(m_service->Calls.isEmpty());
     EXPECT_FALSE(m_main->Timer1().isActive());
+
+    // Stop acts on the state as it is now, not on the last answer.
+    m_main->RefreshServiceStatus();
+    m_main->RouteCommandKey(QStringLiteral("STOPSERVICE"));
+    m_service->Settle();
+    EXPECT_EQ(m_service->Calls, QStringList{"Stop"});
+    EXPECT_EQ(status(), QStringLiteral("Velmora Service Waiting..."));
+    EXPECT_TRUE(m_main->Timer1().isActive());
 
     // An unreadable state shows the waiting text.
     m_service->State = 0;
     m_main->RefreshServiceStatus();
+    m_service->Settle();
     EXPECT_EQ(status(), QStringLiteral("Velmora Service Waiting..."));
 
     // Uninstall keeps the last state but shows the service as missing.
     m_service->State = ServiceState::Running;
     m_main->RefreshServiceStatus();
+    m_service->Settle();
+    m_service->Calls.clear();
+    m_main->RefreshServiceStatus();
     m_main->RouteCommandKey(QStringLiteral("INSTALLSRV"));
+    m_service->Settle();
     EXPECT_EQ(m_service->Calls, QStringList{"Uninstall"});
     EXPECT_EQ(status(), QStringLiteral("Velmora Service Not installed"));
     EXPECT_EQ(m_main->ServiceState(), ServiceState::Running);
     EXPECT_FALSE(Button("RUNSERVICE")->isEnabled());
     EXPECT_FALSE(Button("STOPSERVICE")->isEnabled());
+    EXPECT_TRUE(m_dialogs->Messages.empty());
 
     // Saving restarts the service and keeps polling while it is missing.
     cRecordingChild* child = AddChild();
@@ -357,8 +400,33 @@ TEST_F(MainWindowTest, ServiceStatusFollowsTheServiceState)
     EXPECT_EQ(m_service->Calls, QStringList{"Restart"});
     EXPECT_TRUE(m_main->Timer1().isActive());
     m_main->RefreshServiceStatus();
+    m_service->Settle();
     EXPECT_TRUE(m_main->Timer1().isActive());
     EXPECT_EQ(status(), QStringLiteral("Velmora Service Not installed"));
+}
+
+TEST_F(MainWindowTest, ServiceFailuresSayWhy)
+{
+    // No user service manager: the status says so, and each command tells
+    // its error code and what it means.
+    m_service->Unavailable = ServiceError::ManagerUnavailable;
+    m_main->RefreshServiceStatus();
+    m_service->Settle();
+    EXPECT_TRUE(m_main->ServiceStatusText().contains(QStringLiteral("service manager unavailable")))
+        << m_main->ServiceStatusText().toStdString();
+    EXPECT_NE(m_main->ServiceStatusText(), QStringLiteral("Velmora Service Not installed"));
+
+    m_main->RouteCommandKey(QStringLiteral("INSTALLSRV"));
+    m_main->RouteCommandKey(QStringLiteral("RUNSERVICE"));
+    m_main->RouteCommandKey(QStringLiteral("STOPSERVICE"));
+    m_service->Settle();
+    ASSERT_EQ(m_dialogs->Messages.size(), 3u);
+    EXPECT_TRUE(m_dialogs->Messages[0].Prompt.startsWith(QStringLiteral("The service could not be installed.")));
+    EXPECT_TRUE(m_dialogs->Messages[1].Prompt.startsWith(QStringLiteral("The service could not be started.")));
+    EXPECT_TRUE(m_dialogs->Messages[2].Prompt.startsWith(QStringLiteral("The service could not be stopped.")));
+    for (const auto& message : m_dialogs->Messages)
+        EXPECT_TRUE(message.Prompt.contains(QStringLiteral("Error 1722: service manager unavailable")))
+            << message.Prompt.toStdString();
 }
 
 TEST_F(MainWindowTest, ExitStopsWhenAChildRefusesAndSavesConnectionsOnlyAtTheEnd)
@@ -366,8 +434,10 @@ TEST_F(MainWindowTest, ExitStopsWhenAChildRefusesAndSavesConnectionsOnlyAtTheEnd
     const QString file = cConnections::FilePath();
     QFile::remove(file);
     m_dialogs->MsgBoxAnswers = {};
-    LoadConnectionRegistry();  // no file yet: a first start
+    LoadConnectionRegistry();  // no file yet: a first start, said to nobody
     EXPECT_FALSE(gConnectionsLoadFailed);
+    EXPECT_TRUE(m_dialogs->Messages.empty());
+    EXPECT_EQ(gConnections->ConnectionsList().Count(), 0);
     m_main->show();
     cRecordingChild* willing = AddChild();
     cRecordingChild* refusing = AddChild();

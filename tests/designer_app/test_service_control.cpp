@@ -266,13 +266,14 @@ TEST(ServiceStatusQuery, AnswersLaterAndNotToAGoneReceiver)
     QObject receiver;
     int calls = 0;
     int installed = -1;
-    control.QueryStatus(&receiver, [&](int Installed, int) {
+    EXPECT_TRUE(control.QueryStatus(&receiver, [&](int Installed, int) {
         ++calls;
         installed = Installed;
-    });
+    }));
     EXPECT_EQ(calls, 0);
-    // A second request while the first is under way is not queued.
-    control.QueryStatus(&receiver, [&](int, int) { ++calls; });
+    // A second request while the first is under way is dropped, and says so
+    // (the main window asks again once the answer is in).
+    EXPECT_FALSE(control.QueryStatus(&receiver, [&](int, int) { ++calls; }));
     QDeadlineTimer deadline(10000);
     while (calls == 0 && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);

@@ -209,6 +209,33 @@ TEST_F(FormulaEditorTest, DuplicateNamesRefusedWhenNewReplacedWhenEdited)
     EXPECT_EQ(formulas->Collection().item(1)->name, QStringLiteral("Other"));
     EXPECT_EQ(formulas->Collection().item(2)->name, QStringLiteral("Total"));
     EXPECT_EQ(formulas->Collection().item(2)->formula, QStringLiteral("Function Main()\r\n Main = 7\r\nEnd Function"));
+
+    // Editing Total and renaming it onto Other would overwrite Other: refused,
+    // the dialog stays open. Its own name in another letter case is allowed.
+    {
+        frmAddFormula::FormulaName = QStringLiteral("Total");
+        frmAddFormula::FormulaText = CrLfScript;
+        frmAddFormula dlg;
+        dlg.LoadView(*m_wb, 1);
+        dlg.txtName()->setText(QStringLiteral("other"));
+        dlg.btnOK_Click();
+        ASSERT_EQ(Boxes().Messages.size(), 2U);
+        EXPECT_EQ(Boxes().Messages[1].Prompt,
+                  QStringLiteral("A formula with this name already exist, please try another name."));
+        EXPECT_FALSE(dlg.Closed());
+        EXPECT_FALSE(dlg.Saved());
+        EXPECT_EQ(formulas->Collection().item("Other")->formula, CrLfScript);
+
+        dlg.txtName()->setText(QStringLiteral("TOTAL"));
+        dlg.btnOK_Click();
+        EXPECT_TRUE(dlg.Closed());
+        EXPECT_TRUE(dlg.Saved());
+    }
+    ASSERT_EQ(formulas->Count(), 2);
+    EXPECT_EQ(formulas->Collection().item(1)->name, QStringLiteral("Other"));
+    EXPECT_EQ(formulas->Collection().item(2)->name, QStringLiteral("TOTAL"));
+    EXPECT_NE(m_wb->TreeNode(QStringLiteral("FKTOTAL")), nullptr);
+    EXPECT_EQ(m_wb->TreeNode(QStringLiteral("FKTotal")), nullptr);
 }
 
 TEST_F(FormulaEditorTest, ConditionIsEditedWithoutNameOrCheck)

@@ -245,6 +245,71 @@ TEST_F(SourceDialogTest, RefusalsKeepTheDialogOpenAndTheNodeUnchanged)
     EXPECT_EQ(node->sCaption, QStringLiteral("Src"));
 }
 
+TEST_F(SourceDialogTest, StepNamesAndTablesTheRunCannotUseAreRefused)
+{
+    RunSql(m_salesDb, {QStringLiteral("CREATE TABLE \"order items\" (Item INTEGER, \"unit price\" DOUBLE)")});
+    const cShapeRef node = SelectNode(QStringLiteral("SOURCE"));
+    frmAddSource dlg;
+    dlg.LoadView(*m_wb);
+    dlg.optTable_Click();
+    dlg.cmbConnection_DropDown();
+    Choose(dlg.cmbConnection(), QStringLiteral("Sales"));
+    Choose(dlg.cmbTable(), QStringLiteral("order items"));
+
+    // A name scripts cannot write, or one another step has in any letter
+    // case: refused with a message, the dialog stays, the node is unchanged.
+    const int before = static_cast<int>(Boxes().Messages.size());
+    for (const char* name : {"Src!1", "my step", "1st", "target", "End"}) {
+        dlg.txtName()->setText(QString::fromLatin1(name));
+        dlg.btnOK_Click();
+        EXPECT_FALSE(dlg.Closed()) << name;
+    }
+    ASSERT_EQ(static_cast<int>(Boxes().Messages.size()), before + 5);
+    EXPECT_TRUE(Boxes().Messages[before].Prompt.contains(QStringLiteral("Src!1")));
+    EXPECT_TRUE(Boxes().Messages[before + 3].Prompt.contains(QStringLiteral("TARGET")));
+    EXPECT_EQ(node->sCaption, QStringLiteral("SOURCE"));
+    EXPECT_FALSE(m_wb->IsModified());
+
+    // Its own name in another case is fine; a table whose name needs
+    // quoting gives its fields.
+    dlg.txtName()->setText(QStringLiteral("Source"));
+    dlg.btnOK_Click();
+    EXPECT_TRUE(dlg.Closed());
+    EXPECT_EQ(node->sCaption, QStringLiteral("Source"));
+    EXPECT_EQ(node->dataRecord()->Source, QStringLiteral("order items"));
+    EXPECT_EQ(FieldNames(node->dataRecord()->fields), (QStringList{QStringLiteral("Item"), QStringLiteral("unit price")}));
+
+    // A source the provider refuses is reported and nothing is stored.
+    frmAddSource again;
+    again.LoadView(*m_wb);
+    again.cmbTable()->setEditText(QStringLiteral("NoSuchTable"));
+    again.btnOK_Click();
+    EXPECT_FALSE(again.Closed());
+    EXPECT_EQ(Boxes().Messages.back().Style, 16);
+    EXPECT_TRUE(Boxes().Messages.back().Prompt.contains(QStringLiteral("NoSuchTable")));
+    EXPECT_EQ(node->dataRecord()->Source, QStringLiteral("order items"));
+
+    // The target dialog follows the same rules.
+    const cShapeRef target = SelectNode(QStringLiteral("TARGET"));
+    frmAddTarget tdlg;
+    tdlg.LoadView(*m_wb);
+    tdlg.cmbConnection_DropDown();
+    Choose(tdlg.cmbConnection(), QStringLiteral("Sales"));
+    Choose(tdlg.cmbTable(), QStringLiteral("order items"));
+    tdlg.txtName()->setText(QStringLiteral("SOURCE"));
+    tdlg.btnOK_Click();
+    EXPECT_FALSE(tdlg.Closed());
+    tdlg.txtName()->setText(QStringLiteral("Items out"));
+    tdlg.btnOK_Click();
+    EXPECT_FALSE(tdlg.Closed());
+    tdlg.txtName()->setText(QStringLiteral("Items_out"));
+    tdlg.btnOK_Click();
+    EXPECT_TRUE(tdlg.Closed());
+    EXPECT_EQ(target->sCaption, QStringLiteral("Items_out"));
+    EXPECT_EQ(FieldNames(target->storageRecord()->fields),
+              (QStringList{QStringLiteral("Item"), QStringLiteral("unit price")}));
+}
+
 TEST_F(SourceDialogTest, SpreadsheetSheetsAreBracketed)
 {
     const QString sheets = m_dir.filePath(QStringLiteral("book.db"));

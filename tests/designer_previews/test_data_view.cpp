@@ -42,6 +42,27 @@ TEST_F(DataView, ShowsTheFirstHundredRecordsOfAStepInANewWindow)
     EXPECT_EQ(none->grdData()->rowCount(), 0);
 }
 
+TEST_F(DataView, ATableWhoseNameNeedsQuotingIsShownAndRun)
+{
+    makeSource(3);
+    makeTarget();
+    exec("source", {"CREATE TABLE \"order items\" (id INTEGER, name VARCHAR(20))",
+                    "INSERT INTO \"order items\" VALUES (1, 'a'), (2, 'b')"});
+    clsProcess process;
+    buildFlow(process);
+    tData record = *src->dataRecord();
+    record.Source = "order items";
+    process.Shapes()->AddElementsToNode(src->Key, record);
+
+    frmData* view = frmData::ShowData(src->Key, process.Shapes());
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->grdData()->rowCount(), 2);
+    EXPECT_EQ(view->grdData()->columnCount(), 2);
+
+    process.Run();
+    EXPECT_EQ(count("target", "tgt"), 2);
+}
+
 TEST_F(DataView, FillGridLeavesTheRecordsetWhereItStood)
 {
     // The viewer shares a step's recordset with a test run that may stand on

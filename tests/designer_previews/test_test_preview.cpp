@@ -2,6 +2,7 @@
 
 #include "PreviewSupport.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QTableWidget>
 #include <QToolButton>
@@ -90,6 +91,31 @@ TEST_F(TestPreview, NavigationProcessesOneRecordPerClickAndLeavesTheTargetUnchan
     EXPECT_EQ(count("target", "tgt"), 0);
     preview->ActionClose();
     EXPECT_EQ(count("target", "tgt"), 0);
+}
+
+TEST_F(TestPreview, ClosingRollsTheTestBackAndTheNextTestStartsClean)
+{
+    ASSERT_TRUE(preview->ShowData(&process));
+    EXPECT_EQ(written(), 1);
+    EXPECT_TRUE(frmTestPreview::IsTesting(&process));
+    preview->ActionClose();
+    EXPECT_FALSE(frmTestPreview::IsTesting(&process));
+
+    // The target database takes other writers again (a runner, the service).
+    exec("target", {"INSERT INTO tgt VALUES (9, 'other')"});
+    EXPECT_EQ(count("target", "tgt"), 1);
+
+    // A new test sees only what was committed, plus its own first record.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    preview = frmTestPreview::DefaultInstance();
+    ASSERT_TRUE(preview->ShowData(&process));
+    EXPECT_EQ(written(), 2);
+
+    // Starting a test again while one is shown starts it afresh as well.
+    ASSERT_TRUE(preview->ShowData(&process));
+    EXPECT_EQ(written(), 2);
+    preview->close();
+    EXPECT_EQ(count("target", "tgt"), 1);
 }
 
 TEST_F(TestPreview, AStartThatFailsShowsNothing)

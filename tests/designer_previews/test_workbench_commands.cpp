@@ -4,6 +4,8 @@
 #include "PreviewSupport.h"
 
 #include <QDialog>
+#include <QDir>
+#include <QTimer>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -64,6 +66,14 @@ protected:
         return nullptr;
     }
     void select(const QString& Caption) { wb->Process()->Shapes()->CurrCtl = node(Caption)->Key; }
+    // Messages that refused a change of the document in use.
+    int refusals() const
+    {
+        int n = 0;
+        for (const auto& m : dialogs->Messages)
+            n += m.Prompt.startsWith("The integration cannot be changed") ? 1 : 0;
+        return n;
+    }
 
     cScriptedDialogsGuard dialogs;
     QString file;
@@ -99,6 +109,101 @@ TEST_F(Commands, RunHandsTheProcessToTheRunWindowSavingOnlyWhenAsked)
     EXPECT_FALSE(wb->IsModified());
     EXPECT_EQ(windowsOf<frmStatistics>().size(), 1);
     EXPECT_EQ(count("target", "tgt"), 4);
+}
+
+TEST_F(Commands, RunPromptCancelRunsNothingAndYesRunsOnlyWhatWasSaved)
+{
+    wb->Modified();
+    dialogs->MsgBoxAnswers.push_back(MsgBoxResult::vbCancel);
+    wb->ActionRun();
+    EXPECT_EQ(dialogs->Messages.size(), 1u);
+    EXPECT_TRUE(windowsOf<frmStatistics>().isEmpty());
+    EXPECT_EQ(count("target", "tgt"), 0);
+    EXPECT_TRUE(wb->IsModified());
+
+    // Yes with a file that cannot be written: reported, and no run.
+    QFile::remove(file);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("Orders.xml"));
+    dialogs->MsgBoxAnswers.push_back(MsgBoxResult::vbYes);
+    wb->ActionRun();
+    ASSERT_EQ(dialogs->Messages.size(), 3u);
+    EXPECT_EQ(dialogs->Messages[2].Style, 16);
+    EXPECT_TRUE(windowsOf<frmStatistics>().isEmpty());
+    EXPECT_EQ(count("target", "tgt"), 0);
+    EXPECT_TRUE(wb->IsModified());
+}
+
+TEST_F(Commands, TheDocumentCannotBeChangedWhileItRunsOrIsTested)
+{
+    exec("source", {"WITH RECURSIVE n(i) AS (SELECT 4 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+                    "INSERT INTO src SELECT i, 'n' || i, i * 10 FROM n"});
+    select("TGT");
+    wb->SetActiveControl("picFlow");
+
+    // Commands arriving while the run lets events through (the user at the
+    // canvas): each is refused and the run writes every record.
+    int tries = 0;
+    QTimer during;
+    during.setInterval(0);
+    QObject::connect(&during, &QTimer::timeout, [&] {
+        if (!wb->Process()->IsRunning())
+            return;
+        during.stop();
+        ++tries;
+        wb->ActionDelete();
+        wb->ActionUnLinkNodes();
+        wb->ActionAddProcess();
+        wb->Link_Clear();
+    });
+    during.start();
+    wb->ActionRun();
+    during.stop();
+    ASSERT_EQ(tries, 1);
+    EXPECT_EQ(count("target", "tgt"), 3000);
+    ASSERT_TRUE(node("TGT"));
+    EXPECT_EQ(wb->Process()->Lines()->Count(), 3);
+    EXPECT_EQ(wb->PendingShapeType(), 0);
+    EXPECT_EQ(refusals(), 4);
+    EXPECT_FALSE(wb->IsModified());
+
+    // The same while the test preview holds the document; once it is
+    // closed the commands work again.
+    wb->actionTest();
+    ASSERT_TRUE(frmTestPreview::IsTesting(wb->Process()));
+    dialogs->Messages.clear();
+    wb->ActionDelete();
+    wb->Link_Auto();
+    int dialogsShown = 0;
+    {
+        cModalRunnerGuard runner([&](QDialog& Dialog) {
+            ++dialogsShown;
+            Dialog.reject();
+        });
+        wb->ActionProperties();
+    }
+    EXPECT_EQ(dialogsShown, 0);
+    EXPECT_EQ(refusals(), 3);
+    EXPECT_EQ(dialogs->Messages.size(), 3u);
+    EXPECT_TRUE(node("TGT"));
+    frmTestPreview::DefaultInstance()->ActionClose();
+    EXPECT_FALSE(frmTestPreview::IsTesting(wb->Process()));
+    wb->ActionDelete();
+    EXPECT_FALSE(node("TGT"));
+}
+
+TEST_F(Commands, NodesPlacedWithoutACaptionDoNotBreakARun)
+{
+    // Process and document nodes are placed unnamed; two of them used to
+    // stop every run in its preparation.
+    wb->SetActiveControl("picFlow");
+    wb->ActionAddProcess();
+    wb->picFlow_MouseDown(1, 0, 3000, 300);
+    wb->ActionAddDocument();
+    wb->picFlow_MouseDown(1, 0, 3000, 1200);
+    EXPECT_EQ(wb->Process()->Shapes()->Count(), 6);
+    dialogs->MsgBoxAnswers.push_back(MsgBoxResult::vbNo);
+    wb->ActionRun();
+    EXPECT_EQ(count("target", "tgt"), 3);
 }
 
 TEST_F(Commands, PreviewDependsOnTheActiveControlAndTheCurrentNode)

@@ -6,6 +6,9 @@
 #include <QPointer>
 #include <QTreeWidget>
 
+#include <QGraphicsItem>
+#include <QGraphicsScene>
+
 #include <gtest/gtest.h>
 
 #include "WorkbenchTestSupport.h"
@@ -105,6 +108,14 @@ TEST_F(Canvas, ClickingTwoNodesThenLinkJoinsThemAndUnlinkParts) {
     EXPECT_TRUE(w->IsModified());
     const int drawn = lines()->LinkCounter();
     EXPECT_TRUE(w->picFlow->LinkVisible(drawn));
+    // The link ends in an arrow (dot and both strokes) showing its direction.
+    EXPECT_TRUE(w->picFlow->LinkEndVisible(drawn));
+    int strokes = 0;
+    for (const QGraphicsItem* item : w->picFlow->scene()->items())
+        if (item->data(1).toInt() == drawn && item->isVisible()
+            && (item->data(0) == QStringLiteral("arrUp") || item->data(0) == QStringLiteral("arrDown")))
+            ++strokes;
+    EXPECT_EQ(strokes, 2);
 
     w->ActionUnLinkNodes();
     EXPECT_FALSE(linked(start->Index, end->Index));

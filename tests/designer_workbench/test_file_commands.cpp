@@ -156,22 +156,49 @@ TEST(WorkbenchFile, OpenWithTheDialogCancelledClosesTheFreshWindow) {
     EXPECT_TRUE(dialogs->Messages.empty());
 }
 
-TEST(WorkbenchFile, OpenOfABrokenFileShowsTheEngineTextAndKeepsTheWindowClean) {
+TEST(WorkbenchFile, OpenOfABrokenFileKeepsTheDocumentAndNeverSavesOverTheFile) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("broken.xml"));
+    const QByteArray broken("<meridox><nodes><node");
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("<meridox><nodes><node");
+    file.write(broken);
     file.close();
+    auto contents = [&] {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
     cScriptedDialogsGuard dialogs;
+
+    // The fresh window the main window opens for the command: the engine's
+    // text, and the window goes again as after a cancelled dialog.
     dialogs->FileAnswers.push_back(path);
-    Keep w(new frmWorkBench());
-    w->ActionOpen();
-    ASSERT_FALSE(w.window.isNull());
+    QPointer<frmWorkBench> fresh = new frmWorkBench();
+    fresh->ActionOpen();
+    FlushDeletes();
     ASSERT_EQ(dialogs->Messages.size(), 1u);
     EXPECT_EQ(dialogs->Messages[0].Style, 64);
     EXPECT_FALSE(dialogs->Messages[0].Prompt.isEmpty());
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("broken.xml"));
+    EXPECT_TRUE(fresh.isNull());
+
+    // A window with a changed, saved document keeps it, its file and its
+    // title; its next save goes to its own file, not over the broken one.
+    Keep w(frmWorkBench::NewIntegration());
+    const QString own = dir.filePath(QStringLiteral("own.xml"));
+    dialogs->FileAnswers.push_back(own);
+    w->ActionSaveAs();
+    w->Modified();
+    dialogs->MsgBoxAnswers.push_back(MsgBoxResult::vbNo);
+    dialogs->FileAnswers.push_back(path);
+    w->ActionOpen();
+    ASSERT_FALSE(w.window.isNull());
+    EXPECT_EQ(dialogs->Messages.size(), 3u);
+    EXPECT_EQ(w->FilePath(), own);
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("[own.xml]*"));
+    EXPECT_TRUE(w->IsModified());
+    EXPECT_EQ(Captions(*w), (QStringList{"END", "SOURCE", "START", "TARGET"}));
+    w->ActionSave();
+    EXPECT_EQ(contents(), broken);
     EXPECT_FALSE(w->IsModified());
 }
 
@@ -189,13 +216,35 @@ TEST(WorkbenchFile, CloseQuestionCancelKeepsYesWithCancelledSaveClosesNoCloses) 
     EXPECT_EQ(dialogs->Messages[0].Prompt, QStringLiteral("Save changes to NewIntegration.xml?"));
     EXPECT_EQ(dialogs->Messages[0].Style, 67);
 
-    // Yes, then the save dialog cancelled: the window closes unsaved.
+    // Yes, then the save dialog cancelled: nothing was saved, so the
+    // window stays with its changes.
     dialogs->MsgBoxAnswers.push_back(MsgBoxResult::vbYes);
     w->ActionClose();
     FlushDeletes();
-    EXPECT_TRUE(w.window.isNull());
+    ASSERT_FALSE(w.window.isNull());
+    EXPECT_TRUE(w->IsModified());
     ASSERT_EQ(dialogs->Messages.size(), 3u);
     EXPECT_EQ(dialogs->Messages[2].Prompt, QStringLiteral("Please enter a file name"));
+
+    // Yes, then a file that cannot be written: the window stays too.
+    QTemporaryDir dir;
+    dialogs->MsgBoxAnswers.push_back(MsgBoxResult::vbYes);
+    dialogs->FileAnswers.push_back(dir.filePath(QStringLiteral("missing/folder/x.xml")));
+    w->ActionClose();
+    FlushDeletes();
+    ASSERT_FALSE(w.window.isNull());
+    EXPECT_TRUE(w->IsModified());
+    ASSERT_EQ(dialogs->Messages.size(), 5u);
+    EXPECT_EQ(dialogs->Messages[4].Style, 16);
+
+    // Yes with a save that happened: the window closes.
+    const QString path = dir.filePath(QStringLiteral("closed.xml"));
+    dialogs->MsgBoxAnswers.push_back(MsgBoxResult::vbYes);
+    dialogs->FileAnswers.push_back(path);
+    w->ActionClose();
+    FlushDeletes();
+    EXPECT_TRUE(w.window.isNull());
+    EXPECT_TRUE(QFileInfo::exists(path));
 
     Keep other(frmWorkBench::NewIntegration());
     other->Modified();
@@ -228,6 +277,22 @@ TEST(WorkbenchFile, SaveAsOfACleanDocumentWritesAndAFailedWriteKeepsTheDocumentD
     // Save As cancelled changes nothing.
     w->ActionSaveAs();
     EXPECT_TRUE(w->IsModified());
+
+    // A first Save that cannot write keeps the document unnamed: caption
+    // and close prompt name no file that was never written, and the next
+    // Save asks for a file again.
+    Keep fresh(frmWorkBench::NewIntegration());
+    fresh->Modified();
+    dialogs->FileAnswers.push_back(dir.filePath(QStringLiteral("missing/folder/y.xml")));
+    fresh->ActionSave();
+    EXPECT_EQ(dialogs->Messages.size(), 2u);
+    EXPECT_TRUE(fresh->FilePath().isEmpty());
+    EXPECT_EQ(fresh->FileTitle(), QStringLiteral("NewIntegration.xml"));
+    EXPECT_EQ(fresh->windowTitle(), QStringLiteral("NewIntegration.xml*"));
+    const int asked = dialogs->FileTitles.size();
+    fresh->ActionSave();
+    EXPECT_EQ(dialogs->FileTitles.size(), asked + 1);
+    EXPECT_TRUE(fresh->IsModified());
 }
 
 TEST(WorkbenchFile, NewAndOpenAreRegisteredForTheMainWindow) {

@@ -229,9 +229,13 @@ TEST_F(Mapping, AutoLinkMatchesFieldNamesExactlyAndRelinksOnlyWhenAsked) {
     auto fields = target->storageRecord()->fields;
     fields->Add(tFields{QStringLiteral("City"), 202, 255, QString(), QString()}, QStringLiteral("Town"));
     w->ShowTarget(target);
+    // Cancel maps nothing, not even the row that has a match.
+    w->SelectGridRow(row(QStringLiteral("id")));
+    w->Link_Remove();
     dialogs->MsgBoxAnswers.push_back(MsgBoxResult::vbCancel);
     w->Link_Auto();
     EXPECT_TRUE(fields->item(QStringLiteral("Town"))->f_value.isEmpty());
+    EXPECT_TRUE(field(QStringLiteral("id"))->f_value.isEmpty());
     // Refilled, an automatic link shows as a plain field link.
     EXPECT_EQ(w->GridIcon(row(QStringLiteral("city")), G::colLink), G::icoCheck2);
 }

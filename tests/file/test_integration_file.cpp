@@ -213,8 +213,12 @@ TEST(IntegrationFile, RefusedFilesChangeNothing) {
         QByteArray content;
         const char* reasonPart;
     };
-    QByteArray badNext = orig;
-    badNext.replace("<next caption=\"\">4</next>", "<next caption=\"\">5</next>");
+    // A lone surrogate can reach the reader through a UTF-16 file.
+    QString lone = QString::fromUtf8(orig);
+    lone.replace(R"(<?xml version="1.0"?>)", R"(<?xml version="1.0" encoding="UTF-16"?>)");
+    lone.replace(R"(caption="END")", QStringLiteral("caption=\"E") + QChar(0xD800) + QStringLiteral("ND\""));
+    QByteArray surrogate("\xFF\xFE");
+    surrogate.append(reinterpret_cast<const char*>(lone.utf16()), lone.size() * 2);
     QByteArray wordNext = orig;
     wordNext.replace("<next caption=\"\">4</next>", "<next caption=\"\">four</next>");
     QByteArray twice = orig;
@@ -226,7 +230,7 @@ TEST(IntegrationFile, RefusedFilesChangeNothing) {
     const Case cases[] = {
         {"truncated", orig.left(orig.size() / 2), "Premature end"},
         {"wrong root", QByteArray("<?xml version=\"1.0\"?>\n<integration><nodes/></integration>"), "'integration'"},
-        {"next beyond the nodes", badNext, "5 names no node"},
+        {"lone surrogate", surrogate, "cannot hold (U+D800)"},
         {"next not a number", wordNext, "'four'"},
         {"field named twice", twice, "'ID' twice"},
         {"field type not a number", badType, "'memo' is not a number"},
@@ -334,6 +338,32 @@ TEST(IntegrationFile, SelfLinkAndUnknownKindFromAHandEditedFile) {
     const QString path = dir.filePath("out.xml");
     ASSERT_EQ(p.SaveIntegration(path), "");
     EXPECT_TRUE(readFile(path).contains(R"(<node type="" x="660")"));
+}
+
+// Links to "0", beyond the nodes or to nothing are left out one by one, each
+// with a log line; the rest of the file loads.
+TEST(IntegrationFile, StrayLinksAreLeftOutAndTheRestLoads) {
+    QTemporaryDir dir;
+    QByteArray content(OriginalLayout);
+    content.replace(R"(<next caption="">2</next>)",
+                    R"(<next caption="zero">0</next><next caption="">2</next><next caption="far">9</next>)");
+    content.replace(R"(<next caption="">4</next>)", R"(<next caption="none"> </next><next caption="">4</next>)");
+    clsProcess p;
+    const auto linkErrors = collect(p.Lines(), &cLines::linkError);
+    const QString path = writeFile(dir, "stray.xml", content);
+    ASSERT_EQ(p.LoadIntegration(path), "");
+    EXPECT_EQ(p.Shapes()->Count(), 4);
+    QStringList links;
+    for (const cLineRef& l : p.Lines()->Collection())
+        links << l->sFrom + ">" + l->sTo + " " + l->sCaption;
+    EXPECT_EQ(links, QStringList({"1>2 ", "2>3 ok", "3>4 "}));
+    EXPECT_EQ(linkErrors->size(), 3);
+    const QString log = p.Log()->Text();
+    EXPECT_TRUE(log.contains("Link from node 1 of " + path + " was not loaded: its target '0' names no node."))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains("Link from node 1 of " + path + " was not loaded: its target '9' names no node."));
+    EXPECT_TRUE(log.contains("Link from node 3 of " + path + " was not loaded: its target '' names no node."));
+    EXPECT_EQ(p.Filename(), path);
 }
 
 TEST(IntegrationFile, CaptionsFromAFileAreKeptWithTheirLabelsHidden) {
@@ -457,12 +487,26 @@ TEST(IntegrationFile, PositionsBeyondWhatANodeCanHoldReadAsZero) {
     QByteArray content(OriginalLayout);
     content.replace(R"(x="660")", R"(x="1e40")");
     content.replace(R"(x="7140")", R"(x="-3.5e39")");
+    // Within the float range but far beyond any drawing: held at the edge,
+    // and the link routing stays in range (checked under UBSan too).
+    content.replace(R"(x="2550")", R"(x="3.4e38")");
+    content.replace(R"(y="500" caption="Copy")", R"(y="-3.3e38" caption="Copy")");
     clsProcess p;
-    ASSERT_EQ(p.LoadIntegration(writeFile(dir, "far.xml", content)), "");
+    RecordingView view;
+    ASSERT_EQ(p.LoadIntegration(writeFile(dir, "far.xml", content), &view), "");
     EXPECT_EQ(p.Shapes()->item(1)->Left, 0.0F);
     EXPECT_EQ(p.Shapes()->item(4)->Left, 0.0F);
+    EXPECT_EQ(p.Shapes()->item(2)->Left, MaxNodePosition);
+    EXPECT_EQ(p.Shapes()->item(3)->Top, -MaxNodePosition);
+    // Routing again compares the drawn ends in whole twips.
+    p.Lines()->UpdateConntectedLines("2");
+    p.Lines()->UpdateConntectedLines("3");
     for (const cLineRef& l : p.Lines()->Collection())
-        EXPECT_TRUE(std::isfinite(l->line.x1()) && std::isfinite(l->line.x2()));
+        EXPECT_TRUE(std::isfinite(l->line.x1()) && std::isfinite(l->line.x2()) && std::isfinite(l->line.y2()));
+    p.Shapes()->MoveShape(2, -std::numeric_limits<float>::max(), std::numeric_limits<float>::infinity());
+    p.Lines()->UpdateConntectedLines("2");
+    EXPECT_EQ(p.Shapes()->item(2)->Left, -MaxNodePosition);
+    EXPECT_EQ(p.Shapes()->item(2)->Top, 0.0F);
 }
 
 TEST(IntegrationFile, FoldersAreNeitherReadNorOverwritten) {

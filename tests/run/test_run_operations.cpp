@@ -62,12 +62,13 @@ TEST_F(Operations, UpdateInsertByKeyInsertsUpdatesAndLeavesEqualRowsUncounted) {
     EXPECT_TRUE(errorRows().empty());
 
     // Again over the full target: nothing to change, nothing counted, a second
-    // row. The source is read as it is now, streamed, not replayed from the first run.
+    // row. The source is read as it is now, not replayed from the first run,
+    // and nothing of it is held once the run is over.
     exec("source", {"INSERT INTO src VALUES (4, 'Dee', 'Bonn')"});
     const tStatistic again = runAgain();
     EXPECT_EQ(again.Totals, (Counts{0, 1, 0, 0, 0, 1}));
     EXPECT_EQ(again.TotalRecords, 4);
-    EXPECT_TRUE(process.SourceData().isStreaming());
+    EXPECT_FALSE(process.SourceData().isOpen());
     ASSERT_EQ(executions().size(), 2u);
     expectExecutionRow(executions()[1], again, "Completed");
     EXPECT_NE(executions()[0].value("ID"), executions()[1].value("ID"));
@@ -302,6 +303,149 @@ TEST_F(Operations, AnEmptySourceStartsAndEndsWithARowOfNothing) {
     ASSERT_EQ(executions().size(), 1u);
     expectExecutionRow(executions()[0], st, "Completed");
     EXPECT_EQ(executions()[0].value("ROWS").toInt(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Operations, AFlowWritingIntoItsOwnSourceReadsTheRowsOfItsStartOnly) {
+    // Source and target in one SQLite file, through one connection name and
+    // through two, with the nodes in chain order and in the designer's
+    // template order (START, TARGET, END, SOURCE).
+    for (int variant = 0; variant < 4; ++variant) {
+        SCOPED_TRACE(variant);
+        const bool twoNames = variant & 1;
+        const bool templateOrder = variant & 2;
+        const QString db = QString("self%1").arg(variant);
+        exec(db, {"CREATE TABLE src (id INTEGER, name TEXT)", "INSERT INTO src VALUES (1, 'Ann'), (2, 'Bob'), (3, 'Cy')"});
+        clsProcess p;
+        Flow f(p);
+        auto source = [&] { return f.source("SRC", "db", conn(db), "table", "src"); };
+        auto target = [&] {
+            return f.storage("TGT", twoNames ? "again" : "db", conn(db), "src", "Insert",
+                             {{"id", "SRC(\"id\")", ""}, {"name", "SRC(\"name\")", ""}});
+        };
+        cShapeRef b = f.node(aStart, "START");
+        cShapeRef s, t, e;
+        if (templateOrder) {
+            t = target();
+            e = f.node(aStop, "END");
+            s = source();
+        } else {
+            s = source();
+            t = target();
+            e = f.node(aStop, "END");
+        }
+        f.chain({b, s, t, e});
+        p.Run();
+        const tStatistic st = p.Statistics();
+        EXPECT_EQ(p.LastOutcome(), RunOutcome::Completed) << p.Log()->Text().toStdString();
+        EXPECT_EQ(st.TotalRecords, 3);
+        EXPECT_EQ(st.CurrRecord, 3);
+        EXPECT_EQ(st.Success, (Counts{0, 3, 0, 0, 0, 3}));
+        EXPECT_EQ(rows(db, "SELECT COUNT(*) FROM src"), QStringList{"6"});
+    }
+}
+
+TEST_F(Operations, ROWSCountsTheRowsOfAnSqlSourceItRead) {
+    // A statement that no COUNT(*) can wrap.
+    src->dataRecord()->sourcetype = "sql";
+    src->dataRecord()->Source = "PRAGMA table_info(src)";
+    cShapeRef t = flow.storage("TGT", "target", conn("target"), "tgt", "Insert",
+                               {{"id", "SRC(\"cid\")", ""}, {"name", "SRC(\"name\")", ""}});
+    const tStatistic st = run({t});
+    EXPECT_EQ(target(), QStringList({"0|id|~", "1|name|~", "2|city|~"}));
+    EXPECT_EQ(st.TotalRecords, 3);
+    expectExecutionRow(executions().at(0), st, "Completed");
+}
+
+TEST_F(Operations, AStorageStepIsAScriptObjectFromTheFirstRecord) {
+    exec("target", {"INSERT INTO tgt VALUES (1, 'old', NULL)"});
+    process.Formulas()->AddFormula("Name",
+                                   "Function Main()\n  If TGT.EOF Then\n    Main = SRC(\"name\")\n  Else\n"
+                                   "    Main = TGT(\"name\") & \"+\" & SRC(\"name\")\n  End If\nEnd Function");
+    cShapeRef t = flow.storage("TGT", "target", conn("target"), "tgt", "UpdateInsert",
+                               {{"id", "SRC(\"id\")", "SRC(\"id\")"},
+                                {"name", "FORMULA!Name", ""},
+                                {"city", "SRC(\"city\")", ""}});
+    const tStatistic st = run({t});
+    // Record 1 reads the row its own lookup found.
+    EXPECT_EQ(target(), QStringList({"1|old+Ann|Oslo", "2|Bob|Rome", "3|Cy|Lyon"}));
+    EXPECT_TRUE(errorRows().empty()) << process.Log()->Text().toStdString();
+    EXPECT_EQ(st.Success, (Counts{0, 2, 1, 0, 0, 3}));
+}
+
+TEST_F(Operations, ADetailReadsTheKeyAndTheDefaultsTheDatabaseGaveItsHeader) {
+    exec("target", {"CREATE TABLE header (id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT, status TEXT DEFAULT 'new')",
+                    "CREATE TABLE detail (header_id INTEGER, status TEXT, city TEXT)",
+                    "INSERT INTO header (name) VALUES ('earlier')",
+                    // A key given by the step, a default made by the database.
+                    "CREATE TABLE noted (id INTEGER PRIMARY KEY, note TEXT DEFAULT 'none')"});
+    cShapeRef header = flow.storage("HEADER", "target", conn("target"), "header", "Insert",
+                                    {{"name", "SRC(\"name\")", ""}});
+    cShapeRef noted = flow.storage("NOTED", "target", conn("target"), "noted", "UpdateInsert",
+                                   {{"id", "SRC(\"id\")", "SRC(\"id\")"}});
+    cShapeRef detail = flow.storage("DETAIL", "target", conn("target"), "detail", "Insert",
+                                    {{"header_id", "HEADER(\"id\")", ""},
+                                     {"status", "HEADER(\"status\")", ""},
+                                     {"city", "NOTED(\"note\")", ""}});
+    const tStatistic st = run({header, noted, detail});
+    EXPECT_EQ(rows("target", "SELECT * FROM detail ORDER BY header_id"),
+              QStringList({"2|new|none", "3|new|none", "4|new|none"}));
+    EXPECT_TRUE(errorRows().empty()) << process.Log()->Text().toStdString();
+    EXPECT_EQ(st.Success, (Counts{0, 9, 0, 0, 0, 9}));
+}
+
+TEST_F(Operations, InsertRunsNoLookupSoANullKeyFieldKeepsItsRow) {
+    exec("source", {"UPDATE src SET city = NULL WHERE id = 2"});
+    cShapeRef t = flow.storage("TGT", "target", conn("target"), "tgt", "Insert",
+                               {{"id", "SRC(\"id\")", ""}, {"name", "SRC(\"name\")", "SRC(\"city\")"},
+                                {"city", "SRC(\"city\")", ""}});
+    const tStatistic st = run({t});
+    EXPECT_EQ(target(), QStringList({"1|Ann|Oslo", "2|Bob|~", "3|Cy|Lyon"}));
+    EXPECT_EQ(st.Success, (Counts{0, 3, 0, 0, 0, 3}));
+    EXPECT_TRUE(errorRows().empty());
+}
+
+TEST_F(Operations, AKeyThatCannotBeEvaluatedFailsTheStepOnEveryRun) {
+    process.Formulas()->AddFormula("Key", "Function Main()\n  Main = SRC(\"id\") / 0\nEnd Function");
+    cShapeRef t = flow.storage("TGT", "target", conn("target"), "tgt", "UpdateInsert",
+                               {{"id", "SRC(\"id\")", "FORMULA!Key"}, {"name", "SRC(\"name\")", ""}});
+    tStatistic st = run({t});
+    st = runAgain();
+    EXPECT_TRUE(target().isEmpty());
+    EXPECT_EQ(st.Totals, (Counts{0, 0, 0, 0, 0, 3}));
+    const auto errors = errorRows();
+    ASSERT_EQ(errors.size(), 6u);
+    // The row names the step, the key's formula and field, and the error.
+    EXPECT_TRUE(errors[0].value("ERRDESC").toString().contains("TGT: FORMULA!Key --> id Division by zero"))
+        << errors[0].value("ERRDESC").toString().toStdString();
+    expectExecutionRow(executions().at(1), st, "Completed with errors");
+}
+
+TEST_F(Operations, AFormulaGivingNoValueFailsItsFieldWithATypeMismatch) {
+    exec("target", {"CREATE TABLE loose (id INTEGER, name TEXT)"});
+    process.Formulas()->AddFormula("List", "Function Main()\n  Main = Array(1, 2)\nEnd Function");
+    process.Formulas()->AddFormula("None", "Function Main()\n  Set Main = Nothing\nEnd Function");
+    cShapeRef a = flow.storage("A", "target", conn("target"), "loose", "Insert",
+                               {{"id", "SRC(\"id\")", ""}, {"name", "FORMULA!List", ""}});
+    cShapeRef b = flow.storage("B", "target", conn("target"), "loose", "Insert",
+                               {{"id", "SRC(\"id\")", ""}, {"name", "FORMULA!None", ""}});
+    // An object with a default value writes that value.
+    process.Formulas()->AddFormula("Object", "Function Main()\n  Err.Number = 42\n  Set Main = Err\nEnd Function");
+    cShapeRef c = flow.storage("C", "target", conn("target"), "loose", "Insert",
+                               {{"id", "SRC(\"id\")", ""}, {"name", "FORMULA!Object", ""}});
+    const tStatistic st = run({a, b, c});
+    EXPECT_EQ(rows("target", "SELECT * FROM loose"), QStringList({"1|42", "2|42", "3|42"}));
+    EXPECT_EQ(st.Errors, (Counts{0, 6, 0, 0, 0, 6}));
+    const auto errors = errorRows();
+    ASSERT_EQ(errors.size(), 6u);
+    EXPECT_TRUE(errors[0].value("ERRDESC").toString().contains("A: FORMULA!List --> name Type mismatch"))
+        << errors[0].value("ERRDESC").toString().toStdString();
+    EXPECT_TRUE(errors[1].value("ERRDESC").toString().contains("B: FORMULA!None --> name Type mismatch"))
+        << errors[1].value("ERRDESC").toString().toStdString();
+    EXPECT_EQ(errors[1].value("ERRNUMBER").toString(), "13");
 }
 
 }  // namespace

@@ -112,4 +112,51 @@ TEST_F(Postgres, ATestRunGoesOnAfterAFailedRowAndCommitsNothing) {
     expectExecutionRow(executions().at(0), process.Statistics(), "Completed with errors");
 }
 
+TEST_F(Postgres, AFlowOnTheServerReadsASnapshotAndTheKeysTheServerMade) {
+    // The source, a header with a serial key and a default, and details
+    // written into the source table itself through a second connection name.
+    const QString src = table + "_src", header = table + "_hdr";
+    pgExec({"DROP TABLE IF EXISTS " + src, "DROP TABLE IF EXISTS " + header,
+            "CREATE TABLE " + header + " (id serial PRIMARY KEY, name text, status text DEFAULT 'new')",
+            "CREATE TABLE " + src + " (id integer, name text, parent integer, status text)",
+            "INSERT INTO " + src + " VALUES (1, 'Ann', NULL, NULL), (2, 'Bob', NULL, NULL), (3, 'Cy', NULL, NULL)",
+            "INSERT INTO " + header + " (name) VALUES ('earlier')"});
+    cShapeRef start = flow.node(aStart, "START");
+    cShapeRef hdr = flow.storage("HEADER", "pg", pg, header, "Insert", {{"name", "SRC(\"name\")", ""}});
+    cShapeRef detail = flow.storage("DETAIL", "pg again", pg, src, "Insert",
+                                    {{"id", "SRC(\"id\")", ""}, {"name", "SRC(\"name\")", ""},
+                                     {"parent", "HEADER(\"id\")", ""}, {"status", "HEADER(\"status\")", ""}});
+    cShapeRef stop = flow.node(aStop, "END");
+    cShapeRef source = flow.source("SRC", "pg", pg, "table", src);
+    flow.chain({start, source, hdr, detail, stop});
+    process.Run();
+    const tStatistic st = process.Statistics();
+    EXPECT_EQ(process.LastOutcome(), RunOutcome::Completed) << process.Log()->Text().toStdString();
+    EXPECT_EQ(st.TotalRecords, 3);
+    EXPECT_EQ(st.Success, (Counts{0, 6, 0, 0, 0, 6}));
+
+    ado::Connection c;
+    ASSERT_TRUE(c.Open(pg));
+    ado::Recordset rs = c.Execute("SELECT COUNT(*) AS n FROM " + src);
+    ASSERT_TRUE(rs.hasCurrentRecord()) << c.lastError().Description.toStdString();
+    EXPECT_EQ(rs.value("n").toInt(), 6);
+    // Each detail names the header made for its record, key and default.
+    rs = c.Execute("SELECT COUNT(*) AS n FROM " + src + " s JOIN " + header
+                   + " h ON h.id = s.parent AND h.name = s.name AND s.status = 'new' AND h.id > 1");
+    EXPECT_EQ(rs.value("n").toInt(), 3);
+    pgExec({"DROP TABLE " + src, "DROP TABLE " + header});
+}
+
+TEST_F(Postgres, AConnectionThatFailsSaysWhyWithoutItsPassword) {
+    build();
+    tgt->storageRecord()->connString =
+        "Provider=PostgreSQL;Data Source=127.0.0.1;Port=1;Initial Catalog=none;User ID=nobody;Password=s3cret";
+    process.Run();
+    const QString text = process.Log()->Text();
+    EXPECT_TRUE(text.contains("CRITICAL ERROR: Error opening connection TGT: ")) << text.toStdString();
+    EXPECT_TRUE(text.contains("refused", Qt::CaseInsensitive)) << text.toStdString();
+    EXPECT_FALSE(text.contains("s3cret"));
+    EXPECT_EQ(process.LastOutcome(), RunOutcome::Critical);
+}
+
 }  // namespace

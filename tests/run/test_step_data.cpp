@@ -71,7 +71,8 @@ TEST_F(StepData, StorageStepOpensItsQueryForUpdateAndReopensAfterSetQuery) {
 TEST_F(StepData, DebugModeKeepsChangesOfStepsSharingAConnectionUntilRolledBack) {
     cShapeRef a = flow.storage("A", "t", conn("target"), "t", "Update", {});
     cShapeRef b = flow.storage("B", "t", conn("target"), "t", "Update", {});
-    ASSERT_TRUE(a->openConnection(false));
+    a->data();  // opens the step's connection
+    ASSERT_TRUE(a->cnSource.isOpen());
     b->cnSource = a->cnSource;  // what the run preparation does for one connection name
 
     a->setDebugMode(true);
@@ -94,16 +95,18 @@ TEST_F(StepData, DebugModeKeepsChangesOfStepsSharingAConnectionUntilRolledBack) 
     EXPECT_EQ(rows("target", "SELECT name FROM t"), QStringList{"old"});
 }
 
-TEST_F(StepData, AMissingDatabaseIsCriticalOnceAndNotRetried) {
+TEST_F(StepData, AMissingDatabaseIsCriticalWithItsReasonAndNeverCreated) {
     cShapeRef src = flow.source("SRC", "s", conn("missing"), "table", "src");
     src->gbLog = &log;
     EXPECT_FALSE(src->data().isOpen());
     EXPECT_TRUE(log.IsCritical());
-    EXPECT_TRUE(log.Text().endsWith("\r\nCRITICAL ERROR: Error opening connection SRC")) << log.Text().toStdString();
-    const QString before = log.Text();
+    // The provider's reason, not the connection string.
+    EXPECT_TRUE(log.Text().endsWith("\r\nCRITICAL ERROR: Error opening connection SRC: Database file not found: \""
+                                    + dir.filePath("missing.db") + "\"."))
+        << log.Text().toStdString();
+    EXPECT_FALSE(log.Text().contains("Provider=")) << log.Text().toStdString();
     EXPECT_FALSE(src->data().isOpen());
-    EXPECT_EQ(log.Text(), before);  // not tried again
-    EXPECT_FALSE(QFileInfo::exists(dir.filePath("missing.db")));  // and never created
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("missing.db")));  // never created
 
     // A node without a log target fails silently.
     cShapeRef quiet = flow.storage("Q", "q", conn("missing2"), "t", "Update", {});

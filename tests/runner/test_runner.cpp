@@ -389,6 +389,30 @@ TEST_F(Runner, FailingRecordWritesErrorRowAndStillCompletes)
     EXPECT_EQ(log[size_t(errorLine)].text, QStringLiteral("MeridoxRunner: ") + description);
 }
 
+// A run whose execution row cannot be saved (the store is a folder) still
+// completed: exit 0, and the lost row is an error entry, not information.
+TEST_F(Runner, UnsavedExecutionRowIsAnErrorEntryOfACompletedRun)
+{
+    // Both stores are folders, and record 3 fails: neither its error row nor
+    // the execution row can be kept, and each loss is an error entry.
+    ASSERT_TRUE(QDir(folder()).mkpath(cMeridoxData(folder()).StoreFile(executiondata)));
+    ASSERT_TRUE(QDir(folder()).mkpath(cMeridoxData(folder()).StoreFile(executionlogdata)));
+    Db(source_).exec("UPDATE customers SET name = NULL WHERE id = 3;");
+    const QString file = writeCopy(QStringLiteral("copy.xml"));
+    EXPECT_EQ(run({file}), 0) << dump(events()).toStdString();
+    EXPECT_EQ(Db(target_).count("customer_copy"), 3);
+    bool executionEntry = false;
+    bool errorRowEntry = false;
+    for (const Entry& e : events()) {
+        if (e.text.contains(QStringLiteral("execution row could not be saved")))
+            executionEntry = e.type == 1;
+        if (e.text.contains(QStringLiteral("cannot be saved to the errors store")))
+            errorRowEntry = e.type == 1;
+    }
+    EXPECT_TRUE(executionEntry) << dump(events()).toStdString();
+    EXPECT_TRUE(errorRowEntry) << dump(events()).toStdString();
+}
+
 // An empty source is a completed run with a zero row.
 TEST_F(Runner, EmptySourceCompletesWithZeroCounters)
 {

@@ -3,6 +3,7 @@
 
 #include "CDispather.h"
 #include "EventLog.h"
+#include "FakeSchedule.h"
 #include "ReadLines.h"
 #include "RunnerLauncher.h"
 #include "ScheduleStore.h"
@@ -261,6 +262,93 @@ TEST(MeridoxScheduleStore, SavesLastRunIntoTheStoreAsItIsNow)
     EXPECT_TRUE(rows[1].LASTRUN.isNull());
     EXPECT_EQ(rows[1].EVERY.toInt(), 7);
     EXPECT_EQ(rows[2].ID.toInt(), 3);
+}
+
+// An ADO program cleared the end (TO) of an hourly job and saved the
+// schedule with the change pending: the job has no end and runs every hour.
+TEST(MeridoxScheduleStore, AJobWhoseEndWasForcedToNullRunsEveryInterval)
+{
+    QTemporaryDir dir;
+    const QByteArray ado = R"(<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882'
+	xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'
+	xmlns:rs='urn:schemas-microsoft-com:rowset'
+	xmlns:z='#RowsetSchema'>
+<s:Schema id='RowsetSchema'>
+	<s:ElementType name='row' content='eltOnly' rs:updatable='true'>
+		<s:AttributeType name='ID' rs:number='1' rs:nullable='true' rs:writeunknown='true'>
+			<s:datatype dt:type='number' rs:dbtype='decimal' dt:maxLength='16' rs:scale='0' rs:precision='10'
+			 rs:fixedlength='true'/>
+		</s:AttributeType>
+		<s:AttributeType name='NAME' rs:number='2' rs:nullable='true' rs:writeunknown='true'>
+			<s:datatype dt:type='string' rs:dbtype='str' dt:maxLength='255' rs:fixedlength='true'/>
+		</s:AttributeType>
+		<s:AttributeType name='FROM' rs:number='3' rs:nullable='true' rs:writeunknown='true'>
+			<s:datatype dt:type='dateTime' rs:dbtype='timestamp' dt:maxLength='16' rs:scale='0' rs:precision='19'
+			 rs:fixedlength='true'/>
+		</s:AttributeType>
+		<s:AttributeType name='TO' rs:number='4' rs:nullable='true' rs:writeunknown='true'>
+			<s:datatype dt:type='dateTime' rs:dbtype='timestamp' dt:maxLength='16' rs:scale='0' rs:precision='19'
+			 rs:fixedlength='true'/>
+		</s:AttributeType>
+		<s:AttributeType name='EVERY' rs:number='5' rs:nullable='true' rs:writeunknown='true'>
+			<s:datatype dt:type='float' dt:maxLength='8' rs:precision='15' rs:fixedlength='true'/>
+		</s:AttributeType>
+		<s:AttributeType name='KINDEVERY' rs:number='6' rs:nullable='true' rs:writeunknown='true'>
+			<s:datatype dt:type='int' dt:maxLength='4' rs:precision='10' rs:fixedlength='true'/>
+		</s:AttributeType>
+		<s:AttributeType name='WEEKDAY' rs:number='7' rs:nullable='true' rs:writeunknown='true'>
+			<s:datatype dt:type='int' dt:maxLength='4' rs:precision='10' rs:fixedlength='true'/>
+		</s:AttributeType>
+		<s:AttributeType name='LASTRUN' rs:number='8' rs:nullable='true' rs:writeunknown='true'>
+			<s:datatype dt:type='dateTime' rs:dbtype='timestamp' dt:maxLength='16' rs:scale='0' rs:precision='19'
+			 rs:fixedlength='true'/>
+		</s:AttributeType>
+		<s:AttributeType name='STATUS' rs:number='9' rs:nullable='true' rs:writeunknown='true'>
+			<s:datatype dt:type='string' rs:dbtype='str' dt:maxLength='255' rs:fixedlength='true'/>
+		</s:AttributeType>
+		<s:extends type='rs:rowbase'/>
+	</s:ElementType>
+</s:Schema>
+<rs:data>
+	<rs:update>
+		<rs:original>
+			<z:row ID='1' NAME='/j/hourly.xml' FROM='2024-05-06T08:00:00' TO='2024-05-06T09:00:00' EVERY='1'
+				 KINDEVERY='2' STATUS='Active'/>
+		</rs:original>
+		<z:row rs:forcenull='TO'/>
+	</rs:update>
+</rs:data>
+</xml>
+)";
+    {
+        QFile file(cMeridoxData(dir.path()).StoreFile(scheduleddata));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(ado);
+    }
+    MeridoxScheduleStore store(dir.path());
+    FakeLauncher launcher;
+    FakeClock clock;
+    clock.current = QDateTime(QDate(2024, 5, 6), QTime(7, 30));
+    QStringList errors;
+    CDispather dispatcher(store, launcher, clock, [&errors](const QString& text, int type) {
+        if (type == 1)
+            errors << text;
+        return true;
+    });
+    ASSERT_TRUE(dispatcher.Initialize());
+    // Five hours of passes: 08:00 to 12:00, each LASTRUN saved to the store.
+    for (int minute = 0; minute <= 5 * 60; ++minute) {
+        clock.current = QDateTime(QDate(2024, 5, 6), QTime(7, 30)).addSecs(60 * minute);
+        dispatcher.ProcessEvents();
+    }
+    EXPECT_EQ(launcher.started.size(), 5) << qPrintable(launcher.started.join(u','));
+    EXPECT_TRUE(errors.isEmpty()) << qPrintable(errors.join(u'\n'));
+    std::vector<ScheduleRow> rows;
+    QString error;
+    ASSERT_TRUE(store.readRows(rows, error)) << qPrintable(error);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_TRUE(rows[0].TO.isNull()) << "the saves keep the end cleared";
+    EXPECT_EQ(rows[0].LASTRUN.toDateTime(), QDateTime(QDate(2024, 5, 6), QTime(12, 0)));
 }
 
 TEST(MeridoxScheduleStore, ADamagedStoreIsReportedNotSilentlyEmpty)

@@ -158,6 +158,15 @@ TEST_F(Stores, RowsReadBackWithNullsDatesPaddedAndCutText)
     EXPECT_EQ(err.value("ERRNUMBER").toLongLong(), -2147217887LL);
     EXPECT_EQ(err.value("ERRDESC").toString(), longText.left(255));
 
+    // A message holding a character XML cannot carry keeps its row.
+    r = data.appendRow(executionlogdata, {{"RECORD", 8}, {"ERRDESC", QString("Type mismatch: 'a") + QChar(1) + "b'"}});
+    ASSERT_TRUE(r) << r.error.toStdString();
+    err = data.getRS(executionlogdata);
+    ASSERT_EQ(err.RecordCount(), 2) << data.LastError().toStdString();
+    err.MoveLast();
+    EXPECT_EQ(err.value("ERRDESC").toString().trimmed(),
+              QString("Type mismatch: 'a") + QChar(QChar::ReplacementCharacter) + "b'");
+
     // A bad row is refused whole and the store is left as it was.
     r = data.appendRow(executiondata, {{"NAME", "x"}, {"NOSUCHFIELD", 1}});
     EXPECT_FALSE(r);
@@ -329,12 +338,32 @@ QString helperPath()
     return QDir(bin).filePath("stores_append_helper");
 }
 
+// A store of some size, rows numbered 1 to count.
+void seedExecutions(cMeridoxData& data, int count)
+{
+    ASSERT_TRUE(data.modify(executiondata, [count](ado::Recordset& rs) {
+        for (int i = 1; i <= count; ++i) {
+            rs.AddNew();
+            rs.setValue("ID", i);
+            rs.setValue("NAME", QString("seed %1").arg(i));
+            rs.setValue("RUNTIME", QDateTime::currentDateTime());
+            rs.Update();
+        }
+        return true;
+    }));
+}
+
 TEST_F(Stores, ConcurrentWritersLoseNoRows)
 {
     if (!QFile::exists(helperPath()))
         GTEST_SKIP() << "stores_append_helper not found in MERIDOX_BIN_DIR";
     constexpr int writers = 20;
     constexpr int rowsEach = 50;
+    constexpr int seeded = 20000;   // appends go in place, whatever the store's size
+    {
+        cMeridoxData data(dir.path());
+        seedExecutions(data, seeded);
+    }
     std::vector<std::unique_ptr<QProcess>> procs;
     for (int i = 0; i < writers; ++i) {
         auto p = std::make_unique<QProcess>();
@@ -352,15 +381,16 @@ TEST_F(Stores, ConcurrentWritersLoseNoRows)
     ado::Recordset rs = data.getRS(executiondata);
     ASSERT_TRUE(rs.isOpen());
     EXPECT_TRUE(data.LastError().isEmpty());
-    ASSERT_EQ(rs.RecordCount(), writers * rowsEach);
+    ASSERT_EQ(rs.RecordCount(), seeded + writers * rowsEach);
     QSet<qlonglong> ids;
     std::map<QString, int> perWriter;
     for (rs.MoveFirst(); !rs.IsEOF(); rs.MoveNext()) {
         ids.insert(rs.value("ID").toLongLong());
-        ++perWriter[rs.value("NAME").toString().trimmed()];
+        if (!rs.value("NAME").toString().startsWith("seed "))
+            ++perWriter[rs.value("NAME").toString().trimmed()];
     }
-    EXPECT_EQ(ids.size(), writers * rowsEach) << "IDs chosen under the lock are unique";
-    EXPECT_EQ(*std::max_element(ids.begin(), ids.end()), writers * rowsEach);
+    EXPECT_EQ(ids.size(), seeded + writers * rowsEach) << "IDs chosen under the lock are unique";
+    EXPECT_EQ(*std::max_element(ids.begin(), ids.end()), seeded + writers * rowsEach);
     EXPECT_EQ(perWriter.size(), static_cast<size_t>(writers));
     for (const auto& [name, n] : perWriter)
         EXPECT_EQ(n, rowsEach) << name.toStdString();
@@ -372,17 +402,7 @@ TEST_F(Stores, KilledWriterLeavesAReadableStore)
     if (!QFile::exists(helperPath()))
         GTEST_SKIP() << "stores_append_helper not found in MERIDOX_BIN_DIR";
     cMeridoxData data(dir.path());
-    // A store of some size, so that a save takes long enough to be cut.
-    ASSERT_TRUE(data.modify(executiondata, [](ado::Recordset& rs) {
-        for (int i = 1; i <= 3000; ++i) {
-            rs.AddNew();
-            rs.setValue("ID", i);
-            rs.setValue("NAME", QString("seed %1").arg(i));
-            rs.setValue("RUNTIME", QDateTime::currentDateTime());
-            rs.Update();
-        }
-        return true;
-    }));
+    seedExecutions(data, 3000);
 
     long before = rowCount(data.StoreFile(executiondata));
     for (int round = 0; round < 6; ++round) {
@@ -405,6 +425,67 @@ TEST_F(Stores, KilledWriterLeavesAReadableStore)
     StoreResult r = data.appendRow(executiondata, {{"NAME", "after"}}, StoreId::Next);
     ASSERT_TRUE(r);
     EXPECT_EQ(rowCount(data.StoreFile(executiondata)), before + 1);
+}
+
+// A writer killed while appending leaves the row cut at any byte, with what
+// is left of the closing tags it was writing over. Every such file reads
+// with all the rows before it, and the next append repairs it.
+TEST_F(Stores, AppendCutAtAnyByteLeavesAReadableStore)
+{
+    cMeridoxData data(dir.path());
+    const QString file = data.StoreFile(executionlogdata);
+    ASSERT_TRUE(data.appendRow(executionlogdata, {{"RECORD", 1}, {"ERRDESC", "first"}}, StoreId::Next));
+    // Characters beyond one byte and beyond one UTF-16 unit before the cut.
+    const QString second = QString::fromUtf8("second \xC3\xBC \xF0\x9F\x98\x80");
+    ASSERT_TRUE(data.appendRow(executionlogdata, {{"RECORD", 2}, {"ERRDESC", second}}, StoreId::Next));
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray before = f.readAll();
+    f.close();
+    ASSERT_TRUE(data.appendRow(executionlogdata, {{"RECORD", 3}, {"NAME", "/a/b.xml"}, {"ERRDESC", "third'/>"},
+                                                  {"RUNTIME", QDateTime::currentDateTime()}},
+                               StoreId::Next));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray after = f.readAll();
+    f.close();
+    const qsizetype at = before.lastIndexOf("</rs:data>");
+    ASSERT_GT(at, 0);
+    ASSERT_EQ(after.left(at), before.left(at));
+    const QByteArray chunk = after.mid(at);
+
+    for (qsizetype cut = 0; cut < chunk.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        // What the disk holds when only cut bytes of the chunk were written.
+        QByteArray damaged = before.left(at) + chunk.left(cut);
+        if (at + cut < before.size())
+            damaged += before.mid(at + cut);
+        ado::RowsetData rows;
+        QString error;
+        ASSERT_TRUE(ado::readRowsetXml(damaged, rows, &error)) << error.toStdString();
+        ASSERT_GE(rows.rows.size(), 2u);
+        ASSERT_LE(rows.rows.size(), 3u);
+        EXPECT_EQ(rows.rows[0][1].toInt(), 1);
+        EXPECT_EQ(rows.rows[1][1].toInt(), 2);
+        EXPECT_EQ(rows.rows[1][5].toString().trimmed(), second);
+        if (rows.rows.size() == 3)
+            EXPECT_EQ(rows.rows[2][5].toString().trimmed(), "third'/>");
+
+        if (cut % 7 != 0)
+            continue;
+        // The next append through the store, and the file is whole again.
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(damaged);
+        out.close();
+        StoreResult r = data.appendRow(executionlogdata, {{"RECORD", 4}}, StoreId::Next);
+        ASSERT_TRUE(r) << r.error.toStdString();
+        ado::Recordset rs = data.getRS(executionlogdata);
+        EXPECT_TRUE(data.LastError().isEmpty()) << data.LastError().toStdString();
+        EXPECT_EQ(rs.RecordCount(), long(rows.rows.size()) + 1);
+        ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(out.readAll().endsWith("</rs:data>\n</xml>\n"));
+        EXPECT_TRUE(corruptCopies(dir.path()).isEmpty());
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "document/cShape.h"
 
 #include "data/Connection.h"
+#include "data/ConnectionString.h"
 #include "data/Recordset.h"
 #include "run/clsLog.h"
 #include "stores/basUtils.h"
@@ -21,13 +22,26 @@ QString stepConnectionString(const cShape& node)
     return {};
 }
 
+// Why the step's connection could not be opened, as the provider says it,
+// without the connection string or its password.
+QString connectionFailure(const cShape& node)
+{
+    const QString text = stepConnectionString(node);
+    if (text.isEmpty())
+        return QStringLiteral("no connection string is given");
+    const ado::ErrorList& errors = node.cnSource.Errors();
+    if (errors.Count() == 0)
+        return {};
+    return ado::hideConnectionSecrets(errors.Item(errors.Count() - 1).Description, text);
+}
+
 }  // namespace
+
 
 void cShape::setQuery(const QString& strQuery)
 {
     m_query = strQuery;
     m_data = ado::Recordset();
-    runRow = StepRow{};
 }
 
 void cShape::setDebugMode(bool value)
@@ -43,40 +57,38 @@ void cShape::setDebugMode(bool value)
     // The transaction needs an open connection; a step whose connection
     // cannot be opened reports that when its data is first read.
     if (!cnSource.isOpen())
-        openConnection(false);
+        openConnection();
     if (cnSource.isOpen() && cnSource.BeginTrans() > 0)
         m_debug = true;
 }
 
-bool cShape::openConnection(bool reportFailure)
+bool cShape::openConnection()
 {
     if (cnSource.isOpen())
         return true;
-    if (connectionFailed)
-        return false;
     const QString text = stepConnectionString(*this);
-    if (!text.isEmpty()) {
-        cnSource.Errors().Clear();
+    cnSource.Errors().Clear();
+    if (!text.isEmpty())
         cnSource.Open(text);
-    }
-    if (cnSource.isOpen())
-        return true;
-    // A connection that cannot be opened is not retried for every record:
-    // each attempt may cost a full time-out, and the run stops anyway.
-    connectionFailed = true;
-    if (reportFailure && gbLog)
-        gbLog->AddCritical(Translate(QStringLiteral("CRITICAL ERROR: Error opening connection"),
-                                     QStringLiteral("cShape"))
-                           + QLatin1Char(' ') + sCaption);
-    return false;
+    return cnSource.isOpen();
 }
 
 ado::Recordset cShape::data()
 {
     if (!isStepKind(objType))
         return {};
-    if (!openConnection(true))
+    if (!openConnection()) {
+        if (gbLog) {
+            QString line = Translate(QStringLiteral("CRITICAL ERROR: Error opening connection"),
+                                     QStringLiteral("cShape"))
+                           + QLatin1Char(' ') + sCaption;
+            const QString reason = connectionFailure(*this);
+            if (!reason.isEmpty())
+                line += QStringLiteral(": ") + reason;
+            gbLog->AddCritical(line);
+        }
         return {};
+    }
     if (m_data.isOpen())
         return m_data;
 
@@ -85,17 +97,9 @@ ado::Recordset cShape::data()
         if (!d)
             return {};
         const QString sql = d->sourcetype == QLatin1String("table")
-                                ? QStringLiteral("SELECT * FROM ") + d->Source
+                                ? QStringLiteral("SELECT * FROM ") + cnSource.quoteIdentifier(d->Source)
                                 : d->Source;
-        return openRecordset(sql, streamSource ? ado::adOpenForwardOnly : ado::adOpenStatic,
-                             ado::adLockReadOnly);
-    }
-
-    // Storage step: the row the run engine holds for the current record, or
-    // the rows of the step's current query.
-    if (runRow.valid) {
-        m_data = runRow.toRecordset();
-        return m_data;
+        return openRecordset(sql, ado::adOpenStatic, ado::adLockReadOnly);
     }
     if (m_query.isEmpty())
         return {};
@@ -121,7 +125,7 @@ ado::Recordset cShape::openRecordset(const QString& sql, ado::CursorTypeEnum cur
 
 std::optional<QVariant> cShape::ExecuteSql(const QString& sql, const QString& Field)
 {
-    if (!openConnection(false))
+    if (!openConnection())
         return std::nullopt;
     ado::Recordset rs = cnSource.Execute(sql);
     if (!rs.isOpen() || !rs.hasCurrentRecord())
@@ -130,19 +134,4 @@ std::optional<QVariant> cShape::ExecuteSql(const QString& sql, const QString& Fi
     if (i < 0)
         return std::nullopt;
     return rs.value(i);
-}
-
-ado::Recordset cShape::StepRow::toRecordset() const
-{
-    if (!columns)
-        return {};
-    ado::Recordset rs = ado::Recordset::CreateDisconnected(*columns);
-    if (present) {
-        rs.AddNew();
-        for (int i = 0; i < values.size() && i < rs.FieldCount(); ++i)
-            rs.setValue(i, values.at(i));
-        rs.Update();
-    }
-    rs.MoveFirst();
-    return rs;
 }

@@ -1,0 +1,34 @@
+#pragma once
+
+// Rows written once to a temporary file and read back in order: a source
+// of any size is held on disk, not in memory (internal to the data layer).
+
+#include <QDataStream>
+#include <QTemporaryFile>
+#include <QVariantList>
+
+namespace ado::detail {
+
+class RowSpool {
+public:
+    // False when no temporary file can be made (the description says why).
+    bool create(QString* error);
+    bool append(const QVariantList& row);
+    // Ends writing; reading starts at the first row.
+    bool finish(QString* error);
+    bool rewind();
+    // The next row; false at the end or when the file cannot be read
+    // (failed() then tells the two apart).
+    bool next(QVariantList& row);
+    bool failed() const { return m_failed; }
+    long count() const { return m_count; }
+
+private:
+    QTemporaryFile m_file;
+    QDataStream m_stream;
+    long m_count = 0;
+    long m_read = 0;
+    bool m_failed = false;
+};
+
+} // namespace ado::detail
