@@ -342,6 +342,7 @@ bool RunEngine::PrepareRun(bool execute)
     m_outcome = RunOutcome::PrepareFailed;
     // One failed run must not stop every later run of the same document.
     log->ClearCritical();
+    m_stepWord = tr("Step");
     log->AddLog(QStringLiteral("MeridoxRunner: starting process"));
 
     m_stepRuns.clear();
@@ -816,7 +817,9 @@ bool RunEngine::preparePlan(cShape& step, StepRun& run)
 
 void RunEngine::failStep(StepFailure& failure, const QString& description, long number)
 {
-    QString text = tr("Step") + QLatin1Char(' ') + failure.step.sCaption + QStringLiteral(": ");
+    if (m_stepWord.isEmpty())
+        m_stepWord = tr("Step");
+    QString text = m_stepWord + QLatin1Char(' ') + failure.step.sCaption + QStringLiteral(": ");
     if (!failure.context.isEmpty())
         text += failure.context + QLatin1Char(' ');
     logError(text + description, number);
@@ -951,7 +954,9 @@ bool RunEngine::evaluateField(StepFailure& failure, StoragePlanValue& v, QVarian
             return false;
         }
         // A formula that fails is logged and gives Empty, which is written.
-        QString text = tr("Step") + QLatin1Char(' ') + failure.step.sCaption + QStringLiteral(": ")
+        if (m_stepWord.isEmpty())
+            m_stepWord = tr("Step");
+        QString text = m_stepWord + QLatin1Char(' ') + failure.step.sCaption + QStringLiteral(": ")
                        + failure.context + QLatin1Char(' ') + r.description;
         logError(text, r.number);
         value = QVariant();

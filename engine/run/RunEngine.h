@@ -138,4 +138,7 @@ private:
     std::unique_ptr<ado::CommitGroup> m_group;   // a full run's writes, committed in groups
     std::function<void()> m_yield;
     QElapsedTimer m_sinceYield;
+    // "Step" as the run's failure lines say it, translated once per run: a
+    // translation costs a database query, and a run may fail every record.
+    QString m_stepWord;
 };
