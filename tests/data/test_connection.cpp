@@ -610,6 +610,22 @@ TEST_F(SqliteDb, TableWriterGivesTheSameThroughSqliteAndThroughTheQtDriver)
     }
     EXPECT_TRUE(streamed.IsEOF());
     EXPECT_EQ(n, fastRows.size());
+
+    // A run's snapshot holds the rows in a file of its own: read back, they
+    // are what the driver reads.
+    Recordset snapshot;
+    ASSERT_TRUE(snapshot.OpenSnapshot(sql, cn));
+    ASSERT_TRUE(whole.MoveFirst());
+    for (n = 0; !whole.IsEOF(); ++n) {
+        ASSERT_FALSE(snapshot.IsEOF());
+        for (int i = 0; i < whole.FieldCount(); ++i) {
+            EXPECT_EQ(snapshot.value(i).typeId(), whole.value(i).typeId()) << "row " << n << " field " << i;
+            EXPECT_EQ(snapshot.value(i), whole.value(i)) << "row " << n << " field " << i;
+        }
+        EXPECT_TRUE(snapshot.MoveNext());
+        whole.MoveNext();
+    }
+    EXPECT_TRUE(snapshot.IsEOF());
 }
 
 TEST_F(SqliteDb, ScrollingPositionsAndErrors)
