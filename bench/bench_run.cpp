@@ -1,16 +1,27 @@
-// Records per second of a whole integration run: a SQLite source of 8 mixed
-// columns UpdateInserted into a SQLite target keyed by its id, one field from
-// a formula and the rest mapped directly. The first run fills an empty
-// target, the second updates every row (the formula's text changes between
-// the runs). Beside each run the same work is done by plain code on the
-// SQLite C API (prepared statements, autocommit per statement: select by key,
-// then insert or update) in the same process, and the ratio is printed.
+// Records per second of a whole integration run, against what a careful
+// user would write instead, all measured in the same run on the same folder:
+// a SQLite source of 8 mixed columns UpdateInserted into a SQLite target
+// keyed by its id, one field from a formula and the rest mapped directly.
 //
-//   bench_run [--rows N]     both runs and their direct baselines (default 100000)
-//   bench_run --big [--rows N]  one run over a 1,000,000-row source (default),
-//                               printing resident memory as it goes and the peak
-//   bench_run --big --pg        the same with the source on the PostgreSQL server
-//                               of MERIDOX_PG_CONNECTION (tests/support/with-postgres.sh)
+//   engine   the run, at SQLite's default settings (rollback journal, full sync)
+//   C API    the same per-record work on the SQLite C API: prepared
+//            statements, select by key then insert or update, one commit per
+//            record, WAL and synchronous=NORMAL
+//   Python   the same per-record work as a python3 sqlite3 script, one
+//            commit per record, WAL and synchronous=NORMAL
+//
+// The first round fills empty targets, the second updates every row (the
+// formula's text changes between them); every target is checked equal to the
+// engine's. Then a run where every record fails against one where every
+// record succeeds, and the peak memory of a 1,000,000-row run (in a child
+// process, so the rounds before do not count).
+//
+//   bench_run [--dir D] [--rows N] [--fail-rows N] [--no-big]
+//             D defaults to $TMPDIR, else /var/tmp (a disk on most machines)
+//   bench_run --big [--rows N]   one run over N source rows (1,000,000),
+//                                printing resident memory as it goes and the peak
+//   bench_run --big --pg         the same with the source on the PostgreSQL server
+//                                of MERIDOX_PG_CONNECTION (tests/support/with-postgres.sh)
 
 #include "data/Connection.h"
 #include "document/clsProcess.h"
@@ -18,7 +29,10 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -68,6 +82,10 @@ bool exec(sqlite3* db, const char* sql)
     }
     return true;
 }
+
+constexpr const char* kFailingTable =
+    "CREATE TABLE tgt (id INTEGER PRIMARY KEY CHECK (id < 0), code TEXT, label TEXT, amount REAL, qty INTEGER,"
+    " created TEXT, active INTEGER, note TEXT)";
 
 bool createDb(const QString& path, const char* ddl)
 {
@@ -182,7 +200,10 @@ EngineResult runEngine(const QString& file, const std::function<void(const tStat
         r.lastLog = error;
         return r;
     }
-    QObject::connect(&process, &clsProcess::LogAdded, [&r](const QString& text) { r.lastLog = text; });
+    QObject::connect(&process, &clsProcess::LogAdded, [&r](const QString& text) {
+        if (!text.trimmed().isEmpty())
+            r.lastLog = text;
+    });
     if (onRecord)
         QObject::connect(&process, &clsProcess::StatisticsAdded, onRecord);
     QElapsedTimer timer;
@@ -211,7 +232,8 @@ void bindTextOrNull(sqlite3_stmt* st, int i, sqlite3_stmt* from, int col)
 }
 
 // The same work by hand: stream the source, select the target row by id,
-// insert or update it; every statement commits on its own.
+// insert or update it; every statement commits on its own, in WAL mode with
+// synchronous=NORMAL (one fsync per checkpoint instead of two per commit).
 DirectResult runDirect(const QString& sourceDb, const QString& targetDb, int run)
 {
     DirectResult r;
@@ -226,6 +248,8 @@ DirectResult runDirect(const QString& sourceDb, const QString& targetDb, int run
         return r;
     }
     sqlite3_busy_timeout(dst, 10000);
+    exec(dst, "PRAGMA journal_mode=WAL");
+    exec(dst, "PRAGMA synchronous=NORMAL");
     sqlite3_stmt *read = nullptr, *sel = nullptr, *ins = nullptr, *upd = nullptr;
     sqlite3_prepare_v2(src, "SELECT id, code, name, amount, qty, created, active, note FROM src", -1, &read, nullptr);
     sqlite3_prepare_v2(dst, "SELECT id, code, label, amount, qty, created, active, note FROM tgt WHERE id = ?", -1,
@@ -278,23 +302,68 @@ DirectResult runDirect(const QString& sourceDb, const QString& targetDb, int run
     return r;
 }
 
-// Text of the target row as "label|note|amount", for a spot check that the
-// engine and the direct code wrote the same thing.
-std::string rowText(const QString& db, int id)
+// The same work as a short Python script would do it (the interpreter's
+// start is not timed: the script times its own loop).
+constexpr const char* kPythonScript = R"py(import sqlite3, sys, time
+source, target, run = sys.argv[1], sys.argv[2], int(sys.argv[3])
+started = time.perf_counter()
+src = sqlite3.connect(source)
+dst = sqlite3.connect(target, isolation_level=None, timeout=10)
+dst.execute("PRAGMA journal_mode=WAL")
+dst.execute("PRAGMA synchronous=NORMAL")
+suffix = " / run %d" % run
+inserts = updates = 0
+for id, code, name, amount, qty, created, active, note in src.execute(
+        "SELECT id, code, name, amount, qty, created, active, note FROM src"):
+    label = name.upper() + suffix
+    if dst.execute("SELECT id, code, label, amount, qty, created, active, note FROM tgt WHERE id = ?",
+                   (id,)).fetchone():
+        dst.execute("UPDATE tgt SET code = ?, label = ?, amount = ?, qty = ?, created = ?, active = ?, note = ? "
+                    "WHERE id = ?", (code, label, amount, qty, created, active, note, id))
+        updates += 1
+    else:
+        dst.execute("INSERT INTO tgt (id, code, label, amount, qty, created, active, note) "
+                    "VALUES (?, ?, ?, ?, ?, ?, ?, ?)", (id, code, label, amount, qty, created, active, note))
+        inserts += 1
+print(time.perf_counter() - started, inserts, updates)
+)py";
+
+DirectResult runPython(const QString& script, const QString& sourceDb, const QString& targetDb, int run)
+{
+    DirectResult r;
+    QProcess p;
+    p.start(QStringLiteral("python3"), {script, sourceDb, targetDb, QString::number(run)});
+    if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        std::fprintf(stderr, "python3: %s\n", p.readAllStandardError().constData());
+        return r;
+    }
+    const QStringList out = QString::fromUtf8(p.readAllStandardOutput()).split(u' ', Qt::SkipEmptyParts);
+    if (out.size() != 3)
+        return r;
+    r.seconds = out[0].toDouble();
+    r.inserts = out[1].toLong();
+    r.updates = out[2].trimmed().toLong();
+    r.ok = r.seconds > 0;
+    return r;
+}
+
+// Every row of a target as text, in key order: targets written by different
+// tools must hold the same thing.
+std::string tableText(const QString& db)
 {
     sqlite3* h = nullptr;
-    std::string out = "<missing>";
+    std::string out;
     if (sqlite3_open(db.toUtf8().constData(), &h) == SQLITE_OK) {
         sqlite3_stmt* st = nullptr;
-        sqlite3_prepare_v2(h, "SELECT label, note, amount, qty, created, active, code FROM tgt WHERE id = ?", -1, &st, nullptr);
-        sqlite3_bind_int(st, 1, id);
-        if (st && sqlite3_step(st) == SQLITE_ROW) {
-            out.clear();
-            for (int i = 0; i < 7; ++i) {
+        sqlite3_prepare_v2(h, "SELECT id, code, label, amount, qty, created, active, note FROM tgt ORDER BY id", -1,
+                           &st, nullptr);
+        while (st && sqlite3_step(st) == SQLITE_ROW) {
+            for (int i = 0; i < 8; ++i) {
                 const unsigned char* t = sqlite3_column_text(st, i);
                 out += t ? reinterpret_cast<const char*>(t) : "NULL";
                 out += '|';
             }
+            out += '\n';
         }
         sqlite3_finalize(st);
     }
@@ -315,50 +384,128 @@ const char* outcomeText(RunOutcome o)
     }
 }
 
-bool reportEngine(const char* what, const EngineResult& e, int rows)
+bool engineOk(const EngineResult& e, RunOutcome expected)
 {
-    const auto& t = e.stats;
-    std::printf("  engine %-7s %9.0f records/s  (%.2f s; %s; inserts %d, updates %d, errors %d)\n", what,
-                rows / e.seconds, e.seconds, outcomeText(e.outcome), t.Totals[1], t.Totals[2],
-                t.Errors[tStatistic::AllOperations]);
-    if (e.outcome != RunOutcome::Completed) {
-        std::printf("  last log line: %s\n", qPrintable(e.lastLog));
-        return false;
-    }
-    return true;
+    if (e.outcome == expected)
+        return true;
+    std::printf("  engine run ended \"%s\"; last log line: %s\n", outcomeText(e.outcome), qPrintable(e.lastLog));
+    return false;
 }
 
-int runBoth(const QString& dir, int rows)
+double rate(long records, double seconds) { return seconds > 0 ? records / seconds : 0; }
+
+// Peak memory of a 1,000,000-row run, in a process of its own.
+long bigRunPeakKb(const QString& dir)
+{
+    QProcess p;
+    QStringList env = QProcess::systemEnvironment();
+    p.setEnvironment(env);
+    p.setWorkingDirectory(dir);
+    p.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--big"), QStringLiteral("--dir"), dir});
+    if (!p.waitForFinished(-1) || p.exitCode() != 0) {
+        std::printf("  the 1,000,000-row run failed:\n%s\n", p.readAll().constData());
+        return -1;
+    }
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    static const QRegularExpression peak(QStringLiteral(R"(peak resident memory \(VmHWM\): (\d+) kB)"));
+    const auto m = peak.match(out);
+    QRegularExpression rss(QStringLiteral(R"(VmRSS (\d+) kB)"));
+    long lo = -1, hi = -1;
+    for (auto it = rss.globalMatch(out); it.hasNext();) {
+        const long kb = it.next().captured(1).toLong();
+        lo = lo < 0 ? kb : std::min(lo, kb);
+        hi = std::max(hi, kb);
+    }
+    if (lo >= 0)
+        std::printf("  resident memory during the 1,000,000-row run: %ld to %ld kB\n", lo, hi);
+    return m.hasMatch() ? m.captured(1).toLong() : -1;
+}
+
+int runBoth(const QString& dir, int rows, int failRows, bool big)
 {
     const QString source = dir + QStringLiteral("/source.db");
     const QString engineTarget = dir + QStringLiteral("/target_engine.db");
-    const QString directTarget = dir + QStringLiteral("/target_direct.db");
+    const QString directTarget = dir + QStringLiteral("/target_capi.db");
+    const QString pythonTarget = dir + QStringLiteral("/target_python.db");
+    const QString script = dir + QStringLiteral("/per_record.py");
     const QString file = dir + QStringLiteral("/bench.xml");
-    if (!buildSource(source, rows) || !createDb(engineTarget, kTargetTable) || !createDb(directTarget, kTargetTable))
+    if (!buildSource(source, rows) || !createDb(engineTarget, kTargetTable) || !createDb(directTarget, kTargetTable)
+        || !createDb(pythonTarget, kTargetTable))
         return 1;
+    {
+        QFile f(script);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return 1;
+        f.write(kPythonScript);
+    }
 
-    std::printf("UpdateInsert of %d source rows (8 columns, 1 formula field), %d cores\n", rows,
-                QThread::idealThreadCount());
+    std::printf("UpdateInsert of %d source rows (8 columns, 1 formula field) in %s, %d cores\n", rows,
+                qPrintable(dir), QThread::idealThreadCount());
+    std::printf("engine at SQLite's default settings; C API and Python: one commit per record, WAL, "
+                "synchronous=NORMAL\n\n");
     bool ok = true;
+    struct Round { const char* what; double engine, capi, python; };
+    std::vector<Round> rounds;
     for (int run = 1; run <= 2 && ok; ++run) {
-        const char* what = run == 1 ? "insert" : "update";
+        const char* what = run == 1 ? "inserts" : "updates";
         if (!writeIntegration(file, source, engineTarget, run))
             return 1;
         const EngineResult e = runEngine(file);
         const DirectResult d = runDirect(source, directTarget, run);
-        ok = reportEngine(what, e, rows) && d.ok;
-        std::printf("  direct %-7s %9.0f records/s  (%.2f s; inserts %ld, updates %ld)\n", what, rows / d.seconds,
-                    d.seconds, d.inserts, d.updates);
-        std::printf("  ratio  %-7s %9.2f x direct time\n\n", what, e.seconds / d.seconds);
-    }
-    for (int id : {1, 10, rows}) {
-        const std::string a = rowText(engineTarget, id), b = rowText(directTarget, id);
-        if (a != b) {
-            std::printf("  row %d differs:\n    engine %s\n    direct %s\n", id, a.c_str(), b.c_str());
+        const DirectResult py = runPython(script, source, pythonTarget, run);
+        ok = engineOk(e, RunOutcome::Completed) && d.ok && py.ok;
+        const long done = run == 1 ? e.stats.Totals[1] : e.stats.Totals[2];
+        if (done != rows || (run == 1 ? d.inserts : d.updates) != rows || (run == 1 ? py.inserts : py.updates) != rows) {
+            std::printf("  %s: not every record was written (engine %ld, C API %ld, Python %ld)\n", what, done,
+                        run == 1 ? d.inserts : d.updates, run == 1 ? py.inserts : py.updates);
             ok = false;
         }
+        const std::string engineRows = tableText(engineTarget);
+        if (engineRows != tableText(directTarget) || engineRows != tableText(pythonTarget)) {
+            std::printf("  %s: the targets differ\n", what);
+            ok = false;
+        }
+        rounds.push_back({what, e.seconds, d.seconds, py.seconds});
     }
-    std::printf("peak resident memory (VmHWM): %ld kB\n", procStatusKb("VmHWM:"));
+    if (!ok)
+        return 1;
+
+    // Every record failing against every record succeeding, same source.
+    const QString failSource = dir + QStringLiteral("/source_fail.db");
+    const QString okTarget = dir + QStringLiteral("/target_ok.db");
+    const QString failTarget = dir + QStringLiteral("/target_fail.db");
+    if (!buildSource(failSource, failRows) || !createDb(okTarget, kTargetTable) || !createDb(failTarget, kFailingTable))
+        return 1;
+    if (!writeIntegration(file, failSource, okTarget, 1))
+        return 1;
+    const EngineResult succeeding = runEngine(file);
+    if (!writeIntegration(file, failSource, failTarget, 1))
+        return 1;
+    const EngineResult failing = runEngine(file);
+    ok = engineOk(succeeding, RunOutcome::Completed) && engineOk(failing, RunOutcome::CompletedWithErrors)
+         && failing.stats.Errors[tStatistic::AllOperations] == failRows;
+    if (!ok)
+        return 1;
+
+    std::printf("ratios (time of the other / time of the engine: above 1 means the engine is faster)\n");
+    for (const Round& r : rounds)
+        std::printf("  %-8s engine vs Python %6.2fx   engine vs C API %6.2fx\n", r.what, r.python / r.engine,
+                    r.capi / r.engine);
+    std::printf("  %d failing records take %.2fx the time of %d succeeding ones\n\n", failRows,
+                failing.seconds / succeeding.seconds, failRows);
+    std::printf("records/s\n");
+    for (const Round& r : rounds)
+        std::printf("  %-8s engine %9.0f   C API %9.0f   Python %9.0f\n", r.what, rate(rows, r.engine),
+                    rate(rows, r.capi), rate(rows, r.python));
+    std::printf("  %d records all succeeding %.2f s, all failing %.2f s\n", failRows, succeeding.seconds,
+                failing.seconds);
+    std::printf("peak resident memory of this process (VmHWM): %ld kB\n", procStatusKb("VmHWM:"));
+    if (big) {
+        std::fflush(stdout);
+        const long peak = bigRunPeakKb(dir);
+        std::printf("peak resident memory of a 1,000,000-row run: %ld kB\n", peak);
+        ok = peak > 0;
+    }
     return ok ? 0 : 1;
 }
 
@@ -401,14 +548,16 @@ bool useServerSource(const QString& file, const QString& sourceDb, const QString
 
 int runBig(const QString& dir, int rows, bool pg)
 {
-    const QString source = dir + QStringLiteral("/source.db");
-    const QString target = dir + QStringLiteral("/target_engine.db");
-    const QString file = dir + QStringLiteral("/bench.xml");
+    const QString source = dir + QStringLiteral("/big_source.db");
+    const QString target = dir + QStringLiteral("/big_target.db");
+    const QString file = dir + QStringLiteral("/big.xml");
     const QString server = qEnvironmentVariable("MERIDOX_PG_CONNECTION");
     if (pg && server.isEmpty()) {
         std::fprintf(stderr, "--pg needs MERIDOX_PG_CONNECTION (run under tests/support/with-postgres.sh)\n");
         return 1;
     }
+    QFile::remove(source);
+    QFile::remove(target);
     if (!(pg ? buildPgSource(server, rows) : buildSource(source, rows)) || !createDb(target, kTargetTable)
         || !writeIntegration(file, source, target, 1) || (pg && !useServerSource(file, source, server)))
         return 1;
@@ -422,8 +571,11 @@ int runBig(const QString& dir, int rows, bool pg)
             std::printf("  after %8d records: VmRSS %ld kB\n", s.CurrRecord, procStatusKb("VmRSS:"));
         std::fflush(stdout);
     });
-    const bool ok = reportEngine("insert", e, rows);
+    std::printf("  engine %9.0f records/s (%.2f s)\n", rate(rows, e.seconds), e.seconds);
+    const bool ok = engineOk(e, RunOutcome::Completed);
     std::printf("peak resident memory (VmHWM): %ld kB\n", procStatusKb("VmHWM:"));
+    QFile::remove(source);
+    QFile::remove(target);
     return ok ? 0 : 1;
 }
 
@@ -431,26 +583,40 @@ int runBig(const QString& dir, int rows, bool pg)
 
 int main(int argc, char* argv[])
 {
-    QTemporaryDir dir;
-    if (!dir.isValid())
-        return 1;
-    // Stores and settings of the runs stay in the temporary folder.
-    qputenv("MERIDOX_HOME", dir.path().toUtf8());
-    qputenv("MERIDOX_CONFIG", (dir.path() + QStringLiteral("/Meridox.conf")).toUtf8());
-    QCoreApplication app(argc, argv);
-
     bool big = false;
     bool pg = false;
+    bool withBig = true;
     int rows = -1;
+    int failRows = 10'000;
+    QString base = qEnvironmentVariable("TMPDIR");
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--big") == 0)
             big = true;
         else if (std::strcmp(argv[i], "--pg") == 0)
             pg = true;
+        else if (std::strcmp(argv[i], "--no-big") == 0)
+            withBig = false;
         else if (std::strcmp(argv[i], "--rows") == 0 && i + 1 < argc)
             rows = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--fail-rows") == 0 && i + 1 < argc)
+            failRows = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc)
+            base = QString::fromLocal8Bit(argv[++i]);
     }
+    if (base.isEmpty())
+        base = QStringLiteral("/var/tmp");
+    QTemporaryDir dir(base + QStringLiteral("/bench_run-XXXXXX"));
+    if (!dir.isValid()) {
+        std::fprintf(stderr, "cannot make a folder in %s\n", qPrintable(base));
+        return 1;
+    }
+    // Stores and settings of the runs stay in the temporary folder.
+    qputenv("MERIDOX_HOME", dir.path().toUtf8());
+    qputenv("MERIDOX_CONFIG", (dir.path() + QStringLiteral("/Meridox.conf")).toUtf8());
+    QCoreApplication app(argc, argv);
     if (rows <= 0)
         rows = big ? 1'000'000 : 100'000;
-    return big ? runBig(dir.path(), rows, pg) : runBoth(dir.path(), rows);
+    if (failRows <= 0)
+        failRows = 10'000;
+    return big ? runBig(dir.path(), rows, pg) : runBoth(dir.path(), rows, failRows, withBig);
 }

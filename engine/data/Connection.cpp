@@ -20,6 +20,8 @@ namespace {
 
 constexpr long kNoTransaction = -2147168242;   // XACT_E_NOTRANSACTION
 
+} // namespace
+
 sqlite3* sqliteHandle(const QSqlDatabase& db)
 {
     if (!db.driver())
@@ -29,6 +31,8 @@ sqlite3* sqliteHandle(const QSqlDatabase& db)
         return *static_cast<sqlite3* const*>(v.data());
     return nullptr;
 }
+
+namespace {
 
 void setText(FieldInfo& f, int type, long size, bool fixed)
 {
@@ -306,6 +310,10 @@ ConnectionState::~ConnectionState()
 
 void ConnectionState::close()
 {
+    // Work of a run's commit group is kept, as each statement's would be.
+    if (groupOpen && group)
+        group->commitOne(*this);
+    dropRawStatements();
     statements.clear();
     schemaCache.clear();
     control.reset();
@@ -315,6 +323,10 @@ void ConnectionState::close()
         if (auto q = w.lock())
             *q = QSqlQuery();
     liveQueries.clear();
+    for (const auto& w : liveCursors)
+        if (auto c = w.lock())
+            c->release();
+    liveCursors.clear();
     if (!qtName.isEmpty()) {
         {
             QSqlDatabase d = QSqlDatabase::database(qtName, false);
@@ -326,7 +338,71 @@ void ConnectionState::close()
         qtName.clear();
     }
     open = false;
+    sqlite = nullptr;
     transLevel = 0;
+}
+
+void SqliteCursor::release()
+{
+    sqlite3_finalize(stmt);
+    stmt = nullptr;
+}
+
+void ConnectionState::track(const std::shared_ptr<SqliteCursor>& c)
+{
+    std::erase_if(liveCursors, [](const std::weak_ptr<SqliteCursor>& w) { return w.expired(); });
+    liveCursors.push_back(c);
+}
+
+QVariant sqliteValue(sqlite3_stmt* st, int i)
+{
+    switch (sqlite3_column_type(st, i)) {
+    case SQLITE_INTEGER:
+        return QVariant::fromValue<qlonglong>(sqlite3_column_int64(st, i));
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(st, i);
+    case SQLITE_NULL:
+        return QVariant();
+    case SQLITE_BLOB: {
+        const void* p = sqlite3_column_blob(st, i);
+        return QByteArray(static_cast<const char*>(p), sqlite3_column_bytes(st, i));
+    }
+    default: {
+        // UTF-8 as stored: converting here is cheaper than SQLite's UTF-16.
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+        return QString::fromUtf8(p, sqlite3_column_bytes(st, i));
+    }
+    }
+}
+
+std::vector<FieldInfo> sqliteStatementFields(sqlite3_stmt* st, bool hasRow)
+{
+    std::vector<FieldInfo> out;
+    const int n = sqlite3_column_count(st);
+    for (int i = 0; i < n; ++i) {
+        FieldInfo f;
+        f.name = QString::fromUtf8(sqlite3_column_name(st, i));
+        if (const char* decl = sqlite3_column_decltype(st, i)) {
+            fromSqliteDecl(QString::fromUtf8(decl), f);
+        } else {
+            // Typed by the first row's value, as the Qt driver types it.
+            int meta = QMetaType::UnknownType;
+            switch (hasRow ? sqlite3_column_type(st, i) : SQLITE_NULL) {
+            case SQLITE_INTEGER: meta = QMetaType::LongLong; break;
+            case SQLITE_FLOAT: meta = QMetaType::Double; break;
+            case SQLITE_BLOB: meta = QMetaType::QByteArray; break;
+            case SQLITE_TEXT: meta = QMetaType::QString; break;
+            default: break;
+            }
+            fromMetaType(meta, f);
+        }
+        if (const char* t = sqlite3_column_table_name(st, i))
+            f.baseTable = QString::fromUtf8(t);
+        if (const char* c = sqlite3_column_origin_name(st, i))
+            f.baseColumn = QString::fromUtf8(c);
+        out.push_back(std::move(f));
+    }
+    return out;
 }
 
 void ConnectionState::track(const std::shared_ptr<QSqlQuery>& q)
@@ -344,9 +420,10 @@ bool ConnectionState::controlExec(const QString& sql)
     return ok;
 }
 
-StatementScope::StatementScope(ConnectionState& c) : c_(c)
+StatementScope::StatementScope(ConnectionState& c, bool writes, bool grouped) : c_(c)
 {
-    if (c_.open && c_.kind == ProviderKind::PostgreSQL && c_.transLevel > 0)
+    enterStatement(c_, writes, grouped);
+    if (c_.open && c_.kind == ProviderKind::PostgreSQL && c_.inTransaction())
         active_ = c_.controlExec(QStringLiteral("SAVEPOINT mdx_statement"));
 }
 
@@ -360,6 +437,11 @@ void StatementScope::failed()
 {
     if (active_ && c_.open)
         c_.controlExec(QStringLiteral("ROLLBACK TO SAVEPOINT mdx_statement"));
+    // SQLite undoes only the failed statement, except for a few failures
+    // (disk full, I/O, an ON CONFLICT ROLLBACK clause) that end the whole
+    // transaction: a commit group must hear of that.
+    if (c_.groupOpen && c_.group && c_.sqlite && sqlite3_get_autocommit(c_.sqlite))
+        c_.group->lostBy(c_);
 }
 
 DataError ConnectionState::record(long number, const QString& description)
@@ -392,6 +474,37 @@ std::shared_ptr<QSqlQuery> ConnectionState::statement(const QString& sql, DataEr
     }
     statements.insert(sql, q);
     return q;
+}
+
+sqlite3_stmt* ConnectionState::rawStatement(const QString& sql, DataError* error)
+{
+    if (auto it = rawStatements.find(sql); it != rawStatements.end())
+        return it.value();
+    if (!sqlite)
+        return nullptr;
+    if (rawStatements.size() > 256)
+        dropRawStatements();
+    sqlite3_stmt* st = nullptr;
+    const QByteArray utf8 = sql.toUtf8();
+    if (sqlite3_prepare_v2(sqlite, utf8.constData(), static_cast<int>(utf8.size()), &st, nullptr) != SQLITE_OK) {
+        if (error) {
+            *error = makeError(adErrProviderFailure, QString::fromUtf8(sqlite3_errmsg(sqlite)), QStringLiteral("QSQLITE"));
+            error->NativeError = sqlite3_extended_errcode(sqlite);
+            error->SQLState = QString::number(error->NativeError);
+        }
+        sqlite3_finalize(st);
+        return nullptr;
+    }
+    rawStatements.insert(sql, st);
+    return st;
+}
+
+void ConnectionState::dropRawStatements()
+{
+    for (sqlite3_stmt* st : std::as_const(rawStatements))
+        sqlite3_finalize(st);
+    rawStatements.clear();
+    ++rawEpoch;
 }
 
 QString ConnectionState::quote(const QString& identifier) const
@@ -569,7 +682,7 @@ std::optional<std::vector<FieldInfo>> ConnectionState::queryFields(const QString
     q.setForwardOnly(true);
     // The line break ends a trailing "--" comment of the query.
     const QString wrapped = QStringLiteral("SELECT * FROM (%1\n) mdx_fields WHERE 1 = 0").arg(body);
-    StatementScope scope(*this);
+    StatementScope scope(*this, false);
     if (!q.exec(wrapped)) {
         scope.failed();
         if (error)
@@ -710,6 +823,8 @@ bool Connection::Open(const QString& connectionString, const QString& userId, co
     }
     c.qtName = name;
     c.open = true;
+    if (c.kind == ProviderKind::SQLite)
+        c.sqlite = detail::sqliteHandle(c.db());
     ++c.generation;
     c.transLevel = 0;
     return true;
@@ -749,9 +864,7 @@ Recordset Connection::Execute(const QString& sql, long* recordsAffected)
         d_->record(adErrObjectClosed, QString());
         return rs;
     }
-    static const QRegularExpression readOnly(QStringLiteral(R"re(^\s*(SELECT|WITH|PRAGMA|VALUES|EXPLAIN)\b)re"),
-                                             QRegularExpression::CaseInsensitiveOption);
-    if (!readOnly.match(sql).hasMatch())
+    if (!detail::isReadOnlySql(sql))
         d_->schemaCache.clear();   // a DDL statement may change table layouts
     if (!rs.Open(sql, *this, adOpenForwardOnly, adLockReadOnly))
         return Recordset();
@@ -767,6 +880,9 @@ long Connection::BeginTrans()
         c.record(adErrObjectClosed, QString());
         return 0;
     }
+    // A transaction of the caller's own ends the commit group's.
+    if (c.groupOpen && c.group)
+        c.group->commitOne(c);
     QSqlDatabase db = c.db();
     if (c.transLevel == 0) {
         if (!db.transaction()) {

@@ -114,6 +114,7 @@ private:
     friend class Recordset;
     friend class PreparedCommand;
     friend class TableWriter;
+    friend class CommitGroup;
     std::shared_ptr<detail::ConnectionState> d_;
 };
 

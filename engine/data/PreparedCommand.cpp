@@ -2,7 +2,10 @@
 
 #include "data/StatePrivate.h"
 
+#include <QRegularExpression>
 #include <QSqlRecord>
+#include <algorithm>
+#include <sqlite3.h>
 
 namespace ado {
 
@@ -18,6 +21,7 @@ struct PreparedState {
     int paramCount = 0;
     DataError lastError;
     QString sql;
+    bool writes = true;
 
     bool fail(const DataError& e)
     {
@@ -26,14 +30,35 @@ struct PreparedState {
     }
 };
 
+// One operation of a table writer, worked out on its first use: the column
+// indexes, the SQL and, on SQLite, the statement itself. A record loop then
+// builds no text and resolves no name.
+struct WriterOp {
+    char kind = 0;            // 'S' select, 'C' count, 'I' insert, 'U' update, 'D' delete
+    QStringList names;        // inserted or set columns, as given
+    QStringList keyNames;
+    quint64 nullKeys = 0;     // key values that are Null (they make "IS NULL" terms)
+    int limit = -1;
+    std::vector<int> cols;
+    std::vector<int> keys;
+    QString sql;
+    sqlite3_stmt* raw = nullptr;   // owned by the connection's cache
+    quint64 rawEpoch = 0;
+};
+
 struct WriterState {
     std::shared_ptr<ConnectionState> conn;
     TableSchema schema;
     QString quotedTable;
     QString selectList;
     DataError lastError;
-    // SQL text per operation and column list, so a record loop builds no text.
-    QHash<QString, QString> sqlCache;
+    bool general = false;     // SQLite through the Qt driver, as other providers
+    // False for a table whose failed write ends the whole transaction
+    // (SQLite: ON CONFLICT ROLLBACK, a trigger raising ROLLBACK): its writes
+    // stay out of commit groups.
+    bool grouped = true;
+    std::vector<std::unique_ptr<WriterOp>> ops;
+    QVariantList binds;       // reused from call to call
 
     bool fail(const DataError& e)
     {
@@ -41,6 +66,7 @@ struct WriterState {
         return false;
     }
     bool fail(long number, const QString& text) { return fail(makeError(number, text)); }
+    bool direct() const { return !general && conn && conn->sqlite; }
 };
 
 } // namespace detail
@@ -63,6 +89,7 @@ bool PreparedCommand::prepare(const Connection& connection, const QString& sql, 
     if (!s.conn || !s.conn->open)
         return s.fail(detail::makeError(adErrObjectClosed, QString()));
     s.sql = sql;
+    s.writes = !detail::isReadOnlySql(sql);
     s.paramTypes = paramTypes;
     s.query = std::make_shared<QSqlQuery>(s.conn->db());
     s.generation = s.conn->generation;
@@ -135,7 +162,7 @@ bool PreparedCommand::execute()
         return s.fail(detail::makeError(adErrObjectClosed, s.conn->open ? QStringLiteral("The connection was closed since the command was prepared.")
                                                                          : QString()));
     s.query->finish();
-    detail::StatementScope scope(*s.conn);
+    detail::StatementScope scope(*s.conn, s.writes);
     if (!s.query->exec()) {
         scope.failed();
         return s.fail(detail::sqlError(s.query->lastError(), QString(), s.conn->db().driverName()));
@@ -195,8 +222,8 @@ bool TableWriter::open(const Connection& connection, const QString& table)
 {
     auto& s = *d_;
     s.lastError = {};
-    // SQL kept for another table must not be reused for this one.
-    s.sqlCache.clear();
+    // Operations kept for another table must not be reused for this one.
+    s.ops.clear();
     s.conn = connection.d_;
     if (!s.conn || !s.conn->open)
         return s.fail(adErrObjectClosed, QString());
@@ -208,6 +235,21 @@ bool TableWriter::open(const Connection& connection, const QString& table)
     }
     s.schema = std::move(*ts);
     s.quotedTable = s.conn->quote(table);
+    s.grouped = true;
+    if (s.conn->kind == ProviderKind::SQLite) {
+        QSqlQuery q(s.conn->db());
+        q.prepare(QStringLiteral("SELECT sql FROM sqlite_master WHERE tbl_name = ? COLLATE NOCASE "
+                                 "UNION ALL SELECT sql FROM sqlite_temp_master WHERE tbl_name = ? COLLATE NOCASE"));
+        const QString bare = table.section(u'.', -1).remove(u'"').remove(u'[').remove(u']').remove(u'`');
+        q.addBindValue(bare);
+        q.addBindValue(bare);
+        static const QRegularExpression rollback(QStringLiteral(R"re(\bROLLBACK\b)re"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+        if (q.exec())
+            while (q.next())
+                if (rollback.match(q.value(0).toString()).hasMatch())
+                    s.grouped = false;
+    }
     QStringList cols;
     for (const auto& c : s.schema.columns)
         cols << s.conn->quote(c.name);
@@ -218,15 +260,15 @@ bool TableWriter::open(const Connection& connection, const QString& table)
 bool TableWriter::isOpen() const { return d_->conn != nullptr; }
 const TableSchema& TableWriter::schema() const { return d_->schema; }
 const DataError& TableWriter::lastError() const { return d_->lastError; }
+void TableWriter::setGeneralPath(bool general) { d_->general = general; }
 
 namespace {
 
-// Column indexes for names; false + error when one is unknown or counts differ.
-bool resolve(detail::WriterState& s, const QStringList& names, const QVariantList& values, std::vector<int>& out)
+using detail::WriterOp;
+
+// Column indexes for names; false + error when one is unknown.
+bool resolve(detail::WriterState& s, const QStringList& names, std::vector<int>& out)
 {
-    if (names.size() != values.size())
-        return s.fail(adErrInvalidArgument, QStringLiteral("%1 columns were named but %2 values given.")
-                                                .arg(names.size()).arg(values.size()));
     out.clear();
     for (const auto& n : names) {
         const int i = s.schema.indexOf(n);
@@ -237,104 +279,272 @@ bool resolve(detail::WriterState& s, const QStringList& names, const QVariantLis
     return true;
 }
 
-// Converted, bindable values; false + error when one does not fit.
-bool convertAll(detail::WriterState& s, const std::vector<int>& cols, const QVariantList& values, QVariantList& out)
+bool sameCount(detail::WriterState& s, const QStringList& names, const QVariantList& values)
 {
-    out.clear();
+    if (names.size() == values.size())
+        return true;
+    return s.fail(adErrInvalidArgument, QStringLiteral("%1 columns were named but %2 values given.")
+                                            .arg(names.size()).arg(values.size()));
+}
+
+// Appends converted, bindable values; false + error when one does not fit.
+bool convertAll(detail::WriterState& s, const std::vector<int>& cols, const QVariantList& values, QVariantList& out,
+                quint64* nulls = nullptr)
+{
+    if (nulls)
+        *nulls = 0;
     for (size_t i = 0; i < cols.size(); ++i) {
         const FieldInfo& f = s.schema.columns[static_cast<size_t>(cols[i])];
         QVariant v;
         QString why;
         if (!convertToFieldType(values[static_cast<qsizetype>(i)], f, v, &why))
             return s.fail(adErrMultipleStep, why);
+        if (nulls && v.isNull() && i < 64)
+            *nulls |= quint64(1) << i;
         out << detail::toBindValue(v, f, s.conn->kind);
     }
     return true;
 }
 
-// "a = ? AND b IS NULL" for the key, binds appended for non-Null values.
-QString whereFor(detail::WriterState& s, const std::vector<int>& cols, const QVariantList& converted, QVariantList& binds)
+// Converted key values (all of them, Null included) and the Null pattern.
+bool convertKeys(detail::WriterState& s, const std::vector<int>& keys, const QVariantList& values, QVariantList& out,
+                 quint64& nulls)
+{
+    out.clear();
+    return convertAll(s, keys, values, out, &nulls);
+}
+
+// Appends the non-Null key values: Null keys are "IS NULL" terms.
+void appendKeyBinds(const QVariantList& keyValues, quint64 nulls, QVariantList& binds)
+{
+    for (qsizetype i = 0; i < keyValues.size(); ++i)
+        if (!(i < 64 && (nulls >> i) & 1))
+            binds << keyValues[i];
+}
+
+// "a = ? AND b IS NULL" for the key.
+QString whereFor(detail::WriterState& s, const std::vector<int>& cols, quint64 nulls)
 {
     QStringList terms;
     for (size_t i = 0; i < cols.size(); ++i) {
         const QString name = s.conn->quote(s.schema.columns[static_cast<size_t>(cols[i])].name);
-        const QVariant& v = converted[static_cast<qsizetype>(i)];
-        if (v.isNull())
-            terms << name + QStringLiteral(" IS NULL");
-        else {
-            terms << name + QStringLiteral(" = ?");
-            binds << v;
-        }
+        terms << name + ((i < 64 && (nulls >> i) & 1) ? QStringLiteral(" IS NULL") : QStringLiteral(" = ?"));
     }
     return terms.join(QStringLiteral(" AND "));
 }
 
-std::shared_ptr<QSqlQuery> run(detail::WriterState& s, const QString& sql, const QVariantList& binds)
+QString withWhere(QString sql, const QString& where)
 {
-    DataError e;
-    auto q = s.conn->statement(sql, &e);
-    if (!q) {
-        s.fail(e);
-        return nullptr;
-    }
-    for (qsizetype i = 0; i < binds.size(); ++i)
-        q->bindValue(static_cast<int>(i), binds[i]);
-    detail::StatementScope scope(*s.conn);
-    if (!q->exec()) {
-        s.fail(detail::sqlError(q->lastError(), QString(), s.conn->db().driverName()));
-        q->finish();
-        scope.failed();
-        return nullptr;
-    }
-    return q;
+    if (!where.isEmpty())
+        sql += QStringLiteral(" WHERE ") + where;
+    return sql;
 }
 
-// Runs a change that must touch exactly one row: inside a savepoint (or a
-// transaction of its own) so that a change of several rows is undone.
-bool guardedChange(detail::WriterState& s, const QString& sql, const QVariantList& binds, bool requireOne, long* affected)
+// The operation for this call, made on first use.
+WriterOp* operation(detail::WriterState& s, char kind, const QStringList& keyNames, quint64 nullKeys,
+                    const QStringList& names = {}, int limit = -1)
 {
-    QSqlDatabase db = s.conn->db();
-    bool own = false;
-    bool savepoint = false;
-    if (requireOne) {
-        if (s.conn->transLevel == 0)
-            own = db.transaction();
-        else
-            savepoint = QSqlQuery(db).exec(QStringLiteral("SAVEPOINT mdx_writer"));
-    }
-    auto undo = [&] {
-        if (own)
-            db.rollback();
-        else if (savepoint) {
-            QSqlQuery q(db);
-            q.exec(QStringLiteral("ROLLBACK TO SAVEPOINT mdx_writer"));
-            q.exec(QStringLiteral("RELEASE SAVEPOINT mdx_writer"));
+    for (const auto& op : s.ops)
+        if (op->kind == kind && op->nullKeys == nullKeys && op->limit == limit && op->keyNames == keyNames
+            && op->names == names)
+            return op.get();
+    auto op = std::make_unique<WriterOp>();
+    op->kind = kind;
+    op->names = names;
+    op->keyNames = keyNames;
+    op->nullKeys = nullKeys;
+    op->limit = limit;
+    if (!resolve(s, keyNames, op->keys) || !resolve(s, names, op->cols))
+        return nullptr;
+    const QString where = whereFor(s, op->keys, nullKeys);
+    switch (kind) {
+    case 'S':
+        op->sql = withWhere(QStringLiteral("SELECT %1 FROM %2").arg(s.selectList, s.quotedTable), where);
+        if (limit >= 0)
+            op->sql += QStringLiteral(" LIMIT %1").arg(limit);
+        break;
+    case 'C':
+        op->sql = withWhere(QStringLiteral("SELECT COUNT(*) FROM %1").arg(s.quotedTable), where);
+        break;
+    case 'I': {
+        if (op->cols.empty()) {
+            op->sql = QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(s.quotedTable);
+            break;
         }
-    };
-    auto q = run(s, sql, binds);
-    if (!q) {
-        undo();
+        QStringList quoted;
+        for (int c : op->cols)
+            quoted << s.conn->quote(s.schema.columns[static_cast<size_t>(c)].name);
+        op->sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                      .arg(s.quotedTable, quoted.join(u','), QStringList(quoted.size(), QStringLiteral("?")).join(u','));
+        break;
+    }
+    case 'U': {
+        QStringList sets;
+        for (int c : op->cols)
+            sets << s.conn->quote(s.schema.columns[static_cast<size_t>(c)].name) + QStringLiteral(" = ?");
+        op->sql = withWhere(QStringLiteral("UPDATE %1 SET %2").arg(s.quotedTable, sets.join(u',')), where);
+        break;
+    }
+    default:
+        op->sql = withWhere(QStringLiteral("DELETE FROM %1").arg(s.quotedTable), where);
+        break;
+    }
+    // Column lists change with the values a record changes: keep a bounded set.
+    if (s.ops.size() >= 64)
+        s.ops.clear();
+    s.ops.push_back(std::move(op));
+    return s.ops.back().get();
+}
+
+// ---- SQLite through its own handle: the values bound as the Qt driver
+// binds them and read back as it reads them, without its per-call layers.
+
+// Null as the Qt driver sees it: also a null text or byte array and an
+// invalid date or time.
+bool boundAsNull(const QVariant& v)
+{
+    if (v.isNull())
+        return true;
+    switch (v.typeId()) {
+    case QMetaType::QString: return static_cast<const QString*>(v.constData())->isNull();
+    case QMetaType::QByteArray: return static_cast<const QByteArray*>(v.constData())->isNull();
+    case QMetaType::QDateTime: return !static_cast<const QDateTime*>(v.constData())->isValid();
+    case QMetaType::QDate: return static_cast<const QDate*>(v.constData())->isNull();
+    case QMetaType::QTime: return !static_cast<const QTime*>(v.constData())->isValid();
+    default: return false;
+    }
+}
+
+void bindDirect(sqlite3_stmt* st, int i, const QVariant& v)
+{
+    if (boundAsNull(v)) {
+        sqlite3_bind_null(st, i);
+        return;
+    }
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::Bool:
+        sqlite3_bind_int(st, i, v.toInt());
+        return;
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+        sqlite3_bind_int64(st, i, v.toLongLong());
+        return;
+    case QMetaType::Double:
+        sqlite3_bind_double(st, i, v.toDouble());
+        return;
+    case QMetaType::QByteArray: {
+        const QByteArray b = v.toByteArray();
+        sqlite3_bind_blob(st, i, b.constData(), static_cast<int>(b.size()), SQLITE_TRANSIENT);
+        return;
+    }
+    case QMetaType::QDateTime: {
+        const QString t = v.toDateTime().toString(Qt::ISODateWithMs);
+        sqlite3_bind_text16(st, i, t.utf16(), static_cast<int>(t.size() * sizeof(QChar)), SQLITE_TRANSIENT);
+        return;
+    }
+    case QMetaType::QTime: {
+        const QString t = v.toTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+        sqlite3_bind_text16(st, i, t.utf16(), static_cast<int>(t.size() * sizeof(QChar)), SQLITE_TRANSIENT);
+        return;
+    }
+    case QMetaType::QString: {
+        // UTF-8, the database's own encoding: SQLite need not convert it.
+        const QByteArray t = static_cast<const QString*>(v.constData())->toUtf8();
+        sqlite3_bind_text(st, i, t.constData(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+        return;
+    }
+    default: {
+        const QString t = v.toString();
+        sqlite3_bind_text16(st, i, t.utf16(), static_cast<int>(t.size() * sizeof(QChar)), SQLITE_TRANSIENT);
+        return;
+    }
+    }
+}
+
+// Runs op with binds; rows (when given) receive the normalised result rows.
+bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bool writes,
+             std::vector<QVariantList>* rows, long* changes)
+{
+    auto& c = *s.conn;
+    if (s.direct()) {
+        if (!op.raw || op.rawEpoch != c.rawEpoch) {
+            DataError e;
+            op.raw = c.rawStatement(op.sql, &e);
+            op.rawEpoch = c.rawEpoch;
+            if (!op.raw)
+                return s.fail(e);
+        }
+        sqlite3_stmt* st = op.raw;
+        detail::StatementScope scope(c, writes, s.grouped);
+        for (qsizetype i = 0; i < binds.size(); ++i)
+            bindDirect(st, static_cast<int>(i) + 1, binds[i]);
+        int rc = sqlite3_step(st);
+        if (rows) {
+            const int n = static_cast<int>(s.schema.columns.size());
+            const bool all = op.kind == 'S';
+            while (rc == SQLITE_ROW) {
+                QVariantList row(all ? n : 1);
+                if (all)
+                    for (int i = 0; i < n; ++i)
+                        row[i] = detail::normalizeValue(detail::sqliteValue(st, i), s.schema.columns[static_cast<size_t>(i)]);
+                else
+                    row[0] = detail::sqliteValue(st, 0);
+                rows->push_back(std::move(row));
+                rc = sqlite3_step(st);
+            }
+        }
+        if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
+            const int code = sqlite3_extended_errcode(c.sqlite);
+            const QString text = QString::fromUtf8(sqlite3_errmsg(c.sqlite));
+            sqlite3_reset(st);
+            scope.failed();
+            // Worded as the Qt driver words it, so messages do not depend on the path.
+            DataError e = detail::makeError(adErrProviderFailure, QStringLiteral("Unable to fetch row: ") + text,
+                                            QStringLiteral("QSQLITE"));
+            e.SQLState = QString::number(code);
+            e.NativeError = code;
+            return s.fail(e);
+        }
+        if (changes)
+            *changes = sqlite3_changes(c.sqlite);
+        sqlite3_reset(st);
+        return true;
+    }
+    DataError e;
+    auto q = c.statement(op.sql, &e);
+    if (!q)
+        return s.fail(e);
+    for (qsizetype i = 0; i < binds.size(); ++i)
+        q->bindValue(static_cast<int>(i), binds[i]);
+    detail::StatementScope scope(c, writes, s.grouped);
+    if (!q->exec()) {
+        s.fail(detail::sqlError(q->lastError(), QString(), c.db().driverName()));
+        q->finish();
+        scope.failed();
         return false;
     }
-    const long n = q->numRowsAffected();
+    if (rows) {
+        const int n = static_cast<int>(s.schema.columns.size());
+        const bool all = op.kind == 'S';
+        while (q->next()) {
+            QVariantList row(all ? n : 1);
+            if (all)
+                for (int i = 0; i < n; ++i)
+                    row[i] = detail::normalizeValue(q->value(i), s.schema.columns[static_cast<size_t>(i)]);
+            else
+                row[0] = q->value(0);
+            rows->push_back(std::move(row));
+        }
+        const QSqlError err = q->lastError();
+        if (err.isValid()) {
+            q->finish();
+            return s.fail(detail::sqlError(err, QString(), c.db().driverName()));
+        }
+    }
+    if (changes)
+        *changes = q->numRowsAffected();
     q->finish();
-    if (affected)
-        *affected = n;
-    if (requireOne && n != 1) {
-        undo();
-        return s.fail(detail::makeError(adErrRowNotLocated,
-                                        n == 0 ? QString()
-                                               : QStringLiteral("Key column information is insufficient or incorrect. "
-                                                                "Too many rows were affected by update (%1).").arg(n)));
-    }
-    if (own && !db.commit()) {
-        const DataError e = detail::sqlError(db.lastError(), QString(), db.driverName());
-        db.rollback();
-        return s.fail(e);
-    }
-    if (savepoint)
-        QSqlQuery(db).exec(QStringLiteral("RELEASE SAVEPOINT mdx_writer"));
-    s.lastError = {};
     return true;
 }
 
@@ -356,23 +566,58 @@ bool isPrimaryKey(const detail::WriterState& s, const std::vector<int>& keyCols)
     return true;
 }
 
+DataError tooManyRows(long n)
+{
+    return detail::makeError(adErrRowNotLocated,
+                             n == 0 ? QString()
+                                    : QStringLiteral("Key column information is insufficient or incorrect. "
+                                                     "Too many rows were affected by update (%1).").arg(n));
+}
+
 // Runs an UPDATE or DELETE whose WHERE clause matches the key columns. When
 // one row is required and the key is not the primary key, the change runs
-// guarded so that a change of several rows is undone.
-bool changeByKey(detail::WriterState& s, const QString& sql, const QVariantList& binds, const std::vector<int>& keys,
-                 bool requireOneRow, long* affected)
+// inside a savepoint (or a transaction of its own) so that a change of
+// several rows is undone.
+bool changeByKey(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bool requireOneRow, long* affected)
 {
-    if (requireOneRow && !isPrimaryKey(s, keys))
-        return guardedChange(s, sql, binds, true, affected);
-    auto q = run(s, sql, binds);
-    if (!q)
+    auto& c = *s.conn;
+    const bool guard = requireOneRow && !isPrimaryKey(s, op.keys);
+    bool own = false;
+    bool savepoint = false;
+    if (guard) {
+        // The commit group decides first whether a transaction is open.
+        detail::enterStatement(c, true, s.grouped);
+        if (!c.inTransaction())
+            own = c.db().transaction();
+        else
+            savepoint = c.controlExec(QStringLiteral("SAVEPOINT mdx_writer"));
+    }
+    auto undo = [&] {
+        if (own)
+            c.db().rollback();
+        else if (savepoint) {
+            c.controlExec(QStringLiteral("ROLLBACK TO SAVEPOINT mdx_writer"));
+            c.controlExec(QStringLiteral("RELEASE SAVEPOINT mdx_writer"));
+        }
+    };
+    long n = 0;
+    if (!execute(s, op, binds, true, nullptr, &n)) {
+        undo();
         return false;
-    const long n = q->numRowsAffected();
-    q->finish();
+    }
     if (affected)
         *affected = n;
-    if (requireOneRow && n != 1)
-        return s.fail(detail::makeError(adErrRowNotLocated, QString()));
+    if (requireOneRow && n != 1) {
+        undo();
+        return s.fail(tooManyRows(guard ? n : 0));
+    }
+    if (own && !c.db().commit()) {
+        const DataError e = detail::sqlError(c.db().lastError(), QString(), c.db().driverName());
+        c.db().rollback();
+        return s.fail(e);
+    }
+    if (savepoint)
+        c.controlExec(QStringLiteral("RELEASE SAVEPOINT mdx_writer"));
     s.lastError = {};
     return true;
 }
@@ -383,32 +628,23 @@ bool TableWriter::select(const QStringList& keyColumns, const QVariantList& keyV
 {
     auto& s = *d_;
     rows.clear();
-    if (!requireOpen(s))
+    if (!requireOpen(s) || !sameCount(s, keyColumns, keyValues))
         return false;
-    std::vector<int> keys;
-    QVariantList converted, binds;
-    if (!resolve(s, keyColumns, keyValues, keys) || !convertAll(s, keys, keyValues, converted))
+    // Key columns are resolved once per operation; convert with them.
+    WriterOp* probe = operation(s, 'S', keyColumns, 0, {}, limit);
+    if (!probe)
         return false;
-    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(s.selectList, s.quotedTable);
-    const QString where = whereFor(s, keys, converted, binds);
-    if (!where.isEmpty())
-        sql += QStringLiteral(" WHERE ") + where;
-    if (limit >= 0)
-        sql += QStringLiteral(" LIMIT %1").arg(limit);
-    auto q = run(s, sql, binds);
-    if (!q)
+    QVariantList keys;
+    quint64 nulls = 0;
+    if (!convertKeys(s, probe->keys, keyValues, keys, nulls))
         return false;
-    const int n = static_cast<int>(s.schema.columns.size());
-    while (q->next()) {
-        QVariantList row(n);
-        for (int i = 0; i < n; ++i)
-            row[i] = detail::normalizeValue(q->value(i), s.schema.columns[static_cast<size_t>(i)]);
-        rows.push_back(std::move(row));
-    }
-    const QSqlError err = q->lastError();
-    q->finish();
-    if (err.isValid())
-        return s.fail(detail::sqlError(err, QString(), s.conn->db().driverName()));
+    WriterOp* op = nulls ? operation(s, 'S', keyColumns, nulls, {}, limit) : probe;
+    if (!op)
+        return false;
+    s.binds.clear();
+    appendKeyBinds(keys, nulls, s.binds);
+    if (!execute(s, *op, s.binds, false, &rows, nullptr))
+        return false;
     s.lastError = {};
     return true;
 }
@@ -416,51 +652,40 @@ bool TableWriter::select(const QStringList& keyColumns, const QVariantList& keyV
 long TableWriter::count(const QStringList& keyColumns, const QVariantList& keyValues)
 {
     auto& s = *d_;
-    if (!requireOpen(s))
+    if (!requireOpen(s) || !sameCount(s, keyColumns, keyValues))
         return -1;
-    std::vector<int> keys;
-    QVariantList converted, binds;
-    if (!resolve(s, keyColumns, keyValues, keys) || !convertAll(s, keys, keyValues, converted))
+    WriterOp* probe = operation(s, 'C', keyColumns, 0);
+    if (!probe)
         return -1;
-    QString sql = QStringLiteral("SELECT COUNT(*) FROM %1").arg(s.quotedTable);
-    const QString where = whereFor(s, keys, converted, binds);
-    if (!where.isEmpty())
-        sql += QStringLiteral(" WHERE ") + where;
-    auto q = run(s, sql, binds);
-    if (!q)
+    QVariantList keys;
+    quint64 nulls = 0;
+    if (!convertKeys(s, probe->keys, keyValues, keys, nulls))
         return -1;
-    const long n = q->next() ? static_cast<long>(q->value(0).toLongLong()) : -1;
-    q->finish();
+    WriterOp* op = nulls ? operation(s, 'C', keyColumns, nulls) : probe;
+    if (!op)
+        return -1;
+    s.binds.clear();
+    appendKeyBinds(keys, nulls, s.binds);
+    std::vector<QVariantList> rows;
+    if (!execute(s, *op, s.binds, false, &rows, nullptr))
+        return -1;
     s.lastError = {};
-    return n;
+    return rows.empty() ? -1 : static_cast<long>(rows.front().value(0).toLongLong());
 }
 
 bool TableWriter::insert(const QStringList& columns, const QVariantList& values)
 {
     auto& s = *d_;
-    if (!requireOpen(s))
+    if (!requireOpen(s) || !sameCount(s, columns, values))
         return false;
-    std::vector<int> cols;
-    QVariantList binds;
-    if (!resolve(s, columns, values, cols) || !convertAll(s, cols, values, binds))
+    WriterOp* op = operation(s, 'I', {}, 0, columns);
+    if (!op)
         return false;
-    const QString cacheKey = QStringLiteral("I\x1f") + columns.join(QChar(0x1f));
-    QString sql = s.sqlCache.value(cacheKey);
-    if (!sql.isEmpty()) {
-    } else if (cols.empty()) {
-        sql = QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(s.quotedTable);
-    } else {
-        QStringList names;
-        for (int c : cols)
-            names << s.conn->quote(s.schema.columns[static_cast<size_t>(c)].name);
-        sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                  .arg(s.quotedTable, names.join(u','), QStringList(names.size(), QStringLiteral("?")).join(u','));
-    }
-    s.sqlCache.insert(cacheKey, sql);
-    auto q = run(s, sql, binds);
-    if (!q)
+    s.binds.clear();
+    if (!convertAll(s, op->cols, values, s.binds))
         return false;
-    q->finish();
+    if (!execute(s, *op, s.binds, true, nullptr, nullptr))
+        return false;
     s.lastError = {};
     return true;
 }
@@ -471,25 +696,25 @@ bool TableWriter::update(const QStringList& keyColumns, const QVariantList& keyV
     auto& s = *d_;
     if (affected)
         *affected = 0;
-    if (!requireOpen(s))
+    if (!requireOpen(s) || !sameCount(s, keyColumns, keyValues) || !sameCount(s, columns, values))
         return false;
-    std::vector<int> keys, cols;
-    QVariantList keyConv, setBinds, whereBinds;
-    if (!resolve(s, keyColumns, keyValues, keys) || !convertAll(s, keys, keyValues, keyConv)
-        || !resolve(s, columns, values, cols) || !convertAll(s, cols, values, setBinds))
+    WriterOp* probe = operation(s, 'U', keyColumns, 0, columns);
+    if (!probe)
         return false;
-    if (cols.empty()) {
+    QVariantList keys;
+    quint64 nulls = 0;
+    s.binds.clear();
+    if (!convertKeys(s, probe->keys, keyValues, keys, nulls) || !convertAll(s, probe->cols, values, s.binds))
+        return false;
+    if (columns.isEmpty()) {
         s.lastError = {};
         return true;
     }
-    QStringList sets;
-    for (int c : cols)
-        sets << s.conn->quote(s.schema.columns[static_cast<size_t>(c)].name) + QStringLiteral(" = ?");
-    QString sql = QStringLiteral("UPDATE %1 SET %2").arg(s.quotedTable, sets.join(u','));
-    const QString where = whereFor(s, keys, keyConv, whereBinds);
-    if (!where.isEmpty())
-        sql += QStringLiteral(" WHERE ") + where;
-    return changeByKey(s, sql, setBinds + whereBinds, keys, requireOneRow, affected);
+    WriterOp* op = nulls ? operation(s, 'U', keyColumns, nulls, columns) : probe;
+    if (!op)
+        return false;
+    appendKeyBinds(keys, nulls, s.binds);
+    return changeByKey(s, *op, s.binds, requireOneRow, affected);
 }
 
 bool TableWriter::remove(const QStringList& keyColumns, const QVariantList& keyValues, bool requireOneRow, long* affected)
@@ -497,17 +722,21 @@ bool TableWriter::remove(const QStringList& keyColumns, const QVariantList& keyV
     auto& s = *d_;
     if (affected)
         *affected = 0;
-    if (!requireOpen(s))
+    if (!requireOpen(s) || !sameCount(s, keyColumns, keyValues))
         return false;
-    std::vector<int> keys;
-    QVariantList keyConv, binds;
-    if (!resolve(s, keyColumns, keyValues, keys) || !convertAll(s, keys, keyValues, keyConv))
+    WriterOp* probe = operation(s, 'D', keyColumns, 0);
+    if (!probe)
         return false;
-    QString sql = QStringLiteral("DELETE FROM %1").arg(s.quotedTable);
-    const QString where = whereFor(s, keys, keyConv, binds);
-    if (!where.isEmpty())
-        sql += QStringLiteral(" WHERE ") + where;
-    return changeByKey(s, sql, binds, keys, requireOneRow, affected);
+    QVariantList keys;
+    quint64 nulls = 0;
+    if (!convertKeys(s, probe->keys, keyValues, keys, nulls))
+        return false;
+    WriterOp* op = nulls ? operation(s, 'D', keyColumns, nulls) : probe;
+    if (!op)
+        return false;
+    s.binds.clear();
+    appendKeyBinds(keys, nulls, s.binds);
+    return changeByKey(s, *op, s.binds, requireOneRow, affected);
 }
 
 } // namespace ado

@@ -97,6 +97,11 @@ public:
 
     const DataError& lastError() const;
 
+    // On SQLite the writer runs its statements through SQLite's own handle;
+    // true makes it go through the Qt driver like every other provider (the
+    // two must give the same results, which tests compare).
+    void setGeneralPath(bool general);
+
 private:
     std::unique_ptr<detail::WriterState> d_;
 };

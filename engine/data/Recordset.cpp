@@ -7,6 +7,7 @@
 
 #include <QRegularExpression>
 #include <QSqlRecord>
+#include <sqlite3.h>
 
 namespace ado {
 
@@ -136,6 +137,55 @@ Recordset Recordset::CreateDisconnected(const std::vector<FieldInfo>& fields)
     return rs;
 }
 
+namespace {
+
+// A forward-only read of one SQL statement that only reads, through
+// SQLite's own handle. False (recordset untouched) when the statement is
+// not such a read or fails: the Qt driver then runs it.
+bool openSqliteCursor(RecordsetState& s, const std::shared_ptr<detail::ConnectionState>& conn, const QString& sql)
+{
+    auto cursor = std::make_shared<detail::SqliteCursor>();
+    const QByteArray utf8 = sql.toUtf8();
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(conn->sqlite, utf8.constData(), static_cast<int>(utf8.size()), &cursor->stmt, &tail)
+            != SQLITE_OK
+        || !cursor->stmt)
+        return false;
+    if (tail && !QByteArray(tail).trimmed().isEmpty())
+        return false;
+    if (sqlite3_column_count(cursor->stmt) == 0 || !sqlite3_stmt_readonly(cursor->stmt))
+        return false;
+    int rc = SQLITE_OK;
+    {
+        detail::StatementScope scope(*conn, false);
+        rc = sqlite3_step(cursor->stmt);
+    }
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        return false;
+    s.generation = conn->generation;
+    s.setFields(detail::sqliteStatementFields(cursor->stmt, rc == SQLITE_ROW));
+    s.columnOfField.assign(s.fields.size(), -1);
+    s.mode = Mode::Streaming;
+    s.streamPos = 0;
+    s.streamAtEnd = false;
+    s.countCache = -2;
+    if (rc == SQLITE_ROW) {
+        const int n = static_cast<int>(s.fields.size());
+        s.current.resize(n);
+        for (int i = 0; i < n; ++i)
+            s.current[i] = detail::normalizeValue(detail::sqliteValue(cursor->stmt, i), s.fields[static_cast<size_t>(i)]);
+        s.streamPos = 1;
+        conn->track(cursor);
+        s.cursor = std::move(cursor);
+    } else {
+        s.streamAtEnd = true;
+        s.countCache = 0;
+    }
+    return true;
+}
+
+} // namespace
+
 bool Recordset::Open(const QString& source, const Connection& connection, CursorTypeEnum cursorType, LockTypeEnum lockType)
 {
     auto& s = *d_;
@@ -194,8 +244,14 @@ bool Recordset::Open(const QString& source, const Connection& connection, Cursor
         s.query->setForwardOnly(singleRowSafe);
         s.query->setNumericalPrecisionPolicy(QSql::HighPrecision);
     };
+    // SQLite: a forward-only read goes through SQLite's own handle, without
+    // the Qt driver's per-row layers. What it does not take (several
+    // statements, one that writes, a failure) runs through the driver as
+    // before, which also words the failure.
+    if (streaming && conn->sqlite && openSqliteCursor(s, conn, execSql))
+        return true;
     makeQuery();
-    detail::StatementScope scope(*conn);
+    detail::StatementScope scope(*conn, !detail::isReadOnlySql(execSql));
     bool ran = s.query->exec(execSql);
     if (!ran && s.useRowId) {
         // The rowid form failed (a view, a table without rowid): plain query.
@@ -312,6 +368,7 @@ bool Recordset::OpenSnapshot(const QString& source, const Connection& connection
         }
     }
     s.query.reset();
+    s.cursor.reset();
     if (!spool->finish(&why)) {
         Close();
         return s.fail(adErrProviderFailure, why);
@@ -451,7 +508,7 @@ long Recordset::RecordCount() const
         if (s.conn && s.conn->open) {
             QSqlQuery q(s.conn->db());
             q.setForwardOnly(true);
-            detail::StatementScope scope(*s.conn);
+            detail::StatementScope scope(*s.conn, false);
             // The line break ends a trailing "--" comment of the query.
             if (q.exec(QStringLiteral("SELECT COUNT(*) FROM (%1\n) mdx_count").arg(stripSemicolon(s.source))) && q.next())
                 s.countCache = q.value(0).toLongLong();
@@ -583,6 +640,31 @@ bool Recordset::MoveNext()
             ++s.streamPos;
             if (s.spool->failed())
                 return s.fail(adErrProviderFailure, QStringLiteral("The snapshot of the rows cannot be read."));
+            return true;
+        }
+        if (s.cursor) {
+            sqlite3_stmt* st = s.cursor->stmt;
+            const int rc = sqlite3_step(st);
+            if (rc == SQLITE_ROW) {
+                const int n = static_cast<int>(s.fields.size());
+                for (int i = 0; i < n; ++i)
+                    s.current[i] = detail::normalizeValue(detail::sqliteValue(st, i), s.fields[static_cast<size_t>(i)]);
+                ++s.streamPos;
+                return true;
+            }
+            const QString why = rc == SQLITE_DONE ? QString() : QString::fromUtf8(sqlite3_errmsg(s.conn->sqlite));
+            s.cursor.reset();
+            s.streamAtEnd = true;
+            s.current.clear();
+            if (!why.isNull()) {
+                s.countCache = -2;
+                // Worded as the Qt driver words it.
+                return s.fail(detail::makeError(adErrProviderFailure, QStringLiteral("Unable to fetch row: ") + why,
+                                                QStringLiteral("Meridox data")));
+            }
+            if (s.countCache < 0)
+                s.countCache = s.streamPos;
+            ++s.streamPos;
             return true;
         }
         if (s.query->next()) {
@@ -877,7 +959,8 @@ bool runWrite(RecordsetState& s, const QString& sql, const QVariantList& binds, 
     if (!guard)
         scope.emplace(c);
     if (guard) {
-        if (c.transLevel == 0) {
+        detail::enterStatement(c, true);
+        if (!c.inTransaction()) {
             ownTransaction = db.transaction();
         } else {
             savepoint = QStringLiteral("mdx_write");

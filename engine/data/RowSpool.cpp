@@ -4,6 +4,14 @@
 
 namespace ado::detail {
 
+namespace {
+
+// How a value is held: the common kinds by tag and payload (the record loop
+// reads every value of every row back), anything else as Qt saves it.
+enum Tag : quint8 { Invalid = 0, LongLong = 1, Int = 2, Double = 3, String = 4, Bytes = 5, Bool = 6, Other = 255 };
+
+} // namespace
+
 bool RowSpool::create(QString* error)
 {
     m_file.setFileTemplate(QDir::tempPath() + QStringLiteral("/meridox-rows-XXXXXX"));
@@ -14,6 +22,10 @@ bool RowSpool::create(QString* error)
     }
     m_stream.setDevice(&m_file);
     m_stream.setVersion(QDataStream::Qt_6_0);
+    // The file never leaves this process: the machine's own byte order
+    // writes text without swapping each character.
+    m_stream.setByteOrder(QSysInfo::ByteOrder == QSysInfo::LittleEndian ? QDataStream::LittleEndian
+                                                                         : QDataStream::BigEndian);
     m_count = 0;
     m_read = 0;
     m_failed = false;
@@ -22,7 +34,20 @@ bool RowSpool::create(QString* error)
 
 bool RowSpool::append(const QVariantList& row)
 {
-    m_stream << row;
+    m_stream << quint32(row.size());
+    for (const QVariant& v : row) {
+        const int kind = !v.isValid() ? int(QMetaType::UnknownType) : v.isNull() ? -1 : v.typeId();
+        switch (kind) {
+        case QMetaType::UnknownType: m_stream << quint8(Invalid); break;
+        case QMetaType::LongLong: m_stream << quint8(LongLong) << v.toLongLong(); break;
+        case QMetaType::Int: m_stream << quint8(Int) << qint32(v.toInt()); break;
+        case QMetaType::Double: m_stream << quint8(Double) << v.toDouble(); break;
+        case QMetaType::QString: m_stream << quint8(String) << *static_cast<const QString*>(v.constData()); break;
+        case QMetaType::QByteArray: m_stream << quint8(Bytes) << *static_cast<const QByteArray*>(v.constData()); break;
+        case QMetaType::Bool: m_stream << quint8(Bool) << v.toBool(); break;
+        default: m_stream << quint8(Other) << v; break;   // typed Nulls included
+        }
+    }
     if (m_stream.status() != QDataStream::Ok) {
         m_failed = true;
         return false;
@@ -57,7 +82,25 @@ bool RowSpool::next(QVariantList& row)
 {
     if (m_failed || m_read >= m_count)
         return false;
-    m_stream >> row;
+    quint32 n = 0;
+    m_stream >> n;
+    if (m_stream.status() == QDataStream::Ok)
+        row.resize(n);
+    for (quint32 i = 0; i < n && m_stream.status() == QDataStream::Ok; ++i) {
+        quint8 tag = Invalid;
+        m_stream >> tag;
+        QVariant& v = row[i];
+        switch (tag) {
+        case Invalid: v = QVariant(); break;
+        case LongLong: { qint64 x = 0; m_stream >> x; v = QVariant::fromValue<qlonglong>(x); break; }
+        case Int: { qint32 x = 0; m_stream >> x; v = int(x); break; }
+        case Double: { double x = 0; m_stream >> x; v = x; break; }
+        case String: { QString x; m_stream >> x; v = std::move(x); break; }
+        case Bytes: { QByteArray x; m_stream >> x; v = std::move(x); break; }
+        case Bool: { bool x = false; m_stream >> x; v = x; break; }
+        default: m_stream >> v; break;
+        }
+    }
     if (m_stream.status() != QDataStream::Ok) {
         m_failed = true;
         return false;

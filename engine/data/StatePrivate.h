@@ -6,17 +6,34 @@
 #include "data/DataPrivate.h"
 #include "data/Recordset.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <memory>
+#include <functional>
 #include <optional>
 #include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
 
 namespace ado::detail {
 
 class RowSpool;
+struct GroupState;
+
+// A statement on SQLite's own handle that a streaming recordset reads. The
+// connection finalises it before its handle closes.
+struct SqliteCursor {
+    sqlite3_stmt* stmt = nullptr;
+    SqliteCursor() = default;
+    SqliteCursor(const SqliteCursor&) = delete;
+    SqliteCursor& operator=(const SqliteCursor&) = delete;
+    ~SqliteCursor() { release(); }
+    void release();
+};
 
 struct ConnectionState {
     QString connectionString;
@@ -34,21 +51,75 @@ struct ConnectionState {
     // Queries that outlive a call (streaming recordsets, prepared commands):
     // emptied before the Qt connection goes, so none reads a removed driver.
     std::vector<std::weak_ptr<QSqlQuery>> liveQueries;
+    std::vector<std::weak_ptr<SqliteCursor>> liveCursors;
     quint64 generation = 0;    // counts Opens; a query made before is stale
     std::unique_ptr<QSqlQuery> control;   // savepoint statements
+    sqlite3* sqlite = nullptr;            // SQLite's own handle while open
+    // Statements prepared on that handle, per SQL text; finalised before the
+    // handle closes. rawEpoch changes whenever they are dropped.
+    QHash<QString, sqlite3_stmt*> rawStatements;
+    quint64 rawEpoch = 0;
+    // Commit group of a run (CommitGroup) and whether it holds a transaction
+    // open on this connection.
+    std::shared_ptr<GroupState> group;
+    bool groupOpen = false;
 
     ~ConnectionState();
+    bool inTransaction() const { return transLevel > 0 || groupOpen; }
     QSqlDatabase db() const { return QSqlDatabase::database(qtName, false); }
     void close();
     DataError record(long number, const QString& description);
     DataError recordSql(const QSqlError& e, const QString& context);
     std::shared_ptr<QSqlQuery> statement(const QString& sql, DataError* error);
+    sqlite3_stmt* rawStatement(const QString& sql, DataError* error);
+    void dropRawStatements();
     QString quote(const QString& identifier) const;
     std::optional<TableSchema> tableSchema(const QString& table, DataError* error);
     std::optional<std::vector<FieldInfo>> queryFields(const QString& sql, DataError* error);
     void track(const std::shared_ptr<QSqlQuery>& q);
+    void track(const std::shared_ptr<SqliteCursor>& c);
     bool controlExec(const QString& sql);
 };
+
+// Shared state of a CommitGroup (see CommitGroup.h). At most one member has
+// a transaction open at a time: a statement on one member commits the others.
+struct GroupState {
+    int maxRecords = 1000;
+    int maxMilliseconds = 200;
+    std::vector<std::weak_ptr<ConnectionState>> members;
+    std::vector<ConnectionState*> open;
+    long records = 0;      // records done
+    long committed = 0;    // records whose work is settled: committed, or lost and reported
+    long kept = 0;         // records up to which the last full commit kept the work
+    long pending = 0;      // records done since everything was last committed
+    QElapsedTimer sinceFirstBegin;
+    std::function<void(const DataError&)> onFailure;
+
+    // Before a statement on c: commits every other member, opens c's
+    // transaction when the statement writes.
+    void before(ConnectionState& c, bool writes, bool grouped = true);
+    bool commitOne(ConnectionState& c);
+    bool commitAll();
+    // The database ended c's transaction itself (a failed statement on SQLite
+    // can): its uncommitted work is gone and is reported.
+    void lostBy(ConnectionState& c);
+};
+
+// SQLite's own handle behind a Qt connection (null for other drivers).
+sqlite3* sqliteHandle(const QSqlDatabase& db);
+// A result column of the current row, as the Qt driver gives it.
+QVariant sqliteValue(sqlite3_stmt* st, int column);
+// Fields of an SQLite statement as fieldsOfQuery gives them; hasRow says
+// whether the statement stands on a row (it types undeclared columns).
+std::vector<FieldInfo> sqliteStatementFields(sqlite3_stmt* st, bool hasRow);
+
+// Called before every statement: the connection's commit group, if any,
+// gets its say. writes is false for statements that only read.
+// grouped false: the statement must commit on its own (the database
+// would end a whole transaction when it fails).
+void enterStatement(ConnectionState& c, bool writes, bool grouped = true);
+// True for SQL that only reads (SELECT, WITH, PRAGMA, VALUES, EXPLAIN).
+bool isReadOnlySql(const QString& sql);
 
 // PostgreSQL abandons the whole transaction when one statement in it fails,
 // while callers expect only that statement to fail (a test run goes on with
@@ -56,7 +127,7 @@ struct ConnectionState {
 // statement runs under a savepoint of its own, rolled back when it fails.
 class StatementScope {
 public:
-    explicit StatementScope(ConnectionState& c);
+    explicit StatementScope(ConnectionState& c, bool writes = true, bool grouped = true);
     ~StatementScope();
     void failed();   // undo the statement; the transaction stays usable
     StatementScope(const StatementScope&) = delete;
@@ -96,6 +167,7 @@ struct RecordsetState {
     std::shared_ptr<ConnectionState> conn;
     // Streaming.
     std::shared_ptr<QSqlQuery> query;
+    std::shared_ptr<SqliteCursor> cursor;   // instead of query, on SQLite
     quint64 generation = 0;        // of the connection when the query ran
     QVariantList current;
     bool streamAtEnd = false;
@@ -118,7 +190,10 @@ struct RecordsetState {
     bool fail(const DataError& e);
     bool requireOpen();
     bool hasCurrent() const;
-    bool streamUsable() const { return spool || (query && conn && conn->open && conn->generation == generation); }
+    bool streamUsable() const
+    {
+        return spool || ((query || cursor) && conn && conn->open && conn->generation == generation);
+    }
     const QVariantList* currentRow() const;
 };
 

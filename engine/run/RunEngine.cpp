@@ -342,6 +342,7 @@ bool RunEngine::PrepareRun(bool execute)
     m_outcome = RunOutcome::PrepareFailed;
     // One failed run must not stop every later run of the same document.
     log->ClearCritical();
+    m_stepWord = tr("Step");
     log->AddLog(QStringLiteral("MeridoxRunner: starting process"));
 
     m_stepRuns.clear();
@@ -404,7 +405,9 @@ bool RunEngine::PrepareRun(bool execute)
     m_outcome = RunOutcome::NotRun;
     if (execute) {
         log->AddLog(QStringLiteral("MeridoxRunner: processing"));
+        startCommitGroup();
         RunLoop();
+        endCommitGroup(m_outcome == RunOutcome::Critical);
     }
     return true;
 }
@@ -426,7 +429,9 @@ void RunEngine::RunLoop()
     m_stats.TotalRecords = static_cast<std::int32_t>(std::max<long>(0, m_sourceData.RecordCount()));
     m_stats.CurrRecord = 0;
     m_stats.StartTime = QDateTime::currentDateTime();
-    m_sinceYield.start();
+    // The caller's events get a turn from the first step on: a fast run may
+    // end before the first interval is over.
+    m_sinceYield.invalidate();
 
     emit m_process.ProcessStarted(m_stats);
     m_sourceData.MoveFirst();
@@ -438,6 +443,7 @@ void RunEngine::RunLoop()
             return;
         }
         ++m_stats.CurrRecord;
+        m_group->recordDone();
         emit m_process.StatisticsAdded(m_stats);
         if (!m_sourceData.MoveNext()) {
             // The source stopped delivering rows: the run cannot go on, and
@@ -451,6 +457,7 @@ void RunEngine::RunLoop()
     if (m_cancel)
         log->AddLog(tr("Execution Stopped by user request"), true);
     releaseSource();
+    endCommitGroup(false);   // the end event and the execution row tell of committed work
     m_stats.EndTime = QDateTime::currentDateTime();
     if (m_cancel)
         m_outcome = RunOutcome::Cancelled;
@@ -460,6 +467,32 @@ void RunEngine::RunLoop()
         m_outcome = RunOutcome::Completed;
     emit m_process.IntegrationEnd(m_stats);
     writeExecutionRow();
+}
+
+void RunEngine::startCommitGroup()
+{
+    // Every step connection of the run, so that a statement on one first
+    // commits what the others wrote.
+    m_group = std::make_unique<ado::CommitGroup>();
+    for (const cShapeRef& node : m_process.Shapes()->Collection())
+        if (node->objType == aData || node->objType == aStorage)
+            m_group->join(node->cnSource);
+    m_group->setFailureHandler([this](const ado::DataError& e) { logError(e.Description, e.Number); });
+}
+
+void RunEngine::endCommitGroup(bool critical)
+{
+    if (!m_group)
+        return;
+    const bool kept = m_group->commit();
+    if (critical) {
+        // Records processed before the stop; the steps of the stopping
+        // record that succeeded are kept with them.
+        const long records = kept ? long(m_stats.CurrRecord) : m_group->committedRecords();
+        m_process.Log()->AddLog(tr("Work committed before the stop, records processed:") + QLatin1Char(' ')
+                                + QString::number(records));
+    }
+    m_group.reset();
 }
 
 void RunEngine::releaseSource()
@@ -784,7 +817,9 @@ bool RunEngine::preparePlan(cShape& step, StepRun& run)
 
 void RunEngine::failStep(StepFailure& failure, const QString& description, long number)
 {
-    QString text = tr("Step") + QLatin1Char(' ') + failure.step.sCaption + QStringLiteral(": ");
+    if (m_stepWord.isEmpty())
+        m_stepWord = tr("Step");
+    QString text = m_stepWord + QLatin1Char(' ') + failure.step.sCaption + QStringLiteral(": ");
     if (!failure.context.isEmpty())
         text += failure.context + QLatin1Char(' ');
     logError(text + description, number);
@@ -919,7 +954,9 @@ bool RunEngine::evaluateField(StepFailure& failure, StoragePlanValue& v, QVarian
             return false;
         }
         // A formula that fails is logged and gives Empty, which is written.
-        QString text = tr("Step") + QLatin1Char(' ') + failure.step.sCaption + QStringLiteral(": ")
+        if (m_stepWord.isEmpty())
+            m_stepWord = tr("Step");
+        QString text = m_stepWord + QLatin1Char(' ') + failure.step.sCaption + QStringLiteral(": ")
                        + failure.context + QLatin1Char(' ') + r.description;
         logError(text, r.number);
         value = QVariant();

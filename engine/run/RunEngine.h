@@ -14,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+#include "data/CommitGroup.h"
 #include "data/Connection.h"
 #include "data/PreparedCommand.h"
 #include "data/Recordset.h"
@@ -104,6 +105,8 @@ private:
     void ResetStatistics();
     void writeExecutionRow();
     void releaseSource();
+    void startCommitGroup();
+    void endCommitGroup(bool critical);
     void maybeYield();
     void logError(const QString& text, long number);
     StepRun& stepRun(const cShape& step);
@@ -132,6 +135,10 @@ private:
     // What the run keeps for each step: its connection state, the plan of a
     // storage step and the row it stands on for the current record.
     std::map<const cShape*, std::unique_ptr<StepRun>> m_stepRuns;
+    std::unique_ptr<ado::CommitGroup> m_group;   // a full run's writes, committed in groups
     std::function<void()> m_yield;
     QElapsedTimer m_sinceYield;
+    // "Step" as the run's failure lines say it, translated once per run: a
+    // translation costs a database query, and a run may fail every record.
+    QString m_stepWord;
 };

@@ -494,6 +494,140 @@ TEST_F(SqliteDb, TableWriterAndPreparedCommand)
     EXPECT_FALSE(bad.lastError().Description.isEmpty());
 }
 
+// The writer reaches SQLite through SQLite's own handle; through the Qt
+// driver it must do exactly the same: same outcomes, errors, values read
+// back and values stored, whatever the column types.
+TEST_F(SqliteDb, TableWriterGivesTheSameThroughSqliteAndThroughTheQtDriver)
+{
+    const char* ddl = "CREATE TABLE w (id INTEGER PRIMARY KEY, big BIGINT, r REAL, d DECIMAL(10,2), n NUMERIC, "
+                      "t TEXT NOT NULL, vc VARCHAR(5), c CHAR(4), dt DATETIME, da DATE, ti TIME, b BOOLEAN, "
+                      "bl BLOB, u, CHECK (big IS NULL OR big <> 13))";
+    Connection general;
+    general.setCreateIfMissing(true);
+    ASSERT_TRUE(general.Open("Provider=SQLite;Data Source=" + dir.filePath("general.db")));
+    exec(cn, ddl);
+    exec(general, ddl);
+    TableWriter fast, slow;
+    slow.setGeneralPath(true);
+    ASSERT_TRUE(fast.open(cn, "w"));
+    ASSERT_TRUE(slow.open(general, "w"));
+
+    const QStringList cols{"id", "big", "r", "d", "n", "t", "vc", "c", "dt", "da", "ti", "b", "bl", "u"};
+    const QDateTime when(QDate(2024, 2, 29), QTime(13, 5, 7, 250));
+    const std::vector<QVariantList> inserts{
+        {1, 9007199254740993LL, 1.5, "12.34", "7", "plain", "abc", "ab", when, when, when, true, QByteArray("\x00\x01z", 3), 5},
+        {2, QVariant(), QVariant(), QVariant(), QVariant(), "", QVariant(), QVariant(), QVariant(), QVariant(), QVariant(),
+         QVariant(), QVariant(), QVariant()},
+        {3, "42", "2.5e3", 3, 1.25, QString::fromUtf8("Zoë's \"quote\" \u4e2d"), "12345", "x", "2024-01-02 03:04:05",
+         "2024-01-02", "03:04:05", "yes", QByteArray(), "text"},
+        {4, 13, 0, 0, 0, "check fails", "", "", QVariant(), QVariant(), QVariant(), false, QVariant(), QVariant()},
+        {5, 1, 1, 1, 1, QVariant(), "a", "a", QVariant(), QVariant(), QVariant(), 0, QVariant(), QVariant()},   // NOT NULL
+        {1, 1, 1, 1, 1, "duplicate key", "a", "a", QVariant(), QVariant(), QVariant(), 0, QVariant(), QVariant()},
+        {6, "not a number", 1, 1, 1, "x", "a", "a", QVariant(), QVariant(), QVariant(), 0, QVariant(), QVariant()},
+        {7, 1, 1, 1, 1, "x", "too long", "a", QVariant(), QVariant(), QVariant(), 0, QVariant(), QVariant()},
+        {8, -1, -0.0, "-0.50", "1e-3", "x", "a", "a", "2/29/2024 1:05:00 PM", QVariant(), QVariant(), 0, QVariant(), 3.5},
+    };
+    auto same = [&](bool a, bool b, const char* what) {
+        EXPECT_EQ(a, b) << what;
+        EXPECT_EQ(fast.lastError().Number, slow.lastError().Number) << what;
+        EXPECT_EQ(fast.lastError().Description, slow.lastError().Description) << what;
+    };
+    for (const QVariantList& row : inserts)
+        same(fast.insert(cols, row), slow.insert(cols, row), "insert");
+    same(fast.insert({"id", "t", "nope"}, {9, "x", 1}), slow.insert({"id", "t", "nope"}, {9, "x", 1}), "unknown column");
+
+    long fa = -1, sa = -1;
+    same(fast.update({"id"}, {3}, {"big", "u"}, {7, QVariant()}, true, &fa),
+         slow.update({"id"}, {3}, {"big", "u"}, {7, QVariant()}, true, &sa), "update");
+    EXPECT_EQ(fa, sa);
+    same(fast.update({"big"}, {QVariant()}, {"vc"}, {"n"}, true, &fa),
+         slow.update({"big"}, {QVariant()}, {"vc"}, {"n"}, true, &sa), "update by a Null key");
+    EXPECT_EQ(fa, sa);
+    same(fast.update({"id"}, {3}, {"big"}, {13}), slow.update({"id"}, {3}, {"big"}, {13}), "update failing its check");
+    same(fast.update({"id"}, {99}, {"big"}, {1}), slow.update({"id"}, {99}, {"big"}, {1}), "update of no row");
+    same(fast.update({"r"}, {1.0}, {"vc"}, {"m"}, true, &fa), slow.update({"r"}, {1.0}, {"vc"}, {"m"}, true, &sa),
+         "update of several rows");
+    EXPECT_EQ(fa, sa);
+    same(fast.remove({"vc"}, {"a"}, false, &fa), slow.remove({"vc"}, {"a"}, false, &sa), "delete");
+    EXPECT_EQ(fa, sa);
+    EXPECT_EQ(fast.count({}, {}), slow.count({}, {}));
+    EXPECT_EQ(fast.count({"big"}, {QVariant()}), slow.count({"big"}, {QVariant()}));
+
+    std::vector<QVariantList> fr, sr;
+    same(fast.select({}, {}, fr), slow.select({}, {}, sr), "select");
+    ASSERT_EQ(fr.size(), sr.size());
+    for (size_t i = 0; i < fr.size(); ++i)
+        for (qsizetype c = 0; c < fr[i].size(); ++c) {
+            EXPECT_EQ(fr[i][c].typeId(), sr[i][c].typeId()) << "row " << i << " column " << c;
+            EXPECT_EQ(fr[i][c], sr[i][c]) << "row " << i << " column " << c;
+        }
+    same(fast.select({"id"}, {"3"}, fr, 1), slow.select({"id"}, {"3"}, sr, 1), "select by key");
+    EXPECT_EQ(fr, sr);
+
+    // What each stored, type by type.
+    auto stored = [](Connection& c) {
+        QStringList out;
+        Recordset rs = c.Execute("SELECT id, quote(big), quote(r), quote(d), quote(n), quote(t), quote(vc), quote(c), "
+                                 "quote(dt), quote(da), quote(ti), quote(b), quote(bl), quote(u) FROM w ORDER BY id");
+        while (rs.hasCurrentRecord()) {
+            QStringList cells;
+            for (int i = 0; i < rs.FieldCount(); ++i)
+                cells << rs.value(i).toString();
+            out << cells.join('|');
+            rs.MoveNext();
+        }
+        return out;
+    };
+    const QStringList fastRows = stored(cn);
+    EXPECT_EQ(fastRows, stored(general));
+    EXPECT_GE(fastRows.size(), 3);
+
+    // A forward-only read streams through SQLite's handle too; a static one
+    // is read through the driver. Same fields, same values.
+    const QString sql = "SELECT w.*, id * 2 AS twice, t || '!' AS bang, NULL AS empty_one, 1.5 AS half FROM w ORDER BY id";
+    Recordset streamed, whole;
+    ASSERT_TRUE(streamed.Open(sql, cn, adOpenForwardOnly, adLockReadOnly)) ;
+    ASSERT_TRUE(whole.Open(sql, cn, adOpenStatic, adLockReadOnly));
+    ASSERT_TRUE(streamed.isStreaming());
+    ASSERT_EQ(streamed.FieldCount(), whole.FieldCount());
+    for (int i = 0; i < whole.FieldCount(); ++i) {
+        const FieldInfo& a = streamed.fieldInfos()[size_t(i)];
+        const FieldInfo& b = whole.fieldInfos()[size_t(i)];
+        EXPECT_EQ(a.name, b.name);
+        EXPECT_EQ(a.type, b.type) << a.name.toStdString();
+        EXPECT_EQ(a.definedSize, b.definedSize) << a.name.toStdString();
+        EXPECT_EQ(a.baseColumn, b.baseColumn) << a.name.toStdString();
+    }
+    int n = 0;
+    for (; !whole.IsEOF(); ++n) {
+        ASSERT_FALSE(streamed.IsEOF());
+        for (int i = 0; i < whole.FieldCount(); ++i) {
+            EXPECT_EQ(streamed.value(i).typeId(), whole.value(i).typeId()) << "row " << n << " field " << i;
+            EXPECT_EQ(streamed.value(i), whole.value(i)) << "row " << n << " field " << i;
+        }
+        EXPECT_TRUE(streamed.MoveNext());
+        whole.MoveNext();
+    }
+    EXPECT_TRUE(streamed.IsEOF());
+    EXPECT_EQ(n, fastRows.size());
+
+    // A run's snapshot holds the rows in a file of its own: read back, they
+    // are what the driver reads.
+    Recordset snapshot;
+    ASSERT_TRUE(snapshot.OpenSnapshot(sql, cn));
+    ASSERT_TRUE(whole.MoveFirst());
+    for (n = 0; !whole.IsEOF(); ++n) {
+        ASSERT_FALSE(snapshot.IsEOF());
+        for (int i = 0; i < whole.FieldCount(); ++i) {
+            EXPECT_EQ(snapshot.value(i).typeId(), whole.value(i).typeId()) << "row " << n << " field " << i;
+            EXPECT_EQ(snapshot.value(i), whole.value(i)) << "row " << n << " field " << i;
+        }
+        EXPECT_TRUE(snapshot.MoveNext());
+        whole.MoveNext();
+    }
+    EXPECT_TRUE(snapshot.IsEOF());
+}
+
 TEST_F(SqliteDb, ScrollingPositionsAndErrors)
 {
     exec(cn, "CREATE TABLE s (n INTEGER)");

@@ -47,7 +47,11 @@ protected:
 TEST_F(Control, CancelDuringRecordThreeEndsTheWalkAndTheRunWithARow) {
     standard();
     int ended = 0;
-    QObject::connect(&process, &clsProcess::IntegrationEnd, [&](const tStatistic&) { ++ended; });
+    int writtenAtEnd = -1;
+    QObject::connect(&process, &clsProcess::IntegrationEnd, [&](const tStatistic&) {
+        ++ended;
+        writtenAtEnd = count("audit");   // committed before the end is announced
+    });
     // Record 3 fails on its first step (city Null); the user cancels right then.
     QObject::connect(process.Log(), &clsLog::LogAdded, [&](const QString& line) {
         if (line.contains("city"))
@@ -62,6 +66,7 @@ TEST_F(Control, CancelDuringRecordThreeEndsTheWalkAndTheRunWithARow) {
     EXPECT_EQ(st.Errors, (Counts{0, 1, 0, 0, 0, 1}));
     EXPECT_EQ(st.Totals, (Counts{0, 6, 0, 0, 0, 6}));
     EXPECT_EQ(ended, 1);
+    EXPECT_EQ(writtenAtEnd, 3);
     EXPECT_TRUE(process.Log()->Text().contains(": Execution Stopped by user request"));
     ASSERT_EQ(executions().size(), 1u);
     expectExecutionRow(executions()[0], st, "Cancelled");
@@ -108,6 +113,50 @@ TEST_F(Control, AMissingSourceDatabaseIsCriticalAndAFixedOneRunsAgain) {
     process.Run();
     EXPECT_EQ(process.Log()->Text().count("CRITICAL ERROR:no such table"), 1) << process.Log()->Text().toStdString();
     EXPECT_EQ(ended, 1);
+}
+
+TEST_F(Control, ASourceThatFailsWhileReadRunsNoRecordAndSaysWhy) {
+    // The source query fails when it reaches id 5: the run's snapshot of it
+    // cannot be taken, and no record is processed on a partial source.
+    start = flow.node(aStart, "START");
+    src = flow.source("SRC", "source", conn("source"), "query",
+                      "SELECT id, name, city, abs(CASE WHEN id = 5 THEN -9223372036854775807 - 1 ELSE 0 END) AS boom "
+                      "FROM src");
+    tgt = target();
+    aud = audit();
+    stop = flow.node(aStop, "END");
+    flow.chain({start, src, tgt, aud, stop});
+    process.Run();
+    EXPECT_EQ(process.LastOutcome(), RunOutcome::PrepareFailed);
+    EXPECT_TRUE(process.Log()->Text().contains("CRITICAL ERROR:")) << process.Log()->Text().toStdString();
+    EXPECT_TRUE(process.Log()->Text().contains("integer overflow")) << process.Log()->Text().toStdString();
+    EXPECT_EQ(count("tgt"), 0);
+    EXPECT_EQ(count("audit"), 0);
+    EXPECT_TRUE(executions().empty());
+}
+
+TEST_F(Control, ACriticalStopMidRunCommitsTheWorkBeforeIt) {
+    standard();
+    // A critical entry while record 3 runs (its first step fails on the Null
+    // city) stops the run after that record's walk.
+    QObject::connect(process.Log(), &clsLog::LogAdded, [&](const QString& line) {
+        if (line.contains("city"))
+            process.Log()->AddCritical("CRITICAL ERROR: the target went away");
+    });
+    int keptWhenSaid = -1;
+    QString said;
+    QObject::connect(&process, &clsProcess::LogAdded, [&](const QString& line) {
+        if (line.startsWith("Work committed before the stop")) {
+            said = line;
+            keptWhenSaid = count("audit");
+        }
+    });
+    process.Run();
+    EXPECT_EQ(process.LastOutcome(), RunOutcome::Critical);
+    EXPECT_EQ(said, "Work committed before the stop, records processed: 2");
+    EXPECT_EQ(keptWhenSaid, 2);
+    EXPECT_EQ(count("tgt"), 2);
+    EXPECT_TRUE(executions().empty());
 }
 
 TEST_F(Control, AStorageStepsConnectionFailureStopsTheRunBeforeAnyRecord) {

@@ -74,6 +74,19 @@ TEST_F(Operations, UpdateInsertByKeyInsertsUpdatesAndLeavesEqualRowsUncounted) {
     EXPECT_NE(executions()[0].value("ID"), executions()[1].value("ID"));
 }
 
+TEST_F(Operations, AStepOnAnotherConnectionNameSeesRowsWrittenEarlierInTheRun) {
+    // TGT writes through "target"; LOOK finds that row through "other" (the
+    // same file) and COPY writes what it found, within the same record.
+    exec("target", {"CREATE TABLE seen (id INTEGER, name TEXT)"});
+    cShapeRef look = flow.storage("LOOK", "other", conn("target"), "tgt", "Lookup", {{"id", "", "SRC(\"id\")"}});
+    cShapeRef copy = flow.storage("COPY", "other", conn("target"), "seen", "Insert",
+                                  {{"id", "LOOK(\"id\")", ""}, {"name", "LOOK(\"name\")", ""}});
+    const tStatistic st = run({keyed("Insert"), look, copy});
+    EXPECT_EQ(rows("target", "SELECT * FROM seen ORDER BY id"), QStringList({"1|Ann", "2|Bob", "3|Cy"}));
+    EXPECT_EQ(st.Errors, Counts{});
+    EXPECT_TRUE(errorRows().empty());
+}
+
 TEST_F(Operations, UpdateInsertWithoutKeysAndInsertAlwaysAddRows) {
     exec("target", {"CREATE TABLE log (id INTEGER, name TEXT)"});
     cShapeRef a = flow.storage("A", "target", conn("target"), "log", "UpdateInsert",
@@ -103,6 +116,19 @@ TEST_F(Operations, AFailingInsertIsCountedSavedAndTheRunGoesOn) {
     EXPECT_TRUE(errors[0].value("ERRDESC").toString().contains(": ")) << "time prefix";
     EXPECT_TRUE(process.Log()->Text().contains(errors[0].value("ERRDESC").toString()));
     expectExecutionRow(executions().at(0), st, "Completed with errors");
+}
+
+TEST_F(Operations, ATableThatRollsBackOnConflictLosesOnlyTheFailingRecord) {
+    // SQLite ends the whole transaction on this conflict, not just the
+    // statement: records written before it in the run must stay.
+    exec("target", {"CREATE TABLE strict (id INTEGER PRIMARY KEY ON CONFLICT ROLLBACK, name TEXT)",
+                    "INSERT INTO strict VALUES (2, 'taken')"});
+    cShapeRef step = flow.storage("STRICT", "target", conn("target"), "strict", "Insert",
+                                  {{"id", "SRC(\"id\")", ""}, {"name", "SRC(\"name\")", ""}});
+    const tStatistic st = run({step});
+    EXPECT_EQ(rows("target", "SELECT * FROM strict ORDER BY id"), QStringList({"1|Ann", "2|taken", "3|Cy"}));
+    EXPECT_EQ(st.Errors, (Counts{0, 1, 0, 0, 0, 1}));
+    EXPECT_EQ(errorRows().size(), 1u);
 }
 
 TEST_F(Operations, AConstraintOnOneFieldFailsThatRecordWithItsContext) {

@@ -581,15 +581,25 @@ TEST_F(Runner, TargetConnectionFailureIsCritical)
 // ---------------------------------------------------------------- several runners
 
 // The service starts runners without waiting: runs at the same time share the
-// run-data stores and none of their rows is lost.
-TEST_F(Runner, ConcurrentRunsKeepEveryExecutionRow)
+// run-data stores and one target, and none of their rows is lost (each run
+// holds the target's write lock only for a short group of records).
+TEST_F(Runner, ConcurrentRunsKeepEveryExecutionRowAndEveryTargetRow)
 {
     constexpr int kRuns = 4;
+    constexpr int kRows = 3000;
+    const QString target = dir_.filePath(QStringLiteral("shared.db"));
+    Db(target).exec("CREATE TABLE customer_copy (id INTEGER PRIMARY KEY, name TEXT NOT NULL);");
     std::vector<QString> files;
     for (int i = 0; i < kRuns; ++i) {
-        const QString target = dir_.filePath(QStringLiteral("target%1.db").arg(i));
-        Db(target).exec("CREATE TABLE customer_copy (id INTEGER PRIMARY KEY, name TEXT NOT NULL);");
-        files.push_back(writeCopy(QStringLiteral("copy%1.xml").arg(i), QString(), sqliteConn(target)));
+        const QString source = dir_.filePath(QStringLiteral("source%1.db").arg(i));
+        Db(source).exec(QStringLiteral("CREATE TABLE customers (id INTEGER PRIMARY KEY, name TEXT);"
+                                       "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < %1) "
+                                       "INSERT INTO customers SELECT x + %2, 'c' || x FROM n;")
+                            .arg(kRows)
+                            .arg(i * 100000)
+                            .toUtf8()
+                            .constData());
+        files.push_back(writeCopy(QStringLiteral("copy%1.xml").arg(i), sqliteConn(source), sqliteConn(target)));
     }
     std::vector<std::unique_ptr<QProcess>> processes;
     for (const QString& file : files) {
@@ -610,13 +620,16 @@ TEST_F(Runner, ConcurrentRunsKeepEveryExecutionRow)
     for (const Row& r : runs) {
         names << text(r, "NAME");
         ids.insert(number(r, "ID"));
-        EXPECT_EQ(number(r, "RINSERTS"), 4);
+        EXPECT_EQ(number(r, "RINSERTS"), kRows);
+        EXPECT_EQ(number(r, "RERRORS"), 0);
     }
     names.sort();
     QStringList expected(files.begin(), files.end());
     expected.sort();
     EXPECT_EQ(names, expected);
     EXPECT_EQ(ids.size(), kRuns);
+    EXPECT_EQ(Db(target).rows("SELECT COUNT(*) FROM customer_copy").at(0).at(0), QString::number(kRuns * kRows));
+    EXPECT_TRUE(errorRows().empty());
 }
 
 }  // namespace
