@@ -797,6 +797,8 @@ bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
+constexpr QByteArrayView kClosingTagBytes = "</rs:data>\n</xml>\n";
+
 } // namespace
 
 RowsetAppender::~RowsetAppender()
@@ -890,7 +892,10 @@ bool RowsetAppender::append(const QVariantList& row, QString* error)
         return false;
     }
     const QByteArray rowBytes = rowXml(fields_, attrNames_, row).toUtf8();
-    const QByteArray bytes = rowBytes + kClosingTags.toString().toUtf8();
+    QByteArray bytes;
+    bytes.reserve(rowBytes.size() + kClosingTags.size());
+    bytes += rowBytes;
+    bytes += kClosingTagBytes;
     // The row takes the place of the closing tags, which follow it: a
     // writer stopped halfway leaves a tail the reader drops.
     if (!writeAt(fd_, tail_, bytes)) {
@@ -907,6 +912,14 @@ bool RowsetAppender::append(const QVariantList& row, QString* error)
     tail_ += rowBytes.size();
     size_ = newSize;
     return true;
+}
+
+bool RowsetAppender::closingTagsInPlace() const
+{
+    if (fd_ < 0)
+        return false;
+    const QByteArray found = readAt(fd_, tail_, kClosingTagBytes.size());
+    return found == kClosingTagBytes;
 }
 
 } // namespace ado

@@ -4,11 +4,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QHash>
 #include <QSettings>
+
+#include <sys/stat.h>
 
 #include <dlfcn.h>
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -160,10 +165,64 @@ TranslationDb& translationDb()
 // address tells dladdr which loaded file holds the engine code.
 void libraryAnchor() {}
 
+// The settings file's values, read again only when the file changed. Every
+// failing record of a run asks for the run-data folder and the language, and
+// a change (by this process or another) must be seen at the next call.
+class SettingsCache {
+public:
+    QString value(const QString& key)
+    {
+        const QString path = SettingsFilePath();
+        struct stat st {};
+        const bool exists = ::stat(QFile::encodeName(path).constData(), &st) == 0;
+        std::lock_guard lock(mutex_);
+        if (!fresh(path, exists, st)) {
+            QSettings settings(path, QSettings::IniFormat);
+            values_.clear();
+            for (const QString& k : settings.allKeys())
+                values_.insert(k, settings.value(k).toString());
+            path_ = path;
+            exists_ = exists;
+            stamp_ = st;
+            readAt_ = std::chrono::system_clock::now();
+            valid_ = true;
+        }
+        return values_.value(key);
+    }
+
+private:
+    bool fresh(const QString& path, bool exists, const struct stat& st) const
+    {
+        if (!valid_ || path != path_ || exists != exists_)
+            return false;
+        if (!exists)
+            return true;
+        if (st.st_dev != stamp_.st_dev || st.st_ino != stamp_.st_ino || st.st_size != stamp_.st_size
+            || st.st_mtim.tv_sec != stamp_.st_mtim.tv_sec || st.st_mtim.tv_nsec != stamp_.st_mtim.tv_nsec
+            || st.st_ctim.tv_sec != stamp_.st_ctim.tv_sec || st.st_ctim.tv_nsec != stamp_.st_ctim.tv_nsec)
+            return false;
+        // A file changed in the same tick of the file system's clock as it
+        // was read keeps its stamp: trust it only once it was read well after
+        // its last change.
+        const auto changed = std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::seconds(std::max(st.st_mtim.tv_sec, st.st_ctim.tv_sec)) + std::chrono::seconds(2)));
+        return changed < readAt_;
+    }
+
+    std::mutex mutex_;
+    bool valid_ = false;
+    QString path_;
+    bool exists_ = false;
+    struct stat stamp_ {};
+    std::chrono::system_clock::time_point readAt_;
+    QHash<QString, QString> values_;
+};
+
 QString settingValue(const QString& key)
 {
-    QSettings settings(SettingsFilePath(), QSettings::IniFormat);
-    return settings.value(key).toString();
+    static SettingsCache cache;
+    return cache.value(key);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "stores/cMeridoxData.h"
 
+#include "data/DataPrivate.h"
 #include "data/Recordset.h"
 #include "data/RowsetXml.h"
 #include "stores/basUtils.h"
@@ -8,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QtGlobal>
 
 #include <cerrno>
@@ -16,6 +18,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -65,6 +70,59 @@ const StoreLayout* layoutOf(kindrecordset krs)
     return nullptr;
 }
 
+// The lock file also remembers the highest ID after the last in-place
+// append, with the store file's stamp as it was then; any other change to
+// the store (a rewrite, another program) shows as a different stamp, and the
+// note is then not used. So an append needs not read the rows.
+constexpr qsizetype NoteSize = 128;
+
+// Size, change time and file number of a file, as text.
+QByteArray stampText(const struct stat& st)
+{
+    return QByteArray::number(qint64(st.st_size)) + ' ' + QByteArray::number(qint64(st.st_mtim.tv_sec)) + ' '
+        + QByteArray::number(qint64(st.st_mtim.tv_nsec)) + ' ' + QByteArray::number(quint64(st.st_ino));
+}
+
+std::optional<qlonglong> noteHighestId(int lockFd, const struct stat& store)
+{
+    char buffer[NoteSize];
+    const ssize_t n = ::pread(lockFd, buffer, sizeof buffer, 0);
+    if (n <= 0)
+        return std::nullopt;
+    const QByteArray note = QByteArray(buffer, static_cast<qsizetype>(n)).trimmed();
+    const qsizetype blank = note.lastIndexOf(' ');
+    if (blank < 0 || note.left(blank) != stampText(store))
+        return std::nullopt;
+    bool ok = false;
+    const qlonglong highest = note.mid(blank + 1).trimmed().toLongLong(&ok);
+    return ok ? std::optional<qlonglong>(highest) : std::nullopt;
+}
+
+void writeNote(int lockFd, const struct stat& store, qlonglong highest)
+{
+    // One fixed-size record, so that it is overwritten whole without
+    // truncating the file.
+    const QByteArray note = (stampText(store) + ' ' + QByteArray::number(highest)).leftJustified(NoteSize - 1, ' ')
+        + '\n';
+    if (note.size() == NoteSize)
+        (void)::pwrite(lockFd, note.constData(), static_cast<size_t>(note.size()), 0);
+}
+
+bool sameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether a file is as it was: the same file, not grown or cut, not written.
+// Appends always grow a store and rewrites always make a new file (renamed
+// over it), and the file left is held open, so its number is not reused.
+bool sameStamp(const struct stat& a, const struct stat& b)
+{
+    return sameFile(a, b) && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec
+        && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec
+        && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
 // Exclusive lock on "<store>.lock" for the life of the object. The lock file
 // itself is never removed: removing it would let two writers lock two
 // different files. A writer that dies loses its lock with its descriptor.
@@ -99,53 +157,7 @@ public:
     bool locked() const { return fd_ >= 0; }
     const QString& error() const { return error_; }
 
-    // The lock file also remembers the highest ID after the last in-place
-    // append, with the store file as it was then; any other change to the
-    // store (a rewrite, another program) shows as a different file, and the
-    // note is then not used. So an append needs not read the rows.
-    std::optional<qlonglong> knownHighestId(const QString& storePath) const
-    {
-        const std::optional<QByteArray> now = fileStamp(storePath);
-        if (!now)
-            return std::nullopt;
-        char buffer[NoteSize];
-        const ssize_t n = ::pread(fd_, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            return std::nullopt;
-        const QByteArray note = QByteArray(buffer, static_cast<qsizetype>(n)).trimmed();
-        const qsizetype blank = note.lastIndexOf(' ');
-        if (blank < 0 || note.left(blank) != *now)
-            return std::nullopt;
-        bool ok = false;
-        const qlonglong highest = note.mid(blank + 1).trimmed().toLongLong(&ok);
-        return ok ? std::optional<qlonglong>(highest) : std::nullopt;
-    }
-
-    void rememberHighestId(const QString& storePath, qlonglong highest) const
-    {
-        const std::optional<QByteArray> now = fileStamp(storePath);
-        if (!now)
-            return;
-        // One fixed-size record, so that it is overwritten whole without
-        // truncating the file.
-        const QByteArray note = (*now + ' ' + QByteArray::number(highest)).leftJustified(NoteSize - 1, ' ') + '\n';
-        if (note.size() == NoteSize)
-            (void)::pwrite(fd_, note.constData(), static_cast<size_t>(note.size()), 0);
-    }
-
 private:
-    static constexpr qsizetype NoteSize = 128;
-
-    // Size, change time and file number of a file, as text.
-    static std::optional<QByteArray> fileStamp(const QString& path)
-    {
-        struct stat st {};
-        if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-            return std::nullopt;
-        return QByteArray::number(qint64(st.st_size)) + ' ' + QByteArray::number(qint64(st.st_mtim.tv_sec)) + ' '
-            + QByteArray::number(qint64(st.st_mtim.tv_nsec)) + ' ' + QByteArray::number(quint64(st.st_ino));
-    }
-
     int fd_ = -1;
     QString error_;
 };
@@ -208,6 +220,36 @@ bool assignValues(Recordset& rs, const cMeridoxData::Row& values, QString& error
         }
     }
     return true;
+}
+
+// A new row's values in the file's field order, converted as a recordset
+// would store them (Null where Values has no value), without building one.
+std::optional<QVariantList> newRowValues(const std::vector<FieldInfo>& fields, const cMeridoxData::Row& values,
+                                         const QStringList& keyFields, QString& error)
+{
+    QVariantList row(static_cast<qsizetype>(fields.size()));
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
+        const auto found = std::find_if(fields.begin(), fields.end(), [&](const FieldInfo& f) {
+            return f.name.compare(it.key(), Qt::CaseInsensitive) == 0;
+        });
+        if (found == fields.end()) {
+            error = QStringLiteral("Field '%1' is not a field of this store").arg(it.key());
+            return std::nullopt;
+        }
+        const FieldInfo& info = *found;
+        const std::optional<QVariant> fitted = fitToField(info, it.value(), keyFields, error);
+        if (!fitted)
+            return std::nullopt;
+        QVariant converted;
+        QString why;
+        if (!ado::convertToFieldType(*fitted, info, converted, &why)) {
+            error = QStringLiteral("Field '%1': %2")
+                        .arg(info.name, ado::detail::makeError(ado::adErrMultipleStep, why).Description);
+            return std::nullopt;
+        }
+        row[found - fields.begin()] = ado::detail::padFixed(converted, info);
+    }
+    return row;
 }
 
 std::optional<qlonglong> idOf(const QVariant& v)
@@ -351,6 +393,231 @@ StoreResult modifyLocked(const QString& path, const StoreLayout& layout,
 
 } // namespace
 
+namespace {
+
+// In-place appends of this process to one store file. A run whose every
+// record fails appends one row per record, so the lock file and the store
+// stay open between appends, and what this process's last append left (the
+// store's stamp, where its closing tags stand, the highest ID) is used again
+// while the file is still the one it wrote. Any change by someone else shows
+// as a different stamp and the store is then opened afresh, as on the first
+// append. The lock itself is taken and released around every append.
+class AppendSession {
+public:
+    AppendSession() = default;
+    ~AppendSession() { closeLock(); }
+    AppendSession(const AppendSession&) = delete;
+    AppendSession& operator=(const AppendSession&) = delete;
+
+    // Locks "<store>.lock", opening it when needed. The file at the path must
+    // be the one held open: a lock on a file that was removed and created
+    // again would keep out nobody.
+    bool lock(const QString& storePath, QString& error)
+    {
+        const QByteArray path = QFile::encodeName(storePath + QStringLiteral(".lock"));
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (lockFd_ < 0 && !openLock(path, storePath, error))
+                return false;
+            int rc;
+            do {
+                rc = ::flock(lockFd_, LOCK_EX);
+            } while (rc != 0 && errno == EINTR);
+            if (rc != 0) {
+                error = QStringLiteral("Cannot lock %1: %2").arg(QFile::decodeName(path), qt_error_string(errno));
+                closeLock();
+                return false;
+            }
+            struct stat now {};
+            if (::stat(path.constData(), &now) == 0 && sameFile(now, lockFile_))
+                return true;
+            closeLock();
+        }
+        error = QStringLiteral("Cannot lock %1: the lock file keeps being replaced").arg(QFile::decodeName(path));
+        return false;
+    }
+
+    void unlock()
+    {
+        if (lockFd_ >= 0)
+            (void)::flock(lockFd_, LOCK_UN);
+    }
+
+    int lockDescriptor() const { return lockFd_; }
+
+    // The store as this process's last append left it, when it still is.
+    ado::RowsetAppender* current(const struct stat& store)
+    {
+        if (appender_ && left_ && sameStamp(*left_, store) && appender_->closingTagsInPlace())
+            return appender_.get();
+        return nullptr;
+    }
+
+    // A store just opened (its end checked), with the highest ID the lock
+    // file's note gives for it.
+    void use(std::unique_ptr<ado::RowsetAppender> appender, std::optional<qlonglong> highest)
+    {
+        appender_ = std::move(appender);
+        highest_ = highest;
+        left_.reset();
+    }
+
+    void forget()
+    {
+        appender_.reset();
+        highest_.reset();
+        left_.reset();
+    }
+
+    std::optional<qlonglong>& highest() { return highest_; }
+    void left(const struct stat& store) { left_ = store; }
+
+private:
+    bool openLock(const QByteArray& path, const QString& storePath, QString& error)
+    {
+        lockFd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (lockFd_ < 0 && errno == ENOENT) {
+            QDir().mkpath(QFileInfo(storePath).absolutePath());
+            lockFd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        }
+        if (lockFd_ < 0 || ::fstat(lockFd_, &lockFile_) != 0) {
+            error = QStringLiteral("Cannot open lock file %1: %2").arg(QFile::decodeName(path), qt_error_string(errno));
+            closeLock();
+            return false;
+        }
+        return true;
+    }
+
+    void closeLock()
+    {
+        if (lockFd_ >= 0)
+            ::close(lockFd_);
+        lockFd_ = -1;
+    }
+
+    int lockFd_ = -1;
+    struct stat lockFile_ {};
+    std::unique_ptr<ado::RowsetAppender> appender_;
+    std::optional<qlonglong> highest_;
+    std::optional<struct stat> left_;   // the store after this process's last append
+};
+
+QMutex& sessionsMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+// The caller holds sessionsMutex(): threads of one process share the lock
+// file's descriptor, and flock does not keep them from each other.
+AppendSession& sessionFor(const QString& storePath)
+{
+    static std::map<QString, std::unique_ptr<AppendSession>> sessions;
+    auto it = sessions.find(storePath);
+    if (it == sessions.end()) {
+        // Few stores are written by one process; a long-lived one that moved
+        // through many folders keeps no descriptors of the old ones.
+        if (sessions.size() >= 16)
+            sessions.clear();
+        it = sessions.emplace(storePath, std::make_unique<AppendSession>()).first;
+    }
+    return *it->second;
+}
+
+// Appends one row in place of the closing tags under the store's lock.
+// Nothing when the store has to be rewritten instead: it is missing, its end
+// is not its closing tags (a writer was killed meanwhile), or it cannot be
+// read; the rewrite creates, repairs or sets it aside.
+std::optional<StoreResult> appendInPlace(const QString& path, kindrecordset krs, const cMeridoxData::Row& Values,
+                                         StoreId Id, QString& lastError)
+{
+    QMutexLocker guard(&sessionsMutex());
+    AppendSession& session = sessionFor(path);
+    QString error;
+    if (!session.lock(path, error)) {
+        lastError = error;
+        return failure(error);
+    }
+    struct Unlock {
+        AppendSession& s;
+        ~Unlock() { s.unlock(); }
+    } unlock{session};
+
+    const QByteArray encoded = QFile::encodeName(path);
+    struct stat store {};
+    if (::stat(encoded.constData(), &store) != 0) {
+        session.forget();
+        return std::nullopt;
+    }
+    ado::RowsetAppender* appender = session.current(store);
+    if (!appender) {
+        session.forget();
+        auto opened = std::make_unique<ado::RowsetAppender>();
+        struct stat held {};
+        if (!opened->open(path) || ::fstat(opened->descriptor(), &held) != 0 || !sameStamp(held, store))
+            return std::nullopt;
+        appender = opened.get();
+        session.use(std::move(opened), noteHighestId(session.lockDescriptor(), store));
+    }
+
+    std::optional<qlonglong>& highest = session.highest();
+    if (!highest && Id == StoreId::Next) {
+        Recordset all;
+        if (!all.OpenFile(path)) {
+            session.forget();
+            return std::nullopt;
+        }
+        highest = highestId(all);
+    }
+
+    cMeridoxData::Row values = Values;
+    if (Id == StoreId::Next) {
+        for (auto it = values.begin(); it != values.end();) {
+            if (it.key().compare(QLatin1String("ID"), Qt::CaseInsensitive) == 0)
+                it = values.erase(it);
+            else
+                ++it;
+        }
+        values.insert(QStringLiteral("ID"), *highest + 1);
+    }
+    const std::optional<QVariantList> row = newRowValues(appender->fields(), values, keyFieldsOf(krs), error);
+    if (!row) {
+        lastError = error;
+        return failure(error);
+    }
+    if (!appender->append(*row, &error)) {
+        session.forget();
+        lastError = QStringLiteral("Cannot save store %1: %2").arg(path, error);
+        return failure(lastError);
+    }
+
+    StoreResult r;
+    r.ok = true;
+    r.rows = 1;
+    const int idIndex = static_cast<int>(std::find_if(appender->fields().begin(), appender->fields().end(),
+                                                      [](const FieldInfo& f) {
+                                                          return f.name.compare(QLatin1String("ID"),
+                                                                                Qt::CaseInsensitive) == 0;
+                                                      })
+                                         - appender->fields().begin());
+    if (idIndex < row->size())
+        r.id = row->at(idIndex);
+    struct stat after {};
+    if (::fstat(appender->descriptor(), &after) != 0) {
+        session.forget();
+        return r;
+    }
+    session.left(after);
+    if (highest) {
+        const std::optional<qlonglong> added = idOf(r.id);
+        if (added && *added > *highest)
+            highest = *added;
+        writeNote(session.lockDescriptor(), after, *highest);
+    }
+    return r;
+}
+
+} // namespace
+
 cMeridoxData::cMeridoxData()
     : m_folder(RunDataFolder())
 {
@@ -455,13 +722,6 @@ StoreResult cMeridoxData::appendRow(kindrecordset krs, const Row& Values, StoreI
         return failure(m_lastError);
     }
     const QString path = StoreFile(krs);
-    QDir().mkpath(m_folder);
-    StoreLock lock(path);
-    if (!lock.locked()) {
-        m_lastError = lock.error();
-        return failure(m_lastError);
-    }
-
     Row values = Values;
     const auto setNextId = [&values](qlonglong highest) {
         for (auto it = values.begin(); it != values.end();) {
@@ -474,46 +734,18 @@ StoreResult cMeridoxData::appendRow(kindrecordset krs, const Row& Values, StoreI
     };
 
     // In place where the file allows it: the cost does not grow with the
-    // store. A missing store, one whose end is not its closing tags (a writer
-    // was killed meanwhile) or one that cannot be read is rewritten whole
-    // below, which creates, repairs or sets it aside. The schedule is always
-    // rewritten: a new job's ID depends on every ID in it, and it stays small.
-    ado::RowsetAppender appender;
-    if (krs != scheduleddata && QFileInfo::exists(path) && appender.open(path)) {
-        std::optional<qlonglong> highest = lock.knownHighestId(path);
-        bool readable = true;
-        if (!highest && Id == StoreId::Next) {
-            Recordset all;
-            readable = all.OpenFile(path);
-            if (readable)
-                highest = highestId(all);
-        }
-        if (readable) {
-            if (Id == StoreId::Next)
-                setNextId(*highest);
-            Recordset row = Recordset::CreateDisconnected(appender.fields());
-            QString error;
-            if (!row.AddNew() || !assignValues(row, values, error, keyFieldsOf(krs)) || !row.Update()) {
-                m_lastError = error.isEmpty() ? row.lastError().Description : error;
-                return failure(m_lastError);
-            }
-            QVariantList rowValues;
-            for (int i = 0; i < static_cast<int>(appender.fields().size()); ++i)
-                rowValues.push_back(row.value(i));
-            if (!appender.append(rowValues, &error)) {
-                m_lastError = QStringLiteral("Cannot save store %1: %2").arg(path, error);
-                return failure(m_lastError);
-            }
-            StoreResult r;
-            r.ok = true;
-            r.rows = 1;
-            r.id = row.value(QStringLiteral("ID"));
-            if (highest) {
-                const std::optional<qlonglong> added = idOf(r.id);
-                lock.rememberHighestId(path, added ? std::max(*highest, *added) : *highest);
-            }
-            return r;
-        }
+    // store. The schedule is always rewritten: a new job's ID depends on
+    // every ID in it, and it stays small.
+    if (krs != scheduleddata) {
+        if (std::optional<StoreResult> r = appendInPlace(path, krs, Values, Id, m_lastError))
+            return *r;
+        m_lastError.clear();
+    }
+    QDir().mkpath(m_folder);
+    StoreLock lock(path);
+    if (!lock.locked()) {
+        m_lastError = lock.error();
+        return failure(m_lastError);
     }
 
     QString error;
