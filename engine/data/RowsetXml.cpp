@@ -9,6 +9,7 @@
 #include <QSaveFile>
 #include <QXmlStreamReader>
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <optional>
 
@@ -152,11 +153,25 @@ bool isXmlName(const QString& n)
 
 // Characters XML 1.0 cannot carry (control characters, U+FFFE/U+FFFF, lone
 // surrogates) become U+FFFD, so that a row holding one is still written.
+bool plainInAttr(char16_t u)
+{
+    return u >= 0x20 && u < 0xD800 && u != u'&' && u != u'<' && u != u'>' && u != u'\'' && u != u'"';
+}
+
 QString escapeAttr(const QString& s)
 {
     QString out;
     out.reserve(s.size() + 8);
     for (qsizetype i = 0; i < s.size(); ++i) {
+        // Runs of characters written as they are go in one piece.
+        qsizetype run = i;
+        while (run < s.size() && plainInAttr(s[run].unicode()))
+            ++run;
+        if (run > i) {
+            out += QStringView(s).sliced(i, run - i);
+            i = run - 1;
+            continue;
+        }
         const QChar c = s[i];
         const char16_t u = c.unicode();
         switch (u) {
@@ -191,7 +206,17 @@ QString valueText(const QVariant& v, const FieldInfo& f)
         if (f.type == adDBTime)
             return dt.time().toString(QStringLiteral("hh:mm:ss"));
         // Fractions of a second in the nine digits ADO writes.
-        QString text = dt.toString(QStringLiteral("yyyy-MM-ddThh:mm:ss"));
+        const QDate date = dt.date();
+        const QTime time = dt.time();
+        QString text;
+        if (date.year() >= 1000 && date.year() <= 9999) {
+            char buffer[32];
+            std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d", date.year(), date.month(), date.day(),
+                          time.hour(), time.minute(), time.second());
+            text = QString::fromLatin1(buffer);
+        } else {
+            text = dt.toString(QStringLiteral("yyyy-MM-ddThh:mm:ss"));
+        }
         if (const int ms = dt.time().msec(); ms != 0)
             text += u'.' + QString::number(ms).rightJustified(3, u'0') + QStringLiteral("000000");
         return text;

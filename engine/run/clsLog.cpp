@@ -40,11 +40,26 @@ clsLog::ErrorSink& defaultSink() {
 const QString LineBreak = QStringLiteral("\r\n");
 
 // The locale's time format without a time-zone field (a time of day has none).
+// Every failing record adds a line: the format is worked out once per
+// locale format.
 QString timeOfDay(const QTime& time) {
-    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
-    static const QRegularExpression zone(QStringLiteral("\\s*t+\\s*"));
-    format.replace(zone, QStringLiteral(" "));
-    return QLocale::system().toString(time, format.trimmed());
+    static QMutex mutex;
+    static QString givenFormat, usedFormat;
+    const QLocale locale = QLocale::system();
+    const QString given = locale.timeFormat(QLocale::LongFormat);
+    QString format;
+    {
+        QMutexLocker lock(&mutex);
+        if (given != givenFormat || usedFormat.isEmpty()) {
+            static const QRegularExpression zone(QStringLiteral("\\s*t+\\s*"));
+            QString cleaned = given;
+            cleaned.replace(zone, QStringLiteral(" "));
+            givenFormat = given;
+            usedFormat = cleaned.trimmed();
+        }
+        format = usedFormat;
+    }
+    return locale.toString(time, format);
 }
 
 }  // namespace

@@ -242,7 +242,12 @@ std::optional<QVariantList> newRowValues(const std::vector<FieldInfo>& fields, c
             return std::nullopt;
         QVariant converted;
         QString why;
-        if (!ado::convertToFieldType(*fitted, info, converted, &why)) {
+        if (ado::isDateType(info.type) && fitted->typeId() == QMetaType::QDateTime
+            && fitted->toDateTime().timeSpec() == Qt::LocalTime && fitted->toDateTime().isValid()) {
+            // A local time (when an error happened) is the wall-clock time
+            // the file holds already: no round trip through the time zone.
+            converted = *fitted;
+        } else if (!ado::convertToFieldType(*fitted, info, converted, &why)) {
             error = QStringLiteral("Field '%1': %2")
                         .arg(info.name, ado::detail::makeError(ado::adErrMultipleStep, why).Description);
             return std::nullopt;
