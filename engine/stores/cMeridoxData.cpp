@@ -414,9 +414,10 @@ public:
     AppendSession(const AppendSession&) = delete;
     AppendSession& operator=(const AppendSession&) = delete;
 
-    // Locks "<store>.lock", opening it when needed. The file at the path must
-    // be the one held open: a lock on a file that was removed and created
-    // again would keep out nobody.
+    // Locks "<store>.lock", opening it when needed. The file held open must
+    // still be the one at the path: a lock on a file that was removed (and
+    // perhaps created again) would keep out nobody. The lock file is never
+    // renamed, so a file still linked is the one at the path.
     bool lock(const QString& storePath, QString& error)
     {
         const QByteArray path = QFile::encodeName(storePath + QStringLiteral(".lock"));
@@ -433,7 +434,7 @@ public:
                 return false;
             }
             struct stat now {};
-            if (::stat(path.constData(), &now) == 0 && sameFile(now, lockFile_))
+            if (::fstat(lockFd_, &now) == 0 && now.st_nlink > 0)
                 return true;
             closeLock();
         }
@@ -484,7 +485,7 @@ private:
             QDir().mkpath(QFileInfo(storePath).absolutePath());
             lockFd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         }
-        if (lockFd_ < 0 || ::fstat(lockFd_, &lockFile_) != 0) {
+        if (lockFd_ < 0) {
             error = QStringLiteral("Cannot open lock file %1: %2").arg(QFile::decodeName(path), qt_error_string(errno));
             closeLock();
             return false;
@@ -500,7 +501,6 @@ private:
     }
 
     int lockFd_ = -1;
-    struct stat lockFile_ {};
     std::unique_ptr<ado::RowsetAppender> appender_;
     std::optional<qlonglong> highest_;
     std::optional<struct stat> left_;   // the store after this process's last append
