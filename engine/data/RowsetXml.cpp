@@ -158,17 +158,15 @@ bool plainInAttr(char16_t u)
     return u >= 0x20 && u < 0xD800 && u != u'&' && u != u'<' && u != u'>' && u != u'\'' && u != u'"';
 }
 
-QString escapeAttr(const QString& s)
+void appendEscaped(QString& out, QStringView s)
 {
-    QString out;
-    out.reserve(s.size() + 8);
     for (qsizetype i = 0; i < s.size(); ++i) {
         // Runs of characters written as they are go in one piece.
         qsizetype run = i;
         while (run < s.size() && plainInAttr(s[run].unicode()))
             ++run;
         if (run > i) {
-            out += QStringView(s).sliced(i, run - i);
+            out += s.sliced(i, run - i);
             i = run - 1;
             continue;
         }
@@ -194,6 +192,13 @@ QString escapeAttr(const QString& s)
             }
         }
     }
+}
+
+QString escapeAttr(const QString& s)
+{
+    QString out;
+    out.reserve(s.size() + 8);
+    appendEscaped(out, s);
     return out;
 }
 
@@ -662,12 +667,18 @@ std::vector<QString> attributeNames(const std::vector<FieldInfo>& fields)
 
 QString rowXml(const std::vector<FieldInfo>& fields, const std::vector<QString>& attrNames, const QVariantList& row)
 {
-    QString x = QStringLiteral("\t<z:row");
+    QString x;
+    x.reserve(512);
+    x += u"\t<z:row";
     for (size_t i = 0; i < fields.size() && i < static_cast<size_t>(row.size()); ++i) {
         const QVariant& v = row[static_cast<qsizetype>(i)];
         if (v.isNull() || !v.isValid())
             continue;
-        x += u' ' + attrNames[i] + QStringLiteral("='") + escapeAttr(valueText(v, fields[i])) + u'\'';
+        x += u' ';
+        x += attrNames[i];
+        x += u"='";
+        appendEscaped(x, valueText(v, fields[i]));
+        x += u'\'';
     }
     x += QStringLiteral("/>\n");
     return x;
@@ -937,14 +948,6 @@ bool RowsetAppender::append(const QVariantList& row, QString* error)
     tail_ += rowBytes.size();
     size_ = newSize;
     return true;
-}
-
-bool RowsetAppender::closingTagsInPlace() const
-{
-    if (fd_ < 0)
-        return false;
-    const QByteArray found = readAt(fd_, tail_, kClosingTagBytes.size());
-    return found == kClosingTagBytes;
 }
 
 } // namespace ado

@@ -70,9 +70,6 @@ public:
     // The open file, for callers that keep the appender between appends and
     // compare the file's status with what they left.
     int descriptor() const { return fd_; }
-    // Whether the closing tags still stand where the last append (or open)
-    // left them: a cheap check before reusing an appender kept open.
-    bool closingTagsInPlace() const;
 
 private:
     int fd_ = -1;

@@ -453,7 +453,7 @@ public:
     // The store as this process's last append left it, when it still is.
     ado::RowsetAppender* current(const struct stat& store)
     {
-        if (appender_ && left_ && sameStamp(*left_, store) && appender_->closingTagsInPlace())
+        if (appender_ && left_ && sameStamp(*left_, store))
             return appender_.get();
         return nullptr;
     }
