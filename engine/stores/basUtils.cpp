@@ -12,8 +12,6 @@
 #include <dlfcn.h>
 #include <sqlite3.h>
 
-#include <algorithm>
-#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -184,7 +182,6 @@ public:
             path_ = path;
             exists_ = exists;
             stamp_ = st;
-            readAt_ = std::chrono::system_clock::now();
             valid_ = true;
         }
         return values_.value(key);
@@ -197,17 +194,11 @@ private:
             return false;
         if (!exists)
             return true;
-        if (st.st_dev != stamp_.st_dev || st.st_ino != stamp_.st_ino || st.st_size != stamp_.st_size
-            || st.st_mtim.tv_sec != stamp_.st_mtim.tv_sec || st.st_mtim.tv_nsec != stamp_.st_mtim.tv_nsec
-            || st.st_ctim.tv_sec != stamp_.st_ctim.tv_sec || st.st_ctim.tv_nsec != stamp_.st_ctim.tv_nsec)
-            return false;
-        // A file changed in the same tick of the file system's clock as it
-        // was read keeps its stamp: trust it only once it was read well after
-        // its last change.
-        const auto changed = std::chrono::system_clock::time_point(
-            std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                std::chrono::seconds(std::max(st.st_mtim.tv_sec, st.st_ctim.tv_sec)) + std::chrono::seconds(2)));
-        return changed < readAt_;
+        // QSettings itself reads a file again only when its size or time
+        // changed; the same test here.
+        return st.st_dev == stamp_.st_dev && st.st_ino == stamp_.st_ino && st.st_size == stamp_.st_size
+            && st.st_mtim.tv_sec == stamp_.st_mtim.tv_sec && st.st_mtim.tv_nsec == stamp_.st_mtim.tv_nsec
+            && st.st_ctim.tv_sec == stamp_.st_ctim.tv_sec && st.st_ctim.tv_nsec == stamp_.st_ctim.tv_nsec;
     }
 
     std::mutex mutex_;
@@ -215,7 +206,6 @@ private:
     QString path_;
     bool exists_ = false;
     struct stat stamp_ {};
-    std::chrono::system_clock::time_point readAt_;
     QHash<QString, QString> values_;
 };
 
