@@ -163,6 +163,32 @@ TranslationDb& translationDb()
 // address tells dladdr which loaded file holds the engine code.
 void libraryAnchor() {}
 
+bool statusOf(const QString& path, struct stat& st)
+{
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+// SettingsFilePath() and whether that file exists, with its status: one
+// look at each candidate.
+bool settingsFileStatus(QString& path, struct stat& st)
+{
+    path = qEnvironmentVariable("MERIDOX_CONFIG");
+    if (!path.isEmpty())
+        return statusOf(path, st);
+    QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (configHome.isEmpty())
+        configHome = QDir::homePath() + QStringLiteral("/.config");
+    path = configHome + QStringLiteral("/Velmora/Meridox.conf");
+    if (statusOf(path, st))
+        return true;
+    const QString system = QStringLiteral("/etc/xdg/Velmora/Meridox.conf");
+    if (statusOf(system, st)) {
+        path = system;
+        return true;
+    }
+    return false;
+}
+
 // The settings file's values, read again only when the file changed. Every
 // failing record of a run asks for the run-data folder and the language, and
 // a change (by this process or another) must be seen at the next call.
@@ -170,9 +196,9 @@ class SettingsCache {
 public:
     QString value(const QString& key)
     {
-        const QString path = SettingsFilePath();
+        QString path;
         struct stat st {};
-        const bool exists = ::stat(QFile::encodeName(path).constData(), &st) == 0;
+        const bool exists = settingsFileStatus(path, st);
         std::lock_guard lock(mutex_);
         if (!fresh(path, exists, st)) {
             QSettings settings(path, QSettings::IniFormat);
@@ -245,19 +271,10 @@ QString TranslationFolder()
 
 QString SettingsFilePath()
 {
-    const QString explicitPath = qEnvironmentVariable("MERIDOX_CONFIG");
-    if (!explicitPath.isEmpty())
-        return explicitPath;
-    QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (configHome.isEmpty())
-        configHome = QDir::homePath() + QStringLiteral("/.config");
-    const QString user = configHome + QStringLiteral("/Velmora/Meridox.conf");
-    if (QFileInfo::exists(user))
-        return user;
-    const QString system = QStringLiteral("/etc/xdg/Velmora/Meridox.conf");
-    if (QFileInfo::exists(system))
-        return system;
-    return user;
+    QString path;
+    struct stat st {};
+    settingsFileStatus(path, st);
+    return path;
 }
 
 QString LibraryFolder()
@@ -265,15 +282,19 @@ QString LibraryFolder()
     const QString home = qEnvironmentVariable("MERIDOX_HOME");
     if (!home.isEmpty())
         return QDir::cleanPath(home);
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&libraryAnchor), &info) != 0 && info.dli_fname && *info.dli_fname) {
-        const QFileInfo module(QFile::decodeName(info.dli_fname));
-        // The name is the one the loader used, possibly relative to the
-        // working folder; a bare program name is not found, and /proc tells.
-        if (module.isFile())
-            return module.canonicalPath();
-    }
-    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+    // The code loaded stays where it was loaded from: looked up once.
+    static const QString loadedFrom = [] {
+        Dl_info info{};
+        if (dladdr(reinterpret_cast<void*>(&libraryAnchor), &info) != 0 && info.dli_fname && *info.dli_fname) {
+            const QFileInfo module(QFile::decodeName(info.dli_fname));
+            // The name is the one the loader used, possibly relative to the
+            // working folder; a bare program name is not found, and /proc tells.
+            if (module.isFile())
+                return module.canonicalPath();
+        }
+        return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+    }();
+    return loadedFrom;
 }
 
 QString RunDataFolder()
