@@ -70,6 +70,8 @@ public:
     // The open file, for callers that keep the appender between appends and
     // compare the file's status with what they left.
     int descriptor() const { return fd_; }
+    // The file's size after the last append (or at open).
+    qint64 size() const { return size_; }
 
 private:
     int fd_ = -1;

@@ -70,20 +70,56 @@ const StoreLayout* layoutOf(kindrecordset krs)
     return nullptr;
 }
 
-// The lock file also remembers the highest ID after the last in-place
-// append, with the store file's stamp as it was then; any other change to
-// the store (a rewrite, another program) shows as a different stamp, and the
-// note is then not used. So an append needs not read the rows.
-constexpr qsizetype NoteSize = 128;
+// What tells a store file apart and whether it changed: its device and
+// number, and its size. Appends always grow a store; every other change
+// writes a new file and renames it over the old one.
+struct FileId {
+    quint64 dev = 0;
+    quint64 ino = 0;
+    qint64 size = 0;
+    quint32 links = 0;
+    bool operator==(const FileId& o) const { return dev == o.dev && ino == o.ino && size == o.size; }
+};
 
-// Size, change time and file number of a file, as text.
-QByteArray stampText(const struct stat& st)
+// The file's identity, asking for none of its times: on file systems with
+// fine-grained timestamps, a file whose times were looked at gets a new
+// precise time on its next write, which costs every append a journal entry.
+std::optional<FileId> fileIdOf(int dirFd, const char* path, int flags)
 {
-    return QByteArray::number(qint64(st.st_size)) + ' ' + QByteArray::number(qint64(st.st_mtim.tv_sec)) + ' '
-        + QByteArray::number(qint64(st.st_mtim.tv_nsec)) + ' ' + QByteArray::number(quint64(st.st_ino));
+    struct statx sx {};
+    constexpr unsigned wanted = STATX_INO | STATX_SIZE | STATX_NLINK;
+    if (::statx(dirFd, path, flags, wanted, &sx) != 0 || (sx.stx_mask & wanted) != wanted)
+        return std::nullopt;
+    FileId id;
+    id.dev = (quint64(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+    id.ino = sx.stx_ino;
+    id.size = qint64(sx.stx_size);
+    id.links = sx.stx_nlink;
+    return id;
 }
 
-std::optional<qlonglong> noteHighestId(int lockFd, const struct stat& store)
+std::optional<FileId> fileIdOf(const QString& path)
+{
+    return fileIdOf(AT_FDCWD, QFile::encodeName(path).constData(), 0);
+}
+
+std::optional<FileId> fileIdOf(int fd)
+{
+    return fileIdOf(fd, "", AT_EMPTY_PATH);
+}
+
+// The lock file also remembers the highest ID after the last in-place
+// append, with the store file as it was then; a store that grew since or
+// is another file does not match, and every change other than an append
+// blanks the note first. So an append needs not read the rows.
+constexpr qsizetype NoteSize = 128;
+
+QByteArray stampText(const FileId& id)
+{
+    return QByteArray::number(id.size) + ' ' + QByteArray::number(id.dev) + ':' + QByteArray::number(id.ino);
+}
+
+std::optional<qlonglong> noteHighestId(int lockFd, const FileId& store)
 {
     char buffer[NoteSize];
     const ssize_t n = ::pread(lockFd, buffer, sizeof buffer, 0);
@@ -98,29 +134,18 @@ std::optional<qlonglong> noteHighestId(int lockFd, const struct stat& store)
     return ok ? std::optional<qlonglong>(highest) : std::nullopt;
 }
 
-void writeNote(int lockFd, const struct stat& store, qlonglong highest)
+// One fixed-size record, so that it is overwritten whole without truncating
+// the file; an empty text blanks it.
+void writeNoteText(int lockFd, const QByteArray& text)
 {
-    // One fixed-size record, so that it is overwritten whole without
-    // truncating the file.
-    const QByteArray note = (stampText(store) + ' ' + QByteArray::number(highest)).leftJustified(NoteSize - 1, ' ')
-        + '\n';
+    const QByteArray note = text.leftJustified(NoteSize - 1, ' ') + '\n';
     if (note.size() == NoteSize)
         (void)::pwrite(lockFd, note.constData(), static_cast<size_t>(note.size()), 0);
 }
 
-bool sameFile(const struct stat& a, const struct stat& b)
+void writeNote(int lockFd, const FileId& store, qlonglong highest)
 {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// Whether a file is as it was: the same file, not grown or cut, not written.
-// Appends always grow a store and rewrites always make a new file (renamed
-// over it), and the file left is held open, so its number is not reused.
-bool sameStamp(const struct stat& a, const struct stat& b)
-{
-    return sameFile(a, b) && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec
-        && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec
-        && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+    writeNoteText(lockFd, stampText(store) + ' ' + QByteArray::number(highest));
 }
 
 // Exclusive lock on "<store>.lock" for the life of the object. The lock file
@@ -156,6 +181,14 @@ public:
 
     bool locked() const { return fd_ >= 0; }
     const QString& error() const { return error_; }
+
+    // Before a change other than an append: the note of the highest ID no
+    // longer holds for what the store becomes.
+    void forgetNote() const
+    {
+        if (fd_ >= 0)
+            writeNoteText(fd_, QByteArray());
+    }
 
 private:
     int fd_ = -1;
@@ -433,8 +466,7 @@ public:
                 closeLock();
                 return false;
             }
-            struct stat now {};
-            if (::fstat(lockFd_, &now) == 0 && now.st_nlink > 0)
+            if (const std::optional<FileId> now = fileIdOf(lockFd_); now && now->links > 0)
                 return true;
             closeLock();
         }
@@ -451,9 +483,9 @@ public:
     int lockDescriptor() const { return lockFd_; }
 
     // The store as this process's last append left it, when it still is.
-    ado::RowsetAppender* current(const struct stat& store)
+    ado::RowsetAppender* current(const FileId& store)
     {
-        if (appender_ && left_ && sameStamp(*left_, store))
+        if (appender_ && left_ && *left_ == store)
             return appender_.get();
         return nullptr;
     }
@@ -475,7 +507,7 @@ public:
     }
 
     std::optional<qlonglong>& highest() { return highest_; }
-    void left(const struct stat& store) { left_ = store; }
+    void left(const FileId& store) { left_ = store; }
 
 private:
     bool openLock(const QByteArray& path, const QString& storePath, QString& error)
@@ -503,7 +535,7 @@ private:
     int lockFd_ = -1;
     std::unique_ptr<ado::RowsetAppender> appender_;
     std::optional<qlonglong> highest_;
-    std::optional<struct stat> left_;   // the store after this process's last append
+    std::optional<FileId> left_;   // the store after this process's last append
 };
 
 QMutex& sessionsMutex()
@@ -547,21 +579,19 @@ std::optional<StoreResult> appendInPlace(const QString& path, kindrecordset krs,
         ~Unlock() { s.unlock(); }
     } unlock{session};
 
-    const QByteArray encoded = QFile::encodeName(path);
-    struct stat store {};
-    if (::stat(encoded.constData(), &store) != 0) {
+    const std::optional<FileId> store = fileIdOf(path);
+    if (!store) {
         session.forget();
         return std::nullopt;
     }
-    ado::RowsetAppender* appender = session.current(store);
+    ado::RowsetAppender* appender = session.current(*store);
     if (!appender) {
         session.forget();
         auto opened = std::make_unique<ado::RowsetAppender>();
-        struct stat held {};
-        if (!opened->open(path) || ::fstat(opened->descriptor(), &held) != 0 || !sameStamp(held, store))
+        if (!opened->open(path) || fileIdOf(opened->descriptor()) != store)
             return std::nullopt;
         appender = opened.get();
-        session.use(std::move(opened), noteHighestId(session.lockDescriptor(), store));
+        session.use(std::move(opened), noteHighestId(session.lockDescriptor(), *store));
     }
 
     std::optional<qlonglong>& highest = session.highest();
@@ -606,11 +636,8 @@ std::optional<StoreResult> appendInPlace(const QString& path, kindrecordset krs,
                                          - appender->fields().begin());
     if (idIndex < row->size())
         r.id = row->at(idIndex);
-    struct stat after {};
-    if (::fstat(appender->descriptor(), &after) != 0) {
-        session.forget();
-        return r;
-    }
+    FileId after = *store;
+    after.size = appender->size();
     session.left(after);
     if (highest) {
         const std::optional<qlonglong> added = idOf(r.id);
@@ -674,6 +701,7 @@ Recordset cMeridoxData::getRS(kindrecordset krs)
         m_lastError = lock.error();
         return Recordset();
     }
+    lock.forgetNote();
     QString report, error;
     auto rs = StoreAccess::open(path, *layout, report, error);
     m_lastError = error.isEmpty() ? report : error;
@@ -693,6 +721,7 @@ bool cMeridoxData::Clear(kindrecordset krs)
         m_lastError = lock.error();
         return false;
     }
+    lock.forgetNote();
     QFile file(path);
     if (!file.exists() || file.remove())
         return true;
@@ -715,6 +744,7 @@ StoreResult cMeridoxData::modify(kindrecordset krs, const std::function<bool(Rec
         m_lastError = lock.error();
         return failure(m_lastError);
     }
+    lock.forgetNote();
     return modifyLocked(path, *layout, Change, m_lastError);
 }
 
@@ -752,6 +782,7 @@ StoreResult cMeridoxData::appendRow(kindrecordset krs, const Row& Values, StoreI
         m_lastError = lock.error();
         return failure(m_lastError);
     }
+    lock.forgetNote();
 
     QString error;
     QVariant newId;
