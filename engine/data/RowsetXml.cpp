@@ -950,4 +950,11 @@ bool RowsetAppender::append(const QVariantList& row, QString* error)
     return true;
 }
 
+bool RowsetAppender::closingTagsInPlace() const
+{
+    if (fd_ < 0)
+        return false;
+    return readAt(fd_, tail_, kClosingTagBytes.size()) == kClosingTagBytes;
+}
+
 } // namespace ado

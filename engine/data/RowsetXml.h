@@ -72,6 +72,9 @@ public:
     int descriptor() const { return fd_; }
     // The file's size after the last append (or at open).
     qint64 size() const { return size_; }
+    // Whether the closing tags still stand where the last append left them:
+    // a cheap check before reusing an appender kept open.
+    bool closingTagsInPlace() const;
 
 private:
     int fd_ = -1;

@@ -485,7 +485,9 @@ public:
     // The store as this process's last append left it, when it still is.
     ado::RowsetAppender* current(const FileId& store)
     {
-        if (appender_ && left_ && *left_ == store)
+        // The tags are read too: a file written in place by a program that
+        // takes no lock may keep its size.
+        if (appender_ && left_ && *left_ == store && appender_->closingTagsInPlace())
             return appender_.get();
         return nullptr;
     }
