@@ -41,25 +41,32 @@ const QString LineBreak = QStringLiteral("\r\n");
 
 // The locale's time format without a time-zone field (a time of day has none).
 // Every failing record adds a line: the format is worked out once per
-// locale format.
+// locale format, and the text once per second.
 QString timeOfDay(const QTime& time) {
     static QMutex mutex;
-    static QString givenFormat, usedFormat;
+    static QString givenFormat, usedFormat, lastText;
+    static int lastSecond = -1;
     const QLocale locale = QLocale::system();
     const QString given = locale.timeFormat(QLocale::LongFormat);
-    QString format;
-    {
-        QMutexLocker lock(&mutex);
-        if (given != givenFormat || usedFormat.isEmpty()) {
-            static const QRegularExpression zone(QStringLiteral("\\s*t+\\s*"));
-            QString cleaned = given;
-            cleaned.replace(zone, QStringLiteral(" "));
-            givenFormat = given;
-            usedFormat = cleaned.trimmed();
-        }
-        format = usedFormat;
+    const int second = time.msecsSinceStartOfDay() / 1000;
+    QMutexLocker lock(&mutex);
+    if (given != givenFormat || usedFormat.isEmpty()) {
+        static const QRegularExpression zone(QStringLiteral("\\s*t+\\s*"));
+        QString cleaned = given;
+        cleaned.replace(zone, QStringLiteral(" "));
+        givenFormat = given;
+        usedFormat = cleaned.trimmed();
+        lastSecond = -1;
     }
-    return locale.toString(time, format);
+    // A format showing less than a second (the caller adds hundredths) is
+    // applied to every time.
+    if (!time.isValid() || usedFormat.contains(u'z'))
+        return locale.toString(time, usedFormat);
+    if (second != lastSecond) {
+        lastText = locale.toString(QTime::fromMSecsSinceStartOfDay(second * 1000), usedFormat);
+        lastSecond = second;
+    }
+    return lastText;
 }
 
 }  // namespace
