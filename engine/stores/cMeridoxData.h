@@ -14,8 +14,8 @@
 // tags, under the same lock, so its cost does not grow with the store (a run
 // whose every record fails adds one error row each). A process keeps the
 // store and its lock file open between its appends, and opens the store
-// afresh when someone else changed it meanwhile; every row is on disk when
-// appendRow returns. A reader that meets a file cut within its last row (the
+// afresh when someone else changed it meanwhile; every row is in the file
+// when appendRow returns. A reader that meets a file cut within its last row (the
 // writer was killed) reads the rows before it; the next append rewrites such
 // a file whole.
 //
