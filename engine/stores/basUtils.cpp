@@ -280,8 +280,15 @@ QString SettingsFilePath()
 QString LibraryFolder()
 {
     const QString home = qEnvironmentVariable("MERIDOX_HOME");
-    if (!home.isEmpty())
-        return QDir::cleanPath(home);
+    if (!home.isEmpty()) {
+        // Asked for on every error row: the last answer is kept.
+        thread_local QString lastHome, lastClean;
+        if (home != lastHome) {
+            lastClean = QDir::cleanPath(home);
+            lastHome = home;
+        }
+        return lastClean;
+    }
     // The code loaded stays where it was loaded from: looked up once.
     static const QString loadedFrom = [] {
         Dl_info info{};

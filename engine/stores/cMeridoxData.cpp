@@ -257,20 +257,30 @@ bool assignValues(Recordset& rs, const cMeridoxData::Row& values, QString& error
 
 // A new row's values in the file's field order, converted as a recordset
 // would store them (Null where Values has no value), without building one.
+// With nextId, the ID field takes it and an ID in values is ignored.
 std::optional<QVariantList> newRowValues(const std::vector<FieldInfo>& fields, const cMeridoxData::Row& values,
-                                         const QStringList& keyFields, QString& error)
+                                         std::optional<qlonglong> nextId, const QStringList& keyFields,
+                                         QString& error)
 {
     QVariantList row(static_cast<qsizetype>(fields.size()));
-    for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
+    const QString idName = QStringLiteral("ID");
+    for (auto it = values.constBegin();; ++it) {
+        const bool atId = it == values.constEnd();
+        if (atId && !nextId)
+            break;
+        if (!atId && nextId && it.key().compare(idName, Qt::CaseInsensitive) == 0)
+            continue;
+        const QString& name = atId ? idName : it.key();
+        const QVariant value = atId ? QVariant(*nextId) : it.value();
         const auto found = std::find_if(fields.begin(), fields.end(), [&](const FieldInfo& f) {
-            return f.name.compare(it.key(), Qt::CaseInsensitive) == 0;
+            return f.name.compare(name, Qt::CaseInsensitive) == 0;
         });
         if (found == fields.end()) {
-            error = QStringLiteral("Field '%1' is not a field of this store").arg(it.key());
+            error = QStringLiteral("Field '%1' is not a field of this store").arg(name);
             return std::nullopt;
         }
         const FieldInfo& info = *found;
-        const std::optional<QVariant> fitted = fitToField(info, it.value(), keyFields, error);
+        const std::optional<QVariant> fitted = fitToField(info, value, keyFields, error);
         if (!fitted)
             return std::nullopt;
         QVariant converted;
@@ -286,6 +296,8 @@ std::optional<QVariantList> newRowValues(const std::vector<FieldInfo>& fields, c
             return std::nullopt;
         }
         row[found - fields.begin()] = ado::detail::padFixed(converted, info);
+        if (atId)
+            break;
     }
     return row;
 }
@@ -606,17 +618,9 @@ std::optional<StoreResult> appendInPlace(const QString& path, kindrecordset krs,
         highest = highestId(all);
     }
 
-    cMeridoxData::Row values = Values;
-    if (Id == StoreId::Next) {
-        for (auto it = values.begin(); it != values.end();) {
-            if (it.key().compare(QLatin1String("ID"), Qt::CaseInsensitive) == 0)
-                it = values.erase(it);
-            else
-                ++it;
-        }
-        values.insert(QStringLiteral("ID"), *highest + 1);
-    }
-    const std::optional<QVariantList> row = newRowValues(appender->fields(), values, keyFieldsOf(krs), error);
+    const std::optional<QVariantList> row =
+        newRowValues(appender->fields(), Values, Id == StoreId::Next ? std::optional<qlonglong>(*highest + 1) : std::nullopt,
+                     keyFieldsOf(krs), error);
     if (!row) {
         lastError = error;
         return failure(error);
