@@ -366,6 +366,21 @@ bool convertToFieldType(const QVariant& value, const FieldInfo& field, QVariant&
         return true;
     }
     if (isDecimalType(t)) {
+        // Whole numbers are their own canonical text (an ID, a record number):
+        // no parsing needed.
+        if (vt == QMetaType::Int || vt == QMetaType::LongLong || vt == QMetaType::UInt || vt == QMetaType::Short
+            || vt == QMetaType::UShort) {
+            const qlonglong n = value.toLongLong();
+            if (field.precision > 0) {
+                int digits = 1;
+                for (quint64 rest = n < 0 ? 0 - quint64(n) : quint64(n); rest >= 10; rest /= 10)
+                    ++digits;
+                if (digits > field.precision - field.numericScale && n != 0)
+                    return fail(QStringLiteral("more than %1 digits").arg(field.precision));
+            }
+            out = n;
+            return true;
+        }
         QString text;
         if (vt == QMetaType::Bool)
             text = value.toBool() ? QStringLiteral("-1") : QStringLiteral("0");

@@ -9,6 +9,7 @@
 #include <QSaveFile>
 #include <QXmlStreamReader>
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <optional>
 
@@ -152,11 +153,23 @@ bool isXmlName(const QString& n)
 
 // Characters XML 1.0 cannot carry (control characters, U+FFFE/U+FFFF, lone
 // surrogates) become U+FFFD, so that a row holding one is still written.
-QString escapeAttr(const QString& s)
+bool plainInAttr(char16_t u)
 {
-    QString out;
-    out.reserve(s.size() + 8);
+    return u >= 0x20 && u < 0xD800 && u != u'&' && u != u'<' && u != u'>' && u != u'\'' && u != u'"';
+}
+
+void appendEscaped(QString& out, QStringView s)
+{
     for (qsizetype i = 0; i < s.size(); ++i) {
+        // Runs of characters written as they are go in one piece.
+        qsizetype run = i;
+        while (run < s.size() && plainInAttr(s[run].unicode()))
+            ++run;
+        if (run > i) {
+            out += s.sliced(i, run - i);
+            i = run - 1;
+            continue;
+        }
         const QChar c = s[i];
         const char16_t u = c.unicode();
         switch (u) {
@@ -179,6 +192,13 @@ QString escapeAttr(const QString& s)
             }
         }
     }
+}
+
+QString escapeAttr(const QString& s)
+{
+    QString out;
+    out.reserve(s.size() + 8);
+    appendEscaped(out, s);
     return out;
 }
 
@@ -191,7 +211,17 @@ QString valueText(const QVariant& v, const FieldInfo& f)
         if (f.type == adDBTime)
             return dt.time().toString(QStringLiteral("hh:mm:ss"));
         // Fractions of a second in the nine digits ADO writes.
-        QString text = dt.toString(QStringLiteral("yyyy-MM-ddThh:mm:ss"));
+        const QDate date = dt.date();
+        const QTime time = dt.time();
+        QString text;
+        if (date.year() >= 1000 && date.year() <= 9999) {
+            char buffer[32];
+            std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d", date.year(), date.month(), date.day(),
+                          time.hour(), time.minute(), time.second());
+            text = QString::fromLatin1(buffer);
+        } else {
+            text = dt.toString(QStringLiteral("yyyy-MM-ddThh:mm:ss"));
+        }
         if (const int ms = dt.time().msec(); ms != 0)
             text += u'.' + QString::number(ms).rightJustified(3, u'0') + QStringLiteral("000000");
         return text;
@@ -637,12 +667,18 @@ std::vector<QString> attributeNames(const std::vector<FieldInfo>& fields)
 
 QString rowXml(const std::vector<FieldInfo>& fields, const std::vector<QString>& attrNames, const QVariantList& row)
 {
-    QString x = QStringLiteral("\t<z:row");
+    QString x;
+    x.reserve(512);
+    x += u"\t<z:row";
     for (size_t i = 0; i < fields.size() && i < static_cast<size_t>(row.size()); ++i) {
         const QVariant& v = row[static_cast<qsizetype>(i)];
         if (v.isNull() || !v.isValid())
             continue;
-        x += u' ' + attrNames[i] + QStringLiteral("='") + escapeAttr(valueText(v, fields[i])) + u'\'';
+        x += u' ';
+        x += attrNames[i];
+        x += u"='";
+        appendEscaped(x, valueText(v, fields[i]));
+        x += u'\'';
     }
     x += QStringLiteral("/>\n");
     return x;
@@ -797,6 +833,8 @@ bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
+constexpr QByteArrayView kClosingTagBytes = "</rs:data>\n</xml>\n";
+
 } // namespace
 
 RowsetAppender::~RowsetAppender()
@@ -890,7 +928,10 @@ bool RowsetAppender::append(const QVariantList& row, QString* error)
         return false;
     }
     const QByteArray rowBytes = rowXml(fields_, attrNames_, row).toUtf8();
-    const QByteArray bytes = rowBytes + kClosingTags.toString().toUtf8();
+    QByteArray bytes;
+    bytes.reserve(rowBytes.size() + kClosingTags.size());
+    bytes += rowBytes;
+    bytes += kClosingTagBytes;
     // The row takes the place of the closing tags, which follow it: a
     // writer stopped halfway leaves a tail the reader drops.
     if (!writeAt(fd_, tail_, bytes)) {
@@ -907,6 +948,13 @@ bool RowsetAppender::append(const QVariantList& row, QString* error)
     tail_ += rowBytes.size();
     size_ = newSize;
     return true;
+}
+
+bool RowsetAppender::closingTagsInPlace() const
+{
+    if (fd_ < 0)
+        return false;
+    return readAt(fd_, tail_, kClosingTagBytes.size()) == kClosingTagBytes;
 }
 
 } // namespace ado

@@ -67,6 +67,15 @@ public:
     const std::vector<FieldInfo>& fields() const { return fields_; }
     bool append(const QVariantList& row, QString* error = nullptr);
 
+    // The open file, for callers that keep the appender between appends and
+    // compare the file's status with what they left.
+    int descriptor() const { return fd_; }
+    // The file's size after the last append (or at open).
+    qint64 size() const { return size_; }
+    // Whether the closing tags still stand where the last append left them:
+    // a cheap check before reusing an appender kept open.
+    bool closingTagsInPlace() const;
+
 private:
     int fd_ = -1;
     qint64 size_ = 0;

@@ -40,11 +40,33 @@ clsLog::ErrorSink& defaultSink() {
 const QString LineBreak = QStringLiteral("\r\n");
 
 // The locale's time format without a time-zone field (a time of day has none).
+// Every failing record adds a line: the format is worked out once per
+// locale format, and the text once per second.
 QString timeOfDay(const QTime& time) {
-    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
-    static const QRegularExpression zone(QStringLiteral("\\s*t+\\s*"));
-    format.replace(zone, QStringLiteral(" "));
-    return QLocale::system().toString(time, format.trimmed());
+    static QMutex mutex;
+    static QString givenFormat, usedFormat, lastText;
+    static int lastSecond = -1;
+    const QLocale locale = QLocale::system();
+    const QString given = locale.timeFormat(QLocale::LongFormat);
+    const int second = time.msecsSinceStartOfDay() / 1000;
+    QMutexLocker lock(&mutex);
+    if (given != givenFormat || usedFormat.isEmpty()) {
+        static const QRegularExpression zone(QStringLiteral("\\s*t+\\s*"));
+        QString cleaned = given;
+        cleaned.replace(zone, QStringLiteral(" "));
+        givenFormat = given;
+        usedFormat = cleaned.trimmed();
+        lastSecond = -1;
+    }
+    // A format showing less than a second (the caller adds hundredths) is
+    // applied to every time.
+    if (!time.isValid() || usedFormat.contains(u'z'))
+        return locale.toString(time, usedFormat);
+    if (second != lastSecond) {
+        lastText = locale.toString(QTime::fromMSecsSinceStartOfDay(second * 1000), usedFormat);
+        lastSecond = second;
+    }
+    return lastText;
 }
 
 }  // namespace

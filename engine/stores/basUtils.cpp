@@ -4,7 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QHash>
 #include <QSettings>
+
+#include <sys/stat.h>
 
 #include <dlfcn.h>
 #include <sqlite3.h>
@@ -160,10 +163,82 @@ TranslationDb& translationDb()
 // address tells dladdr which loaded file holds the engine code.
 void libraryAnchor() {}
 
+bool statusOf(const QString& path, struct stat& st)
+{
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+// SettingsFilePath() and whether that file exists, with its status: one
+// look at each candidate.
+bool settingsFileStatus(QString& path, struct stat& st)
+{
+    path = qEnvironmentVariable("MERIDOX_CONFIG");
+    if (!path.isEmpty())
+        return statusOf(path, st);
+    QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (configHome.isEmpty())
+        configHome = QDir::homePath() + QStringLiteral("/.config");
+    path = configHome + QStringLiteral("/Velmora/Meridox.conf");
+    if (statusOf(path, st))
+        return true;
+    const QString system = QStringLiteral("/etc/xdg/Velmora/Meridox.conf");
+    if (statusOf(system, st)) {
+        path = system;
+        return true;
+    }
+    return false;
+}
+
+// The settings file's values, read again only when the file changed. Every
+// failing record of a run asks for the run-data folder and the language, and
+// a change (by this process or another) must be seen at the next call.
+class SettingsCache {
+public:
+    QString value(const QString& key)
+    {
+        QString path;
+        struct stat st {};
+        const bool exists = settingsFileStatus(path, st);
+        std::lock_guard lock(mutex_);
+        if (!fresh(path, exists, st)) {
+            QSettings settings(path, QSettings::IniFormat);
+            values_.clear();
+            for (const QString& k : settings.allKeys())
+                values_.insert(k, settings.value(k).toString());
+            path_ = path;
+            exists_ = exists;
+            stamp_ = st;
+            valid_ = true;
+        }
+        return values_.value(key);
+    }
+
+private:
+    bool fresh(const QString& path, bool exists, const struct stat& st) const
+    {
+        if (!valid_ || path != path_ || exists != exists_)
+            return false;
+        if (!exists)
+            return true;
+        // QSettings itself reads a file again only when its size or time
+        // changed; the same test here.
+        return st.st_dev == stamp_.st_dev && st.st_ino == stamp_.st_ino && st.st_size == stamp_.st_size
+            && st.st_mtim.tv_sec == stamp_.st_mtim.tv_sec && st.st_mtim.tv_nsec == stamp_.st_mtim.tv_nsec
+            && st.st_ctim.tv_sec == stamp_.st_ctim.tv_sec && st.st_ctim.tv_nsec == stamp_.st_ctim.tv_nsec;
+    }
+
+    std::mutex mutex_;
+    bool valid_ = false;
+    QString path_;
+    bool exists_ = false;
+    struct stat stamp_ {};
+    QHash<QString, QString> values_;
+};
+
 QString settingValue(const QString& key)
 {
-    QSettings settings(SettingsFilePath(), QSettings::IniFormat);
-    return settings.value(key).toString();
+    static SettingsCache cache;
+    return cache.value(key);
 }
 
 } // namespace
@@ -196,35 +271,37 @@ QString TranslationFolder()
 
 QString SettingsFilePath()
 {
-    const QString explicitPath = qEnvironmentVariable("MERIDOX_CONFIG");
-    if (!explicitPath.isEmpty())
-        return explicitPath;
-    QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (configHome.isEmpty())
-        configHome = QDir::homePath() + QStringLiteral("/.config");
-    const QString user = configHome + QStringLiteral("/Velmora/Meridox.conf");
-    if (QFileInfo::exists(user))
-        return user;
-    const QString system = QStringLiteral("/etc/xdg/Velmora/Meridox.conf");
-    if (QFileInfo::exists(system))
-        return system;
-    return user;
+    QString path;
+    struct stat st {};
+    settingsFileStatus(path, st);
+    return path;
 }
 
 QString LibraryFolder()
 {
     const QString home = qEnvironmentVariable("MERIDOX_HOME");
-    if (!home.isEmpty())
-        return QDir::cleanPath(home);
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&libraryAnchor), &info) != 0 && info.dli_fname && *info.dli_fname) {
-        const QFileInfo module(QFile::decodeName(info.dli_fname));
-        // The name is the one the loader used, possibly relative to the
-        // working folder; a bare program name is not found, and /proc tells.
-        if (module.isFile())
-            return module.canonicalPath();
+    if (!home.isEmpty()) {
+        // Asked for on every error row: the last answer is kept.
+        thread_local QString lastHome, lastClean;
+        if (home != lastHome) {
+            lastClean = QDir::cleanPath(home);
+            lastHome = home;
+        }
+        return lastClean;
     }
-    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+    // The code loaded stays where it was loaded from: looked up once.
+    static const QString loadedFrom = [] {
+        Dl_info info{};
+        if (dladdr(reinterpret_cast<void*>(&libraryAnchor), &info) != 0 && info.dli_fname && *info.dli_fname) {
+            const QFileInfo module(QFile::decodeName(info.dli_fname));
+            // The name is the one the loader used, possibly relative to the
+            // working folder; a bare program name is not found, and /proc tells.
+            if (module.isFile())
+                return module.canonicalPath();
+        }
+        return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+    }();
+    return loadedFrom;
 }
 
 QString RunDataFolder()

@@ -1,5 +1,6 @@
 #include "stores/cMeridoxData.h"
 
+#include "data/DataPrivate.h"
 #include "data/Recordset.h"
 #include "data/RowsetXml.h"
 #include "stores/basUtils.h"
@@ -8,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QtGlobal>
 
 #include <cerrno>
@@ -16,6 +18,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -65,6 +70,84 @@ const StoreLayout* layoutOf(kindrecordset krs)
     return nullptr;
 }
 
+// What tells a store file apart and whether it changed: its device and
+// number, and its size. Appends always grow a store; every other change
+// writes a new file and renames it over the old one.
+struct FileId {
+    quint64 dev = 0;
+    quint64 ino = 0;
+    qint64 size = 0;
+    quint32 links = 0;
+    bool operator==(const FileId& o) const { return dev == o.dev && ino == o.ino && size == o.size; }
+};
+
+// The file's identity, asking for none of its times: on file systems with
+// fine-grained timestamps, a file whose times were looked at gets a new
+// precise time on its next write, which costs every append a journal entry.
+std::optional<FileId> fileIdOf(int dirFd, const char* path, int flags)
+{
+    struct statx sx {};
+    constexpr unsigned wanted = STATX_INO | STATX_SIZE | STATX_NLINK;
+    if (::statx(dirFd, path, flags, wanted, &sx) != 0 || (sx.stx_mask & wanted) != wanted)
+        return std::nullopt;
+    FileId id;
+    id.dev = (quint64(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+    id.ino = sx.stx_ino;
+    id.size = qint64(sx.stx_size);
+    id.links = sx.stx_nlink;
+    return id;
+}
+
+std::optional<FileId> fileIdOf(const QString& path)
+{
+    return fileIdOf(AT_FDCWD, QFile::encodeName(path).constData(), 0);
+}
+
+std::optional<FileId> fileIdOf(int fd)
+{
+    return fileIdOf(fd, "", AT_EMPTY_PATH);
+}
+
+// The lock file also remembers the highest ID after the last in-place
+// append, with the store file as it was then; a store that grew since or
+// is another file does not match, and every change other than an append
+// blanks the note first. So an append needs not read the rows.
+constexpr qsizetype NoteSize = 128;
+
+QByteArray stampText(const FileId& id)
+{
+    return QByteArray::number(id.size) + ' ' + QByteArray::number(id.dev) + ':' + QByteArray::number(id.ino);
+}
+
+std::optional<qlonglong> noteHighestId(int lockFd, const FileId& store)
+{
+    char buffer[NoteSize];
+    const ssize_t n = ::pread(lockFd, buffer, sizeof buffer, 0);
+    if (n <= 0)
+        return std::nullopt;
+    const QByteArray note = QByteArray(buffer, static_cast<qsizetype>(n)).trimmed();
+    const qsizetype blank = note.lastIndexOf(' ');
+    if (blank < 0 || note.left(blank) != stampText(store))
+        return std::nullopt;
+    bool ok = false;
+    const qlonglong highest = note.mid(blank + 1).trimmed().toLongLong(&ok);
+    return ok ? std::optional<qlonglong>(highest) : std::nullopt;
+}
+
+// One fixed-size record, so that it is overwritten whole without truncating
+// the file; an empty text blanks it.
+void writeNoteText(int lockFd, const QByteArray& text)
+{
+    const QByteArray note = text.leftJustified(NoteSize - 1, ' ') + '\n';
+    if (note.size() == NoteSize)
+        (void)::pwrite(lockFd, note.constData(), static_cast<size_t>(note.size()), 0);
+}
+
+void writeNote(int lockFd, const FileId& store, qlonglong highest)
+{
+    writeNoteText(lockFd, stampText(store) + ' ' + QByteArray::number(highest));
+}
+
 // Exclusive lock on "<store>.lock" for the life of the object. The lock file
 // itself is never removed: removing it would let two writers lock two
 // different files. A writer that dies loses its lock with its descriptor.
@@ -99,53 +182,15 @@ public:
     bool locked() const { return fd_ >= 0; }
     const QString& error() const { return error_; }
 
-    // The lock file also remembers the highest ID after the last in-place
-    // append, with the store file as it was then; any other change to the
-    // store (a rewrite, another program) shows as a different file, and the
-    // note is then not used. So an append needs not read the rows.
-    std::optional<qlonglong> knownHighestId(const QString& storePath) const
+    // Before a change other than an append: the note of the highest ID no
+    // longer holds for what the store becomes.
+    void forgetNote() const
     {
-        const std::optional<QByteArray> now = fileStamp(storePath);
-        if (!now)
-            return std::nullopt;
-        char buffer[NoteSize];
-        const ssize_t n = ::pread(fd_, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            return std::nullopt;
-        const QByteArray note = QByteArray(buffer, static_cast<qsizetype>(n)).trimmed();
-        const qsizetype blank = note.lastIndexOf(' ');
-        if (blank < 0 || note.left(blank) != *now)
-            return std::nullopt;
-        bool ok = false;
-        const qlonglong highest = note.mid(blank + 1).trimmed().toLongLong(&ok);
-        return ok ? std::optional<qlonglong>(highest) : std::nullopt;
-    }
-
-    void rememberHighestId(const QString& storePath, qlonglong highest) const
-    {
-        const std::optional<QByteArray> now = fileStamp(storePath);
-        if (!now)
-            return;
-        // One fixed-size record, so that it is overwritten whole without
-        // truncating the file.
-        const QByteArray note = (*now + ' ' + QByteArray::number(highest)).leftJustified(NoteSize - 1, ' ') + '\n';
-        if (note.size() == NoteSize)
-            (void)::pwrite(fd_, note.constData(), static_cast<size_t>(note.size()), 0);
+        if (fd_ >= 0)
+            writeNoteText(fd_, QByteArray());
     }
 
 private:
-    static constexpr qsizetype NoteSize = 128;
-
-    // Size, change time and file number of a file, as text.
-    static std::optional<QByteArray> fileStamp(const QString& path)
-    {
-        struct stat st {};
-        if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-            return std::nullopt;
-        return QByteArray::number(qint64(st.st_size)) + ' ' + QByteArray::number(qint64(st.st_mtim.tv_sec)) + ' '
-            + QByteArray::number(qint64(st.st_mtim.tv_nsec)) + ' ' + QByteArray::number(quint64(st.st_ino));
-    }
-
     int fd_ = -1;
     QString error_;
 };
@@ -208,6 +253,53 @@ bool assignValues(Recordset& rs, const cMeridoxData::Row& values, QString& error
         }
     }
     return true;
+}
+
+// A new row's values in the file's field order, converted as a recordset
+// would store them (Null where Values has no value), without building one.
+// With nextId, the ID field takes it and an ID in values is ignored.
+std::optional<QVariantList> newRowValues(const std::vector<FieldInfo>& fields, const cMeridoxData::Row& values,
+                                         std::optional<qlonglong> nextId, const QStringList& keyFields,
+                                         QString& error)
+{
+    QVariantList row(static_cast<qsizetype>(fields.size()));
+    const QString idName = QStringLiteral("ID");
+    for (auto it = values.constBegin();; ++it) {
+        const bool atId = it == values.constEnd();
+        if (atId && !nextId)
+            break;
+        if (!atId && nextId && it.key().compare(idName, Qt::CaseInsensitive) == 0)
+            continue;
+        const QString& name = atId ? idName : it.key();
+        const QVariant value = atId ? QVariant(*nextId) : it.value();
+        const auto found = std::find_if(fields.begin(), fields.end(), [&](const FieldInfo& f) {
+            return f.name.compare(name, Qt::CaseInsensitive) == 0;
+        });
+        if (found == fields.end()) {
+            error = QStringLiteral("Field '%1' is not a field of this store").arg(name);
+            return std::nullopt;
+        }
+        const FieldInfo& info = *found;
+        const std::optional<QVariant> fitted = fitToField(info, value, keyFields, error);
+        if (!fitted)
+            return std::nullopt;
+        QVariant converted;
+        QString why;
+        if (ado::isDateType(info.type) && fitted->typeId() == QMetaType::QDateTime
+            && fitted->toDateTime().timeSpec() == Qt::LocalTime && fitted->toDateTime().isValid()) {
+            // A local time (when an error happened) is the wall-clock time
+            // the file holds already: no round trip through the time zone.
+            converted = *fitted;
+        } else if (!ado::convertToFieldType(*fitted, info, converted, &why)) {
+            error = QStringLiteral("Field '%1': %2")
+                        .arg(info.name, ado::detail::makeError(ado::adErrMultipleStep, why).Description);
+            return std::nullopt;
+        }
+        row[found - fields.begin()] = ado::detail::padFixed(converted, info);
+        if (atId)
+            break;
+    }
+    return row;
 }
 
 std::optional<qlonglong> idOf(const QVariant& v)
@@ -351,6 +443,219 @@ StoreResult modifyLocked(const QString& path, const StoreLayout& layout,
 
 } // namespace
 
+namespace {
+
+// In-place appends of this process to one store file. A run whose every
+// record fails appends one row per record, so the lock file and the store
+// stay open between appends, and what this process's last append left (the
+// store's stamp, where its closing tags stand, the highest ID) is used again
+// while the file is still the one it wrote. Any change by someone else shows
+// as a different stamp and the store is then opened afresh, as on the first
+// append. The lock itself is taken and released around every append.
+class AppendSession {
+public:
+    AppendSession() = default;
+    ~AppendSession() { closeLock(); }
+    AppendSession(const AppendSession&) = delete;
+    AppendSession& operator=(const AppendSession&) = delete;
+
+    // Locks "<store>.lock", opening it when needed. The file held open must
+    // still be the one at the path: a lock on a file that was removed (and
+    // perhaps created again) would keep out nobody. The lock file is never
+    // renamed, so a file still linked is the one at the path.
+    bool lock(const QString& storePath, QString& error)
+    {
+        const QByteArray path = QFile::encodeName(storePath + QStringLiteral(".lock"));
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (lockFd_ < 0 && !openLock(path, storePath, error))
+                return false;
+            int rc;
+            do {
+                rc = ::flock(lockFd_, LOCK_EX);
+            } while (rc != 0 && errno == EINTR);
+            if (rc != 0) {
+                error = QStringLiteral("Cannot lock %1: %2").arg(QFile::decodeName(path), qt_error_string(errno));
+                closeLock();
+                return false;
+            }
+            if (const std::optional<FileId> now = fileIdOf(lockFd_); now && now->links > 0)
+                return true;
+            closeLock();
+        }
+        error = QStringLiteral("Cannot lock %1: the lock file keeps being replaced").arg(QFile::decodeName(path));
+        return false;
+    }
+
+    void unlock()
+    {
+        if (lockFd_ >= 0)
+            (void)::flock(lockFd_, LOCK_UN);
+    }
+
+    int lockDescriptor() const { return lockFd_; }
+
+    // The store as this process's last append left it, when it still is.
+    ado::RowsetAppender* current(const FileId& store)
+    {
+        // The tags are read too: a file written in place by a program that
+        // takes no lock may keep its size.
+        if (appender_ && left_ && *left_ == store && appender_->closingTagsInPlace())
+            return appender_.get();
+        return nullptr;
+    }
+
+    // A store just opened (its end checked), with the highest ID the lock
+    // file's note gives for it.
+    void use(std::unique_ptr<ado::RowsetAppender> appender, std::optional<qlonglong> highest)
+    {
+        appender_ = std::move(appender);
+        highest_ = highest;
+        left_.reset();
+    }
+
+    void forget()
+    {
+        appender_.reset();
+        highest_.reset();
+        left_.reset();
+    }
+
+    std::optional<qlonglong>& highest() { return highest_; }
+    void left(const FileId& store) { left_ = store; }
+
+private:
+    bool openLock(const QByteArray& path, const QString& storePath, QString& error)
+    {
+        lockFd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (lockFd_ < 0 && errno == ENOENT) {
+            QDir().mkpath(QFileInfo(storePath).absolutePath());
+            lockFd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        }
+        if (lockFd_ < 0) {
+            error = QStringLiteral("Cannot open lock file %1: %2").arg(QFile::decodeName(path), qt_error_string(errno));
+            closeLock();
+            return false;
+        }
+        return true;
+    }
+
+    void closeLock()
+    {
+        if (lockFd_ >= 0)
+            ::close(lockFd_);
+        lockFd_ = -1;
+    }
+
+    int lockFd_ = -1;
+    std::unique_ptr<ado::RowsetAppender> appender_;
+    std::optional<qlonglong> highest_;
+    std::optional<FileId> left_;   // the store after this process's last append
+};
+
+QMutex& sessionsMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+// The caller holds sessionsMutex(): threads of one process share the lock
+// file's descriptor, and flock does not keep them from each other.
+AppendSession& sessionFor(const QString& storePath)
+{
+    static std::map<QString, std::unique_ptr<AppendSession>> sessions;
+    auto it = sessions.find(storePath);
+    if (it == sessions.end()) {
+        // Few stores are written by one process; a long-lived one that moved
+        // through many folders keeps no descriptors of the old ones.
+        if (sessions.size() >= 16)
+            sessions.clear();
+        it = sessions.emplace(storePath, std::make_unique<AppendSession>()).first;
+    }
+    return *it->second;
+}
+
+// Appends one row in place of the closing tags under the store's lock.
+// Nothing when the store has to be rewritten instead: it is missing, its end
+// is not its closing tags (a writer was killed meanwhile), or it cannot be
+// read; the rewrite creates, repairs or sets it aside.
+std::optional<StoreResult> appendInPlace(const QString& path, kindrecordset krs, const cMeridoxData::Row& Values,
+                                         StoreId Id, QString& lastError)
+{
+    QMutexLocker guard(&sessionsMutex());
+    AppendSession& session = sessionFor(path);
+    QString error;
+    if (!session.lock(path, error)) {
+        lastError = error;
+        return failure(error);
+    }
+    struct Unlock {
+        AppendSession& s;
+        ~Unlock() { s.unlock(); }
+    } unlock{session};
+
+    const std::optional<FileId> store = fileIdOf(path);
+    if (!store) {
+        session.forget();
+        return std::nullopt;
+    }
+    ado::RowsetAppender* appender = session.current(*store);
+    if (!appender) {
+        session.forget();
+        auto opened = std::make_unique<ado::RowsetAppender>();
+        if (!opened->open(path) || fileIdOf(opened->descriptor()) != store)
+            return std::nullopt;
+        appender = opened.get();
+        session.use(std::move(opened), noteHighestId(session.lockDescriptor(), *store));
+    }
+
+    std::optional<qlonglong>& highest = session.highest();
+    if (!highest && Id == StoreId::Next) {
+        Recordset all;
+        if (!all.OpenFile(path)) {
+            session.forget();
+            return std::nullopt;
+        }
+        highest = highestId(all);
+    }
+
+    const std::optional<QVariantList> row =
+        newRowValues(appender->fields(), Values, Id == StoreId::Next ? std::optional<qlonglong>(*highest + 1) : std::nullopt,
+                     keyFieldsOf(krs), error);
+    if (!row) {
+        lastError = error;
+        return failure(error);
+    }
+    if (!appender->append(*row, &error)) {
+        session.forget();
+        lastError = QStringLiteral("Cannot save store %1: %2").arg(path, error);
+        return failure(lastError);
+    }
+
+    StoreResult r;
+    r.ok = true;
+    r.rows = 1;
+    const int idIndex = static_cast<int>(std::find_if(appender->fields().begin(), appender->fields().end(),
+                                                      [](const FieldInfo& f) {
+                                                          return f.name.compare(QLatin1String("ID"),
+                                                                                Qt::CaseInsensitive) == 0;
+                                                      })
+                                         - appender->fields().begin());
+    if (idIndex < row->size())
+        r.id = row->at(idIndex);
+    FileId after = *store;
+    after.size = appender->size();
+    session.left(after);
+    if (highest) {
+        const std::optional<qlonglong> added = idOf(r.id);
+        if (added && *added > *highest)
+            highest = *added;
+        writeNote(session.lockDescriptor(), after, *highest);
+    }
+    return r;
+}
+
+} // namespace
+
 cMeridoxData::cMeridoxData()
     : m_folder(RunDataFolder())
 {
@@ -402,6 +707,7 @@ Recordset cMeridoxData::getRS(kindrecordset krs)
         m_lastError = lock.error();
         return Recordset();
     }
+    lock.forgetNote();
     QString report, error;
     auto rs = StoreAccess::open(path, *layout, report, error);
     m_lastError = error.isEmpty() ? report : error;
@@ -421,6 +727,7 @@ bool cMeridoxData::Clear(kindrecordset krs)
         m_lastError = lock.error();
         return false;
     }
+    lock.forgetNote();
     QFile file(path);
     if (!file.exists() || file.remove())
         return true;
@@ -443,6 +750,7 @@ StoreResult cMeridoxData::modify(kindrecordset krs, const std::function<bool(Rec
         m_lastError = lock.error();
         return failure(m_lastError);
     }
+    lock.forgetNote();
     return modifyLocked(path, *layout, Change, m_lastError);
 }
 
@@ -455,13 +763,6 @@ StoreResult cMeridoxData::appendRow(kindrecordset krs, const Row& Values, StoreI
         return failure(m_lastError);
     }
     const QString path = StoreFile(krs);
-    QDir().mkpath(m_folder);
-    StoreLock lock(path);
-    if (!lock.locked()) {
-        m_lastError = lock.error();
-        return failure(m_lastError);
-    }
-
     Row values = Values;
     const auto setNextId = [&values](qlonglong highest) {
         for (auto it = values.begin(); it != values.end();) {
@@ -474,47 +775,20 @@ StoreResult cMeridoxData::appendRow(kindrecordset krs, const Row& Values, StoreI
     };
 
     // In place where the file allows it: the cost does not grow with the
-    // store. A missing store, one whose end is not its closing tags (a writer
-    // was killed meanwhile) or one that cannot be read is rewritten whole
-    // below, which creates, repairs or sets it aside. The schedule is always
-    // rewritten: a new job's ID depends on every ID in it, and it stays small.
-    ado::RowsetAppender appender;
-    if (krs != scheduleddata && QFileInfo::exists(path) && appender.open(path)) {
-        std::optional<qlonglong> highest = lock.knownHighestId(path);
-        bool readable = true;
-        if (!highest && Id == StoreId::Next) {
-            Recordset all;
-            readable = all.OpenFile(path);
-            if (readable)
-                highest = highestId(all);
-        }
-        if (readable) {
-            if (Id == StoreId::Next)
-                setNextId(*highest);
-            Recordset row = Recordset::CreateDisconnected(appender.fields());
-            QString error;
-            if (!row.AddNew() || !assignValues(row, values, error, keyFieldsOf(krs)) || !row.Update()) {
-                m_lastError = error.isEmpty() ? row.lastError().Description : error;
-                return failure(m_lastError);
-            }
-            QVariantList rowValues;
-            for (int i = 0; i < static_cast<int>(appender.fields().size()); ++i)
-                rowValues.push_back(row.value(i));
-            if (!appender.append(rowValues, &error)) {
-                m_lastError = QStringLiteral("Cannot save store %1: %2").arg(path, error);
-                return failure(m_lastError);
-            }
-            StoreResult r;
-            r.ok = true;
-            r.rows = 1;
-            r.id = row.value(QStringLiteral("ID"));
-            if (highest) {
-                const std::optional<qlonglong> added = idOf(r.id);
-                lock.rememberHighestId(path, added ? std::max(*highest, *added) : *highest);
-            }
-            return r;
-        }
+    // store. The schedule is always rewritten: a new job's ID depends on
+    // every ID in it, and it stays small.
+    if (krs != scheduleddata) {
+        if (std::optional<StoreResult> r = appendInPlace(path, krs, Values, Id, m_lastError))
+            return *r;
+        m_lastError.clear();
     }
+    QDir().mkpath(m_folder);
+    StoreLock lock(path);
+    if (!lock.locked()) {
+        m_lastError = lock.error();
+        return failure(m_lastError);
+    }
+    lock.forgetNote();
 
     QString error;
     QVariant newId;

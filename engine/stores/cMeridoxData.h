@@ -12,9 +12,12 @@
 // then rename), so no process overwrites rows another one added meanwhile.
 // appendRow is the exception: it writes the new row in place of the closing
 // tags, under the same lock, so its cost does not grow with the store (a run
-// whose every record fails adds one error row each). A reader that meets a
-// file cut within its last row (the writer was killed) reads the rows before
-// it; the next append rewrites such a file whole.
+// whose every record fails adds one error row each). A process keeps the
+// store and its lock file open between its appends, and opens the store
+// afresh when someone else changed it meanwhile; every row is in the file
+// when appendRow returns. A reader that meets a file cut within its last row (the
+// writer was killed) reads the rows before it; the next append rewrites such
+// a file whole.
 //
 //   cMeridoxData data;                                   // folder from the settings
 //   data.appendRow(executionlogdata, {{"RECORD", 7}, {"NAME", file}, {"RUNTIME", now},

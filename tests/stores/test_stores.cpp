@@ -397,6 +397,94 @@ TEST_F(Stores, ConcurrentWritersLoseNoRows)
     EXPECT_TRUE(corruptCopies(dir.path()).isEmpty());
 }
 
+// One process keeps the store open between its appends. Whatever others did
+// to the file meanwhile (appended, rewrote it, replaced it, cut it, removed
+// it with its folder), the next append lands in the file as it is now, with
+// the next free ID, and loses no row.
+TEST_F(Stores, AppendsFollowWhatOthersDidToTheStoreMeanwhile)
+{
+    cMeridoxData data(dir.path());
+    const QString file = data.StoreFile(executiondata);
+    const auto append = [&data]() {
+        const StoreResult r = data.appendRow(executiondata, {{"NAME", "mine"}}, StoreId::Next);
+        EXPECT_TRUE(r) << r.error.toStdString();
+        return r.id.toLongLong();
+    };
+    const auto ids = [&file]() {
+        ado::RowsetData rows;
+        QString error;
+        EXPECT_TRUE(ado::loadRowsetXml(file, rows, &error)) << error.toStdString();
+        std::vector<qlonglong> out;
+        for (const QVariantList& row : rows.rows)
+            out.push_back(row[0].toLongLong());
+        return out;
+    };
+    const auto keepFirst = [&file](size_t count, bool inPlace) {
+        ado::RowsetData rows;
+        ASSERT_TRUE(ado::loadRowsetXml(file, rows));
+        rows.rows.resize(count);
+        if (!inPlace) {
+            ASSERT_TRUE(ado::saveRowsetXml(file, rows));
+            return;
+        }
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(ado::writeRowsetXml(rows));
+    };
+    using Ids = std::vector<qlonglong>;
+
+    EXPECT_EQ(append(), 1);
+    EXPECT_EQ(append(), 2);
+    if (QFile::exists(helperPath())) {
+        QProcess other;
+        other.start(helperPath(), {dir.path(), "3", "other"});
+        ASSERT_TRUE(other.waitForFinished(60000));
+        ASSERT_EQ(other.exitCode(), 0);
+        EXPECT_EQ(append(), 6);
+        EXPECT_EQ(ids(), Ids({1, 2, 3, 4, 5, 6}));
+    } else {
+        EXPECT_EQ(append(), 3);
+    }
+    const Ids before = ids();
+
+    // Rewritten whole (a new file renamed over it): the change survives.
+    cMeridoxData screen(dir.path());
+    ASSERT_EQ(screen.updateRowById(executiondata, 1, {{"RESULT", "seen"}}).rows, 1);
+    const qlonglong next = append();
+    EXPECT_EQ(next, before.back() + 1);
+    ado::Recordset rs = screen.getRS(executiondata);
+    ASSERT_EQ(rs.RecordCount(), long(before.size()) + 1);
+    rs.MoveFirst();
+    EXPECT_EQ(rs.value("RESULT").toString().trimmed(), "seen");
+
+    // Replaced by a shorter file, then cut in place: IDs follow the rows left.
+    keepFirst(2, false);
+    EXPECT_EQ(append(), 3);
+    EXPECT_EQ(ids(), Ids({1, 2, 3}));
+    keepFirst(1, true);
+    EXPECT_EQ(append(), 2);
+    EXPECT_EQ(ids(), Ids({1, 2}));
+
+    // Cleared, then the whole folder removed with the lock file.
+    ASSERT_TRUE(screen.Clear(executiondata));
+    EXPECT_EQ(append(), 1);
+    EXPECT_EQ(ids(), Ids({1}));
+    ASSERT_TRUE(QDir(dir.path()).removeRecursively());
+    EXPECT_EQ(append(), 1);
+    EXPECT_TRUE(QFile::exists(file + ".lock"));
+    if (QFile::exists(helperPath())) {
+        QProcess other;
+        other.start(helperPath(), {dir.path(), "2", "other"});
+        ASSERT_TRUE(other.waitForFinished(60000));
+        ASSERT_EQ(other.exitCode(), 0);
+    }
+    const qlonglong last = append();
+    Ids expected;
+    for (qlonglong id = 1; id <= last; ++id)
+        expected.push_back(id);
+    EXPECT_EQ(ids(), expected);
+}
+
 TEST_F(Stores, KilledWriterLeavesAReadableStore)
 {
     if (!QFile::exists(helperPath()))

@@ -176,6 +176,12 @@ TEST(Settings, FoldersAndLanguageComeFromTheSettingsFile)
     f.close();
     EXPECT_EQ(RunDataFolder(), "/srv/meridox data");
     EXPECT_EQ(LanguageKey(), "de_DE");
+    // Changed again at once: seen at once.
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[General]\nPath=/srv/other\nLanguage=fr_FR\n");
+    f.close();
+    EXPECT_EQ(RunDataFolder(), "/srv/other");
+    EXPECT_EQ(LanguageKey(), "fr_FR");
 
     qunsetenv("MERIDOX_HOME");
     // Without MERIDOX_HOME the folder is the one holding the engine code.
