@@ -470,24 +470,15 @@ Variant& NameExpr::variable(Frame& f)
 Variant* NameExpr::varRef(Frame& f)
 {
     if (hasParens) return nullptr;
-    switch (bind) {
-    case Bind::Local: return f.vars[slot];
-    case Bind::Const: return nullptr;
-    case Bind::Member: {
-        const ClassMember& m = f.self->def().member(slot);
-        return m.kind == ClassMember::Field ? &f.self->field(m.field) : nullptr;
+    if (Variant* v = container(f)) return v;
+    // Without Option Explicit a global name comes into being when a
+    // reference to it is first taken.
+    const bool global = bind != Bind::Local && bind != Bind::Const && bind != Bind::Member && bind != Bind::Dynamic;
+    if (global && entry->kind == GlobalEntry::Undefined && !explicitNames) {
+        entry->kind = GlobalEntry::Variable;
+        return &entry->value;
     }
-    case Bind::Dynamic:
-        if (entry->kind == GlobalEntry::Undefined) return f.vars[slot];
-        [[fallthrough]];
-    default:
-        if (entry->kind == GlobalEntry::Variable) return &entry->value;
-        if (entry->kind == GlobalEntry::Undefined && !explicitNames) {
-            entry->kind = GlobalEntry::Variable;
-            return &entry->value;
-        }
-        return nullptr;
-    }
+    return nullptr;
 }
 
 // The variable a name with arguments indexes, without creating it;
