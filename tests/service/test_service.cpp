@@ -141,12 +141,14 @@ protected:
 TEST_F(ServiceProcess, RunsTheDueJobOnceAndStopsOnSigterm)
 {
     const QString file = dir.filePath("my integration.xml");
-    const QDateTime due = wholeSecondsFromNow(2);
+    // Far enough ahead that a slow start on a loaded machine does not see
+    // the time as missed and step it a whole interval on.
+    const QDateTime due = wholeSecondsFromNow(4);
     addJob(1, file, due, 1, 3, QStringLiteral("Active"));
     addJob(2, dir.filePath("other.xml"), wholeSecondsFromNow(-120), 1, 1, QStringLiteral("Inactive"));
 
     QProcess& service = start({QStringLiteral("--foreground")}, env);
-    ASSERT_TRUE(waitFor([&] { return !readLines(record).isEmpty(); }, 10000)) << qPrintable(readLines(events).join('\n'));
+    ASSERT_TRUE(waitFor([&] { return !readLines(record).isEmpty(); }, 20000)) << qPrintable(readLines(events).join('\n'));
 
     // A second instance on the same schedule ends at once, silently.
     QProcess& second = start({QStringLiteral("--foreground")}, env);
@@ -208,7 +210,7 @@ TEST_F(ServiceProcess, NotifiesReadyAfterLoadingAndStoppingOnSigterm)
     };
 
     const QString file = dir.filePath("job.xml");
-    addJob(5, file, wholeSecondsFromNow(1), 1, 2, QStringLiteral("Active"));
+    addJob(5, file, wholeSecondsFromNow(4), 1, 2, QStringLiteral("Active"));
     QProcessEnvironment notifyEnv = env;
     notifyEnv.insert(QStringLiteral("NOTIFY_SOCKET"), socketPath);
     QProcess& service = start({}, notifyEnv);
@@ -220,7 +222,7 @@ TEST_F(ServiceProcess, NotifiesReadyAfterLoadingAndStoppingOnSigterm)
     EXPECT_TRUE(atReady[2].startsWith(QStringLiteral("4\tProxima ejecución: ")));
 
     // The runner does not inherit the service's notify socket.
-    ASSERT_TRUE(waitFor([&] { return !readLines(record).isEmpty(); }, 10000));
+    ASSERT_TRUE(waitFor([&] { return !readLines(record).isEmpty(); }, 20000));
     EXPECT_EQ(readLines(record), QStringList{QStringLiteral("1|") + file + QStringLiteral("|unset")});
 
     service.terminate();
