@@ -330,7 +330,15 @@ bool RunEngine::openSource(bool execute)
         return false;
     }
     m_sourceData = rs;
-    return m_sourceData.isOpen();   // closed: a statement that returns no rows
+    if (!m_sourceData.isOpen()) {
+        // A statement that is no query (an UPDATE, say) ran and gave no rows
+        // to walk: the run cannot start, and the user must hear why.
+        m_process.Log()->AddLog(QStringLiteral("CRITICAL ERROR:") + tr("The source step") + QLatin1Char(' ')
+                                + source.sCaption + QLatin1Char(' ')
+                                + tr("returns no rows: its statement is not a query."));
+        return false;
+    }
+    return true;
 }
 
 bool RunEngine::PrepareRun(bool execute)

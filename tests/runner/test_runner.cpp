@@ -778,6 +778,36 @@ TEST_F(Runner, PostgresStepsReadTheRowTheDatabaseStored)
     pgExec(drop);
 }
 
+// A SQL source that is no query (an UPDATE) gives no rows to walk: the run
+// does not start, and the error entry says why, naming the source step.
+TEST_F(Runner, SourceStatementThatReturnsNoRowsSaysWhy)
+{
+    std::vector<std::pair<QString, QString>> sources{
+        {sqliteConn(source_), QStringLiteral("UPDATE customers SET name = name")}};
+    const QString table = pgName("src");
+    if (!pgConnection().isEmpty()) {
+        pgExec({"DROP TABLE IF EXISTS " + table, "CREATE TABLE " + table + " (id integer, name text)",
+                "INSERT INTO " + table + " VALUES (1, 'Ana')"});
+        sources.push_back({pgConnection(), "UPDATE " + table + " SET name = name"});
+    }
+    for (const auto& [conn, sql] : sources) {
+        SCOPED_TRACE(sql.toStdString());
+        const QString file = dir_.filePath(QStringLiteral("update.xml"));
+        ASSERT_TRUE(writeFile(file, flowXml(conn, QStringLiteral("sql"), sql,
+                                            {{"TARGET", "target", sqliteConn(target_), "customer_copy", "UpdateInsert",
+                                              kCopyFields}})));
+        EXPECT_EQ(run({file}), 2);
+        bool said = false;
+        for (const Entry& e : events())
+            said = said || (e.type == 1 && e.text.contains(QStringLiteral("SOURCE"))
+                            && e.text.contains(QStringLiteral("returns no rows")));
+        EXPECT_TRUE(said) << dump(events()).toStdString();
+        EXPECT_TRUE(executions().empty());
+    }
+    if (!pgConnection().isEmpty())
+        pgExec({"DROP TABLE IF EXISTS " + table});
+}
+
 // ---------------------------------------------------------------- several runners
 
 // The service starts runners without waiting: runs at the same time share the
