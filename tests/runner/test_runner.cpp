@@ -808,6 +808,30 @@ TEST_F(Runner, SourceStatementThatReturnsNoRowsSaysWhy)
         pgExec({"DROP TABLE IF EXISTS " + table});
 }
 
+// An empty BLOB is a value, not Null: it is copied as an empty BLOB, and a
+// second run finds nothing to change.
+TEST_F(Runner, EmptyBlobIsCopiedAsAnEmptyBlob)
+{
+    Db(source_).exec("CREATE TABLE files (id INTEGER PRIMARY KEY, data BLOB);"
+                     "INSERT INTO files VALUES (1, X''), (2, NULL), (3, X'00FF');");
+    Db(target_).exec("CREATE TABLE file_copy (id INTEGER PRIMARY KEY, data BLOB);");
+    const QString file = dir_.filePath(QStringLiteral("blob.xml"));
+    ASSERT_TRUE(writeFile(file, flowXml(sqliteConn(source_), QStringLiteral("table"), QStringLiteral("files"),
+                                        {{"TARGET", "target", sqliteConn(target_), "file_copy", "UpdateInsert",
+                                          {{"id", 3, "SOURCE(\"id\")", "SOURCE(\"id\")"},
+                                           {"data", 205, "SOURCE(\"data\")", ""}}}})));
+    ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
+    const char* query = "SELECT id, typeof(data), length(data), hex(data) FROM file_copy ORDER BY id";
+    const std::vector<QStringList> expected{{"1", "blob", "0", ""}, {"2", "null", "NULL", ""}, {"3", "blob", "2", "00FF"}};
+    EXPECT_EQ(Db(target_).rows(query), expected);
+    ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
+    EXPECT_EQ(Db(target_).rows(query), expected);
+    const std::vector<Row> runs = executions();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(number(runs[1], "RINSERTS"), 0);
+    EXPECT_EQ(number(runs[1], "RUPDATES"), 0);
+}
+
 // ---------------------------------------------------------------- several runners
 
 // The service starts runners without waiting: runs at the same time share the
