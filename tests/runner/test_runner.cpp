@@ -832,6 +832,35 @@ TEST_F(Runner, EmptyBlobIsCopiedAsAnEmptyBlob)
     EXPECT_EQ(number(runs[1], "RUPDATES"), 0);
 }
 
+// The rows of a source are held in a temporary file; when its folder is
+// full, the error entry gives the system's reason.
+TEST_F(Runner, FullTemporaryFolderSaysNoSpaceIsLeft)
+{
+    const QString tmp = dir_.filePath(QStringLiteral("small tmp"));
+    ASSERT_TRUE(QDir().mkpath(tmp));
+    const QByteArray where = QFile::encodeName(tmp);
+    if (::mount("tmpfs", where.constData(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "a small tmpfs cannot be mounted here: " << std::strerror(errno);
+    struct Unmount {
+        QByteArray path;
+        ~Unmount() { ::umount2(path.constData(), MNT_DETACH); }
+    } unmount{where};
+    Db(source_).exec("WITH RECURSIVE n(x) AS (SELECT 5 UNION ALL SELECT x + 1 FROM n WHERE x < 20000) "
+                     "INSERT INTO customers SELECT x, 'customer number ' || x || ' with a longer name' FROM n;");
+    const QString file = writeCopy(QStringLiteral("copy.xml"));
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("TMPDIR"), tmp);
+    EXPECT_EQ(run({file}, env), 2);
+    bool said = false;
+    for (const Entry& e : events()) {
+        said = said || (e.type == 1 && e.text.contains(QStringLiteral("No space left on device")));
+        EXPECT_FALSE(e.text.contains(QStringLiteral("Unknown error"))) << e.text.toStdString();
+    }
+    EXPECT_TRUE(said) << dump(events()).toStdString();
+    EXPECT_TRUE(executions().empty());
+    EXPECT_EQ(Db(target_).count("customer_copy"), 0);
+}
+
 // ---------------------------------------------------------------- several runners
 
 // The service starts runners without waiting: runs at the same time share the
