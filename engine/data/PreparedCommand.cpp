@@ -35,7 +35,7 @@ struct PreparedState {
 // builds no text and resolves no name.
 struct WriterOp {
     char kind = 0;            // 'S' select, 'C' count, 'I' insert, 'R' insert returning the row,
-                              // 'U' update, 'D' delete
+                              // 'W' select by SQLite rowid, 'U' update, 'D' delete
     QStringList names;        // inserted or set columns, as given
     QStringList keyNames;
     quint64 nullKeys = 0;     // key values that are Null (they make "IS NULL" terms)
@@ -58,8 +58,11 @@ struct WriterState {
     // (SQLite: ON CONFLICT ROLLBACK, a trigger raising ROLLBACK): its writes
     // stay out of commit groups.
     bool grouped = true;
-    // Whether an insert can return the stored row (INSERT ... RETURNING).
+    // Whether an insert can return the stored row (INSERT ... RETURNING),
+    // and whether the row must be read again after it (SQLite triggers that
+    // run after the insert).
     bool returning = false;
+    bool rereadInserts = false;
     std::vector<std::unique_ptr<WriterOp>> ops;
     QVariantList binds;       // reused from call to call
 
@@ -221,6 +224,31 @@ TableWriter::~TableWriter() = default;
 TableWriter::TableWriter(TableWriter&&) noexcept = default;
 TableWriter& TableWriter::operator=(TableWriter&&) noexcept = default;
 
+namespace {
+
+// Whether an SQLite trigger runs after a row is inserted into the table: it
+// may change the row (the way SQLite triggers set values), which the insert
+// itself does not return.
+bool changedAfterInsert(detail::ConnectionState& c, const QString& table)
+{
+    QSqlQuery q(c.db());
+    q.prepare(QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'trigger' AND tbl_name = ? COLLATE NOCASE "
+                             "UNION ALL SELECT sql FROM sqlite_temp_master WHERE type = 'trigger' "
+                             "AND tbl_name = ? COLLATE NOCASE"));
+    const QString bare = table.section(u'.', -1).remove(u'"').remove(u'[').remove(u']').remove(u'`');
+    q.addBindValue(bare);
+    q.addBindValue(bare);
+    static const QRegularExpression after(QStringLiteral(R"re(\bAFTER\s+INSERT\b)re"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    if (q.exec())
+        while (q.next())
+            if (after.match(q.value(0).toString()).hasMatch())
+                return true;
+    return false;
+}
+
+} // namespace
+
 bool TableWriter::open(const Connection& connection, const QString& table)
 {
     auto& s = *d_;
@@ -239,8 +267,6 @@ bool TableWriter::open(const Connection& connection, const QString& table)
     s.schema = std::move(*ts);
     s.quotedTable = s.conn->quote(table);
     s.grouped = true;
-    s.returning = s.conn->kind == ProviderKind::PostgreSQL
-                  || (s.conn->kind == ProviderKind::SQLite && sqlite3_libversion_number() >= 3035000);
     if (s.conn->kind == ProviderKind::SQLite) {
         QSqlQuery q(s.conn->db());
         q.prepare(QStringLiteral("SELECT sql FROM sqlite_master WHERE tbl_name = ? COLLATE NOCASE "
@@ -259,6 +285,9 @@ bool TableWriter::open(const Connection& connection, const QString& table)
     for (const auto& c : s.schema.columns)
         cols << s.conn->quote(c.name);
     s.selectList = cols.join(u',');
+    s.returning = s.conn->kind == ProviderKind::PostgreSQL
+                  || (s.conn->kind == ProviderKind::SQLite && sqlite3_libversion_number() >= 3035000);
+    s.rereadInserts = s.conn->kind == ProviderKind::SQLite && changedAfterInsert(*s.conn, table);
     return true;
 }
 
@@ -371,6 +400,9 @@ WriterOp* operation(detail::WriterState& s, char kind, const QStringList& keyNam
     case 'C':
         op->sql = withWhere(QStringLiteral("SELECT COUNT(*) FROM %1").arg(s.quotedTable), where);
         break;
+    case 'W':
+        op->sql = QStringLiteral("SELECT %1 FROM %2 WHERE _rowid_ = ?").arg(s.selectList, s.quotedTable);
+        break;
     case 'I':
     case 'R': {
         if (op->cols.empty()) {
@@ -480,7 +512,7 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
     auto& c = *s.conn;
     if (notPrepared)
         *notPrepared = false;
-    const bool all = op.kind == 'S' || op.kind == 'R';
+    const bool all = op.kind == 'S' || op.kind == 'R' || op.kind == 'W';
     if (s.direct()) {
         if (!op.raw || op.rawEpoch != c.rawEpoch) {
             DataError e;
@@ -722,6 +754,16 @@ bool TableWriter::insert(const QStringList& columns, const QVariantList& values,
                 *inserted = rows.empty() ? 0 : changes < 0 ? long(rows.size()) : changes;
             if (!rows.empty())
                 *stored = std::move(rows.front());
+            if (!rows.empty() && s.rereadInserts && s.conn->sqlite && s.schema.hasRowId) {
+                // The row as the triggers left it; the one returned stands
+                // when it cannot be read.
+                WriterOp* again = operation(s, 'W', {}, 0);
+                std::vector<QVariantList> now;
+                if (again && execute(s, *again, {QVariant::fromValue<qlonglong>(sqlite3_last_insert_rowid(s.conn->sqlite))},
+                                     false, &now, nullptr)
+                    && !now.empty())
+                    *stored = std::move(now.front());
+            }
             s.lastError = {};
             return true;
         }

@@ -681,14 +681,17 @@ TEST_F(Runner, TargetConnectionFailureIsCritical)
 // there already (UNIQUE ON CONFLICT IGNORE), one that a trigger drops
 // (RAISE(IGNORE)). What the run says is what a commit per record says: an
 // ignored row is no insert, and the DETAIL step of those records finds no
-// HEADER row instead of the one stored for the record before.
+// HEADER row instead of the one stored for the record before. A header that
+// is stored reaches DETAIL as its AFTER trigger left it.
 TEST_F(Runner, InsertTheDatabaseIgnoresIsNoInsertAndNoRowForLaterSteps)
 {
-    Db(target_).exec("CREATE TABLE header (hid INTEGER PRIMARY KEY, code TEXT UNIQUE ON CONFLICT IGNORE);"
-                     "CREATE TABLE detail (id INTEGER PRIMARY KEY, hid INTEGER, code TEXT);"
+    Db(target_).exec("CREATE TABLE header (hid INTEGER PRIMARY KEY, code TEXT UNIQUE ON CONFLICT IGNORE, stamp TEXT);"
+                     "CREATE TABLE detail (id INTEGER PRIMARY KEY, hid INTEGER, code TEXT, stamp TEXT);"
                      "INSERT INTO header (hid, code) VALUES (100, 'Luis');"
                      "CREATE TRIGGER drop_marta BEFORE INSERT ON header WHEN NEW.code = 'Marta' "
-                     "BEGIN SELECT RAISE(IGNORE); END;");
+                     "BEGIN SELECT RAISE(IGNORE); END;"
+                     "CREATE TRIGGER stamp AFTER INSERT ON header "
+                     "BEGIN UPDATE header SET stamp = 'seen ' || NEW.code WHERE hid = NEW.hid; END;");
     const QString file = dir_.filePath(QStringLiteral("header.xml"));
     ASSERT_TRUE(writeFile(
         file, flowXml(sqliteConn(source_), QStringLiteral("table"), QStringLiteral("customers"),
@@ -696,12 +699,13 @@ TEST_F(Runner, InsertTheDatabaseIgnoresIsNoInsertAndNoRowForLaterSteps)
                        {"DETAIL", "target", sqliteConn(target_), "detail", "Insert",
                         {{"id", 3, "SOURCE(\"id\")", ""},
                          {"hid", 3, "HEADER(\"hid\")", ""},
-                         {"code", 202, "HEADER(\"code\")", ""}}}})));
+                         {"code", 202, "HEADER(\"code\")", ""},
+                         {"stamp", 202, "HEADER(\"stamp\")", ""}}}})));
     ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
 
     Db dst(target_);
-    EXPECT_EQ(dst.rows("SELECT d.id, d.code, h.code FROM detail d JOIN header h ON h.hid = d.hid ORDER BY d.id"),
-              (std::vector<QStringList>{{"1", "Ana", "Ana"}, {"4", "Jordi", "Jordi"}}));
+    EXPECT_EQ(dst.rows("SELECT d.id, d.code, h.code, d.stamp FROM detail d JOIN header h ON h.hid = d.hid ORDER BY d.id"),
+              (std::vector<QStringList>{{"1", "Ana", "Ana", "seen Ana"}, {"4", "Jordi", "Jordi", "seen Jordi"}}));
     EXPECT_EQ(dst.count("detail"), 2);
     EXPECT_EQ(dst.count("header"), 3);
 
