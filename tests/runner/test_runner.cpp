@@ -728,14 +728,17 @@ TEST_F(Runner, InsertTheDatabaseIgnoresIsNoInsertAndNoRowForLaterSteps)
 // by a default function, a value a BEFORE trigger changes although the step
 // writes every column, and a row a BEFORE trigger drops. The DETAIL step
 // writes what the database stored for its own record, and nothing fails
-// but the detail whose header was dropped.
+// but the detail whose header was dropped. First of all, a view written
+// through a rule, which cannot return the row it stores: its inserts are
+// plain ones, and trying the other kind spoils no later statement.
 TEST_F(Runner, PostgresStepsReadTheRowTheDatabaseStored)
 {
     if (pgConnection().isEmpty())
         GTEST_SKIP() << "MERIDOX_PG_CONNECTION is not set";
     const QString hdr = pgName("hdr"), tok = pgName("tok"), lbl = pgName("lbl"), det = pgName("det"),
-                  seq = pgName("seq");
-    const QStringList drop{"DROP TABLE IF EXISTS " + hdr + ", " + tok + ", " + lbl + ", " + det,
+                  seq = pgName("seq"), view = pgName("view"), base = pgName("base");
+    const QStringList drop{"DROP VIEW IF EXISTS " + view,
+                           "DROP TABLE IF EXISTS " + hdr + ", " + tok + ", " + lbl + ", " + det + ", " + base,
                            "DROP SEQUENCE IF EXISTS " + seq,
                            "DROP FUNCTION IF EXISTS " + hdr + "_skip(), " + lbl + "_upper()"};
     pgExec(drop);
@@ -749,12 +752,16 @@ TEST_F(Runner, PostgresStepsReadTheRowTheDatabaseStored)
             "CREATE FUNCTION " + lbl + "_upper() RETURNS trigger LANGUAGE plpgsql AS "
             "'BEGIN NEW.label := upper(NEW.label); RETURN NEW; END'",
             "CREATE TRIGGER upper BEFORE INSERT ON " + lbl + " FOR EACH ROW EXECUTE FUNCTION " + lbl + "_upper()",
-            "CREATE TABLE " + det + " (id integer PRIMARY KEY, hid integer, tok text, label text)"});
+            "CREATE TABLE " + det + " (id integer PRIMARY KEY, hid integer, tok text, label text)",
+            "CREATE TABLE " + base + " (id integer, name text)",
+            "CREATE VIEW " + view + " AS SELECT id, name FROM " + base,
+            "CREATE RULE add AS ON INSERT TO " + view + " DO INSTEAD INSERT INTO " + base + " VALUES (NEW.id, NEW.name)"});
     const QString pg = pgConnection();
     const QString file = dir_.filePath(QStringLiteral("pg.xml"));
     ASSERT_TRUE(writeFile(
         file, flowXml(sqliteConn(source_), QStringLiteral("table"), QStringLiteral("customers"),
-                      {{"HEADER", "pg", pg, hdr, "Insert", {{"name", 202, "SOURCE(\"name\")", ""}}},
+                      {{"LEGACY", "pg", pg, view, "Insert", {{"id", 3, "SOURCE(\"id\")", ""}, {"name", 202, "SOURCE(\"name\")", ""}}},
+                       {"HEADER", "pg", pg, hdr, "Insert", {{"name", 202, "SOURCE(\"name\")", ""}}},
                        {"TOKEN", "pg", pg, tok, "Insert", {{"name", 202, "SOURCE(\"name\")", ""}}},
                        {"LABEL", "pg", pg, lbl, "Insert", {{"id", 3, "SOURCE(\"id\")", ""}, {"label", 202, "SOURCE(\"name\")", ""}}},
                        {"DETAIL", "pg", pg, det, "Insert",
@@ -768,12 +775,12 @@ TEST_F(Runner, PostgresStepsReadTheRowTheDatabaseStored)
                      + tok + " t ON t.tok = d.tok ORDER BY d.id"),
               (std::vector<QStringList>{{"1", "Ana", "Ana", "ANA"}, {"2", "Luis", "Luis", "LUIS"}, {"4", "Jordi", "Jordi", "JORDI"}}));
     EXPECT_EQ(pgRows("SELECT (SELECT COUNT(*) FROM " + hdr + "), (SELECT COUNT(*) FROM " + tok + "), (SELECT COUNT(*) FROM "
-                     + lbl + "), (SELECT COUNT(*) FROM " + det + ")"),
-              (std::vector<QStringList>{{"3", "4", "4", "3"}}));
+                     + lbl + "), (SELECT COUNT(*) FROM " + det + "), (SELECT COUNT(*) FROM " + base + ")"),
+              (std::vector<QStringList>{{"3", "4", "4", "3", "4"}}));
 
     const std::vector<Row> runs = executions();
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(number(runs[0], "RINSERTS"), 15);   // 3 headers, 4 tokens, 4 labels, 4 detail attempts
+    EXPECT_EQ(number(runs[0], "RINSERTS"), 19);   // 4 through the view, 3 headers, 4 tokens, 4 labels, 4 detail attempts
     EXPECT_EQ(number(runs[0], "RERRORS"), 1);
     const std::vector<Row> errors = errorRows();
     ASSERT_EQ(errors.size(), 1u);
