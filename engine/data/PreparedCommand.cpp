@@ -736,7 +736,12 @@ bool TableWriter::insert(const QStringList& columns, const QVariantList& values,
         stored->clear();
     if (!requireOpen(s) || !sameCount(s, columns, values))
         return false;
-    if (stored && s.returning) {
+    // SQLite stores a row whose every column is given as it was given (its
+    // triggers cannot change the new row before it is stored): the change
+    // count alone tells whether it was inserted.
+    const bool asGiven = s.conn->kind == ProviderKind::SQLite && !s.rereadInserts
+                         && columns.size() >= qsizetype(s.schema.columns.size());
+    if (stored && s.returning && !asGiven) {
         // The stored row comes back with the insert: no second statement,
         // which could find another row (the last one inserted before an
         // insert that was ignored) or fail inside the caller's transaction.
