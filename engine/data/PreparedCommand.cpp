@@ -787,8 +787,11 @@ bool TableWriter::insert(const QStringList& columns, const QVariantList& values,
     long changes = -1;
     if (!execute(s, *op, s.binds, true, nullptr, &changes))
         return false;
+    // A count of 0 is believed where the database is known to give it.
     if (inserted)
-        *inserted = changes;
+        *inserted = changes > 0 || s.conn->kind == ProviderKind::SQLite || s.conn->kind == ProviderKind::PostgreSQL
+                        ? changes
+                        : -1;
     s.lastError = {};
     return true;
 }
