@@ -305,9 +305,9 @@ TEST_F(ServiceProcess, AScheduleWhoseLastRowDoesNotParseIsSetAsideAndReported)
 // any other bad row; the runner is never started on an empty name.
 TEST_F(ServiceProcess, AJobWithoutANameIsRefusedNotStarted)
 {
-    addJob(1, QString(), wholeSecondsFromNow(1), 1, 3, QStringLiteral("Active"));
+    addJob(1, QString(), wholeSecondsFromNow(3), 1, 3, QStringLiteral("Active"));
     const QString file = dir.filePath("job.xml");
-    addJob(2, file, wholeSecondsFromNow(1), 1, 3, QStringLiteral("Active"));
+    addJob(2, file, wholeSecondsFromNow(3), 1, 3, QStringLiteral("Active"));
     start({QStringLiteral("--foreground")}, env);
     ASSERT_TRUE(waitFor([&] { return !readLines(record).isEmpty(); }, 10000)) << qPrintable(readLines(events).join('\n'));
     QThread::msleep(1500);
@@ -323,7 +323,7 @@ TEST_F(ServiceProcess, AJobWithoutANameIsRefusedNotStarted)
 // the entry says why.
 TEST_F(ServiceProcess, ALinkedScheduleLockIsNotFollowed)
 {
-    addJob(1, dir.filePath("job.xml"), wholeSecondsFromNow(1), 1, 3, QStringLiteral("Active"));
+    addJob(1, dir.filePath("job.xml"), wholeSecondsFromNow(3), 1, 3, QStringLiteral("Active"));
     const QString lock = cMeridoxData(dir.path()).StoreFile(scheduleddata) + QStringLiteral(".lock");
     const QString victim = dir.filePath("victim.txt");
     const QByteArray precious = QByteArray("keep me\n").repeated(40);
@@ -362,7 +362,7 @@ TEST_F(ServiceProcess, AnInstanceLockTakenFirstByAnotherUserDoesNotStopTheServic
     ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
 
     const QString file = dir.filePath("job.xml");
-    addJob(1, file, wholeSecondsFromNow(1), 1, 3, QStringLiteral("Active"));
+    addJob(1, file, wholeSecondsFromNow(3), 1, 3, QStringLiteral("Active"));
     QProcess& service = start({QStringLiteral("--foreground")}, noRuntime);
     const bool ran = waitFor([&] { return !readLines(record).isEmpty(); }, 10000);
     ::close(fd);
