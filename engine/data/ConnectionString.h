@@ -64,4 +64,10 @@ ProviderKind providerKindOf(const QString& provider);
 // that anyone may read.
 QString hideConnectionSecrets(QString message, const QString& connectionString);
 
+// text with the value of every "Password=" and "PWD=" in it replaced by
+// "****", whether or not the text around it parses as a connection string.
+// An unquoted value is taken to run to the end of its line or element, since
+// a password may hold ';'.
+QString hideSecretsInText(QString text);
+
 } // namespace ado

@@ -530,7 +530,7 @@ void RunEngine::writeExecutionRow()
     // Said as a failure, so that the runner reports it as an error entry;
     // the run itself is not failed by it.
     if (!saved)
-        m_process.Log()->AddLog(QStringLiteral("MeridoxRunner ERROR: ") + tr("The execution row could not be saved:")
+        m_process.Log()->AddRunDataLoss(QStringLiteral("MeridoxRunner ERROR: ") + tr("The execution row could not be saved:")
                                 + QLatin1Char(' ') + saved.error);
 }
 

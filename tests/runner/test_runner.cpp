@@ -17,11 +17,15 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/mount.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -322,7 +326,14 @@ protected:
         QProcess p;
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(folder());
-        p.start(runnerProgram(), arguments);
+        if (otherUser_ > 0)
+            // Another user, as a shared run-data folder sees them.
+            p.start(QStringLiteral("setpriv"), QStringList{QStringLiteral("--reuid=%1").arg(otherUser_),
+                                                           QStringLiteral("--regid=%1").arg(otherUser_),
+                                                           QStringLiteral("--clear-groups"), runnerProgram()}
+                                                   + arguments);
+        else
+            p.start(runnerProgram(), arguments);
         if (!p.waitForStarted(10000)) {
             ADD_FAILURE() << "runner did not start";
             return -1;
@@ -334,6 +345,7 @@ protected:
             return -1;
         }
         stdout_ = p.readAllStandardOutput();
+        stderr_ = p.readAllStandardError();
         if (p.exitStatus() != QProcess::NormalExit) {
             ADD_FAILURE() << "runner crashed: " << p.readAllStandardError().toStdString();
             return -1;
@@ -372,6 +384,8 @@ protected:
     QString source_;
     QString target_;
     QByteArray stdout_;
+    QByteArray stderr_;
+    int otherUser_ = 0;   // run the runner as this user id (root only)
 };
 
 // ---------------------------------------------------------------- completed runs
@@ -486,8 +500,9 @@ TEST_F(Runner, FailingRecordWritesErrorRowAndStillCompletes)
     EXPECT_EQ(log[size_t(errorLine)].text, QStringLiteral("MeridoxRunner: ") + description);
 }
 
-// A run whose execution row cannot be saved (the store is a folder) still
-// completed: exit 0, and the lost row is an error entry, not information.
+// A run whose execution row cannot be saved (the store is a folder) did its
+// work, but left no record of it: exit 4, and the lost row is an error entry,
+// not information.
 TEST_F(Runner, UnsavedExecutionRowIsAnErrorEntryOfACompletedRun)
 {
     // Both stores are folders, and record 3 fails: neither its error row nor
@@ -496,7 +511,7 @@ TEST_F(Runner, UnsavedExecutionRowIsAnErrorEntryOfACompletedRun)
     ASSERT_TRUE(QDir(folder()).mkpath(cMeridoxData(folder()).StoreFile(executionlogdata)));
     Db(source_).exec("UPDATE customers SET name = NULL WHERE id = 3;");
     const QString file = writeCopy(QStringLiteral("copy.xml"));
-    EXPECT_EQ(run({file}), 0) << dump(events()).toStdString();
+    EXPECT_EQ(run({file}), 4) << dump(events()).toStdString();
     EXPECT_EQ(Db(target_).count("customer_copy"), 3);
     bool executionEntry = false;
     bool errorRowEntry = false;
@@ -924,6 +939,242 @@ TEST_F(Runner, ConcurrentRunsKeepEveryExecutionRowAndEveryTargetRow)
     EXPECT_EQ(ids.size(), kRuns);
     EXPECT_EQ(Db(target).rows("SELECT COUNT(*) FROM customer_copy").at(0).at(0), QString::number(kRuns * kRows));
     EXPECT_TRUE(errorRows().empty());
+}
+
+// ---------------------------------------------------------------- shared run-data folders
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+bool hasEntry(const std::vector<Entry>& log, int type, const QString& part)
+{
+    for (const Entry& e : log)
+        if (e.type == type && e.text.contains(part))
+            return true;
+    return false;
+}
+
+// Someone with write access to a shared run-data folder plants links: the
+// lock file pointing at one of the runner's user's files, the store pointing
+// at a file that does not exist yet. The runner follows neither: the files
+// stay as they were (or absent), the run's record is refused with a clear
+// error entry, and the exit code says the record was lost.
+TEST_F(Runner, LinksPlantedInTheRunDataFolderAreNotFollowed)
+{
+    const QString file = writeCopy(QStringLiteral("copy.xml"));
+    const QString store = cMeridoxData(folder()).StoreFile(executiondata);
+    const QString victim = dir_.filePath(QStringLiteral("home/notes.txt"));
+    const QByteArray precious = QByteArray("keep me\n").repeated(40);
+    ASSERT_TRUE(QDir().mkpath(dir_.filePath(QStringLiteral("home"))));
+    {
+        QFile f(victim);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(precious);
+    }
+    ASSERT_TRUE(QFile::link(victim, store + QStringLiteral(".lock")));
+    EXPECT_EQ(run({file}), 4) << dump(events()).toStdString();
+    EXPECT_EQ(readAll(victim), precious);
+    EXPECT_TRUE(hasEntry(events(), 1, QStringLiteral("symbolic link"))) << dump(events()).toStdString();
+    EXPECT_EQ(Db(target_).count("customer_copy"), 4);   // the work itself was done
+
+    // A store that is a dangling link: its target is not created.
+    ASSERT_TRUE(QFile::remove(store + QStringLiteral(".lock")));
+    const QString missing = dir_.filePath(QStringLiteral("home/.bash_login"));
+    ASSERT_TRUE(QFile::link(missing, store));
+    EXPECT_EQ(run({file}), 4) << dump(events()).toStdString();
+    EXPECT_FALSE(QFileInfo::exists(missing));
+    EXPECT_TRUE(QFileInfo(store).isSymLink());
+    EXPECT_TRUE(hasEntry(events(), 1, QStringLiteral("not a regular file"))) << dump(events()).toStdString();
+
+    // The same link to an existing file: neither read nor rewritten.
+    {
+        QFile f(missing);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(precious);
+    }
+    EXPECT_EQ(run({file}), 4) << dump(events()).toStdString();
+    EXPECT_EQ(readAll(missing), precious);
+    EXPECT_TRUE(QFileInfo(store).isSymLink());
+}
+
+// A folder shared by two users, made by the first with umask 022: the second
+// user's runner cannot lock the stores. Its run's record is lost, and it says
+// so by its exit code rather than by 0.
+TEST_F(Runner, SecondUserWhoseRunCannotBeRecordedExitsNonZero)
+{
+    if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        GTEST_SKIP() << "needs root and setpriv to run as a second user";
+    const mode_t saved = ::umask(022);
+    const QString file = writeCopy(QStringLiteral("copy.xml"));
+    const int first = run({file});
+    ::umask(saved);
+    ASSERT_EQ(first, 0) << dump(events()).toStdString();
+    ASSERT_EQ(executions().size(), 1u);
+
+    // The second user can reach the folder, the databases and the file.
+    for (const QString& path : {folder(), target_})
+        ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::Permissions(0x7777)));
+    Db(target_).exec("DELETE FROM customer_copy;");
+    otherUser_ = 54321;
+    EXPECT_EQ(run({file}), 4) << dump(events()).toStdString();
+    otherUser_ = 0;
+    EXPECT_EQ(Db(target_).count("customer_copy"), 4);
+    EXPECT_TRUE(hasEntry(events(), 1, QStringLiteral("Permission denied"))) << dump(events()).toStdString();
+    EXPECT_EQ(executions().size(), 1u);
+}
+
+// A relative Path= is the settings file's neighbour, wherever the runner is
+// started from, so the designer, the service and the runner share stores.
+TEST_F(Runner, RelativeRunDataPathIsTakenFromTheSettingsFolder)
+{
+    const QString settings = dir_.filePath(QStringLiteral("config/Meridox.conf"));
+    ASSERT_TRUE(writeFile(settings, QStringLiteral("[General]\nPath=rundata\n")));
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("MERIDOX_CONFIG"), settings);
+    const QString file = writeCopy(QStringLiteral("copy.xml"));
+    ASSERT_EQ(run({file}, env), 0) << dump(events()).toStdString();
+    EXPECT_EQ(storeRows(dir_.filePath(QStringLiteral("config/rundata")), executiondata).size(), 1u);
+    EXPECT_FALSE(QFileInfo::exists(dir_.filePath(QStringLiteral("rundata"))));
+}
+
+// ---------------------------------------------------------------- damaged stores
+
+// A store that cannot be read is set aside and a new one started; the notice
+// goes to the system log (a warning) and to stderr, and it tells where the
+// damage is: the offset, line and column of a byte that is not UTF-8.
+TEST_F(Runner, DamagedStoreIsSetAsideWithANoticeInTheLog)
+{
+    const QString file = writeCopy(QStringLiteral("copy.xml"));
+    ASSERT_EQ(run({file}), 0);
+    const QString store = cMeridoxData(folder()).StoreFile(executiondata);
+    QByteArray bytes = readAll(store);
+    const qsizetype at = bytes.indexOf("Completed");
+    ASSERT_GT(at, 0);
+    bytes[at + 2] = char(0xFF);
+    {
+        // A new file, as another program would write it.
+        ASSERT_TRUE(QFile::remove(store));
+        QFile f(store);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    const qsizetype line = bytes.left(at + 2).count('\n') + 1;
+    const qsizetype column = at + 2 - (bytes.lastIndexOf('\n', at) + 1) + 1;
+
+    ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
+    const QStringList aside = QDir(folder()).entryList({QStringLiteral("executeddata.xml.corrupt-*")});
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(readAll(dir_.filePath(aside[0])), bytes);
+    EXPECT_EQ(executions().size(), 1u);
+    const QString where = QStringLiteral("offset %1 (line %2, column %3)").arg(at + 2).arg(line).arg(column);
+    EXPECT_TRUE(hasEntry(events(), 2, aside[0])) << dump(events()).toStdString();
+    EXPECT_TRUE(hasEntry(events(), 2, where)) << where.toStdString() << "\n" << dump(events()).toStdString();
+    EXPECT_TRUE(stderr_.contains(aside[0].toUtf8())) << stderr_.toStdString();
+}
+
+// A full run-data disk: the execution row cannot be written, the store
+// keeps every row it had (no empty or half-written file), the runner says why
+// and exits non-zero; the next run, with room again, adds its row.
+TEST_F(Runner, FullRunDataDiskLosesNoStoredRow)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to mount a small file system";
+    const QString mount = dir_.filePath(QStringLiteral("small"));
+    ASSERT_TRUE(QDir().mkpath(mount));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                                          QStringLiteral("-o"), QStringLiteral("size=64k"),
+                                                          QStringLiteral("tmpfs"), mount}), 0);
+    struct Unmount {
+        QString path;
+        ~Unmount() { QProcess::execute(QStringLiteral("umount"), {path}); }
+    } unmount{mount};
+    const QString settings = dir_.filePath(QStringLiteral("Meridox.conf"));
+    ASSERT_TRUE(writeFile(settings, QStringLiteral("[General]\nPath=") + mount + QLatin1Char('\n')));
+    const QString file = writeCopy(QStringLiteral("copy.xml"));
+    ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
+    const QString store = cMeridoxData(mount).StoreFile(executiondata);
+    ASSERT_EQ(storeRows(mount, executiondata).size(), 1u);
+    // Blanks before the closing tags end the store on a page boundary: the
+    // next row needs a new page of the file system.
+    QByteArray before = readAll(store);
+    const qsizetype tags = before.lastIndexOf("</rs:data>");
+    ASSERT_GT(tags, 0);
+    before.insert(tags, QByteArray((4096 - before.size() % 4096) % 4096, '\n'));
+    {
+        QFile f(store);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(f.write(before), before.size());
+    }
+    ASSERT_EQ(storeRows(mount, executiondata).size(), 1u);
+
+    // Fills the disk to its last byte.
+    int fillers = 0;
+    const auto fill = [&] {
+        QFile filler(mount + QStringLiteral("/filler%1").arg(++fillers));
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size()) {
+        }
+        while (filler.write("x", 1) == 1) {
+        }
+    };
+    fill();
+    EXPECT_EQ(run({file}), 4) << dump(events()).toStdString();
+    EXPECT_EQ(readAll(store), before);
+    EXPECT_TRUE(hasEntry(events(), 1, QStringLiteral("No space left on device"))) << dump(events()).toStdString();
+
+    // With the store gone, it cannot be created: nothing is left behind.
+    ASSERT_TRUE(QFile::remove(store));
+    fill();
+    EXPECT_EQ(run({file}), 4) << dump(events()).toStdString();
+    EXPECT_TRUE(hasEntry(events(), 1, QStringLiteral("No space left on device"))) << dump(events()).toStdString();
+    EXPECT_FALSE(QFileInfo::exists(store));
+    EXPECT_EQ(QDir(mount).entryList({QStringLiteral("executeddata.xml*")}, QDir::Files),
+              QStringList{QStringLiteral("executeddata.xml.lock")});
+
+    // Room again: the store is created, with the row of this run.
+    for (int i = 1; i <= fillers; ++i)
+        ASSERT_TRUE(QFile::remove(mount + QStringLiteral("/filler%1").arg(i)));
+    ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
+    EXPECT_EQ(storeRows(mount, executiondata).size(), 1u);
+    EXPECT_TRUE(QDir(mount).entryList({QStringLiteral("*.corrupt-*")}).isEmpty());
+}
+
+// ---------------------------------------------------------------- secrets and raw bytes
+
+// Nothing the runner reports shows a password: neither the "Source Text" of
+// a file that does not parse nor a connection string whose password holds a
+// ';' (read as a part of its own). Control characters from the file reach
+// the log escaped, never raw.
+TEST_F(Runner, PasswordsAndControlCharactersNeverReachTheLogRaw)
+{
+    const QString broken = dir_.filePath(QStringLiteral("broken.xml"));
+    {
+        QFile f(broken);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("<?xml version=\"1.0\"?>\n<meridox><nodes>\n"
+                "<node type=\"data\"><dataconn><connname>pg</connname><connstring>Provider=PostgreSQL;"
+                "User ID=ana;Password=Tr0ub4dor&3</connstring>\x1b[2J\x07");
+        f.write(QByteArray("\0<\n</nodes></meridox>\n", 21));
+    }
+    EXPECT_EQ(run({broken}), 1);
+    const QByteArray raw = readAll(eventFile());
+    EXPECT_FALSE(raw.contains("Tr0ub4dor")) << raw.toStdString();
+    for (const char c : raw)
+        EXPECT_TRUE(c == '\t' || c == '\n' || uchar(c) >= 0x20) << "raw byte " << int(uchar(c));
+    EXPECT_TRUE(raw.contains("\\x1b")) << raw.toStdString();
+
+    const QString file = writeCopy(QStringLiteral("copy.xml"),
+                                   QStringLiteral("Provider=PostgreSQL;Data Source=localhost;User ID=ana;"
+                                                  "Password=open;sesame42"));
+    EXPECT_EQ(run({file}), 2);
+    const QByteArray log = readAll(eventFile());
+    EXPECT_TRUE(log.contains("CRITICAL ERROR")) << log.toStdString();
+    EXPECT_FALSE(log.contains("sesame42")) << log.toStdString();
+    EXPECT_FALSE(log.contains("open;")) << log.toStdString();
 }
 
 }  // namespace
