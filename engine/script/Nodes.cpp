@@ -1,7 +1,9 @@
 #include "script/Nodes.h"
 #include "script/RegExp.h"
 
+#include <algorithm>
 #include <cmath>
+#include <ctime>
 
 namespace vbs::rt {
 
@@ -172,6 +174,22 @@ void Interp::clearErr()
     errHelpContext = 0;
 }
 
+void Interp::checkBudget()
+{
+    // Seconds any evaluation may take, whatever it counts as steps.
+    constexpr int64_t kTimeLimitMs = 10'000;
+    constexpr uint64_t kStepsBetweenLooks = 4096;
+    if (steps > stepLimit) budgetExceeded();
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    const int64_t ms = int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+    if (startedMs < 0)
+        startedMs = ms;
+    else if (ms - startedMs > kTimeLimitMs)
+        budgetExceeded();
+    nextCheck = std::min(steps + kStepsBetweenLooks, stepLimit);
+}
+
 void Interp::budgetExceeded()
 {
     ScriptError e{err::InstructionBudget, errorDescription(err::InstructionBudget), QString(), true, {}, 0};
@@ -297,8 +315,10 @@ Variant Interp::callBuiltin(const BuiltinInfo& b, std::vector<ExprPtr>& args, Fr
     for (size_t i = 0; i < given && i < size_t(b.minArgs); ++i)
         if (values.span[i].isMissing()) raiseWithName(449, b.name);
     if (given < size_t(b.minArgs)) raiseWithName(449, b.name);
+    for (size_t i = 0; i < given; ++i) chargeText(values.span[i]);
     builtins.frame = &caller;
     Variant r = b.fn(builtins, values.span.first(given));
+    chargeText(r);
     if (b.flags & BuiltinWritesArgs) {
         for (size_t i = 0; i < args.size(); ++i)
             if (Variant* ref = args[i]->varRef(caller)) *ref = std::move(values.span[i]);
@@ -679,7 +699,9 @@ Variant BinaryExpr::eval(Frame& f)
     Variant a = lhs->eval(f);
     Variant b = rhs->eval(f);
     if (op >= BinOp::Eq) return applyBinary(op, a, b, lhs->isLiteral(), rhs->isLiteral());
-    return applyBinary(op, a, b, false, false);
+    Variant r = applyBinary(op, a, b, false, false);
+    if (op == BinOp::Concat || op == BinOp::Add) f.in->chargeText(r);
+    return r;
 }
 
 Variant UnaryExpr::eval(Frame& f)
