@@ -8,7 +8,7 @@
 //
 // Exit code: 0 for a completed run (also with record errors), 1 when the
 // file cannot be loaded, 2 when the run ends on a critical error, cannot
-// start, or no file was given.
+// start, or no file was given, 3 when SIGTERM, SIGINT or SIGHUP stopped it.
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -17,10 +17,44 @@
 #include "document/clsProcess.h"
 #include "run/RunEngine.h"
 
+#include <csignal>
+
 namespace {
 
 constexpr int kInformation = 4;
 constexpr int kError = 1;
+constexpr int kExitStopped = 3;
+
+// A stop signal (systemctl stop, Ctrl+C, a closed terminal) only leaves its
+// number here; the run looks at it between steps and cancels itself, so the
+// records done so far are committed and the run is recorded.
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+extern "C" void noteStopSignal(int signo)
+{
+    g_stopSignal = signo;
+}
+
+void catchStopSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = noteStopSignal;
+    sigemptyset(&action.sa_mask);
+    // Database calls under way go on rather than fail with EINTR.
+    action.sa_flags = SA_RESTART;
+    for (const int signo : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(signo, &action, nullptr);
+}
+
+QString signalName(int signo)
+{
+    switch (signo) {
+    case SIGTERM: return QStringLiteral("SIGTERM");
+    case SIGINT: return QStringLiteral("SIGINT");
+    case SIGHUP: return QStringLiteral("SIGHUP");
+    default: return QString::number(signo);
+    }
+}
 
 bool reportsFailure(const QString& text)
 {
@@ -35,6 +69,16 @@ public:
     {
         QObject::connect(&process, &clsProcess::LogAdded, [this, &process](const QString& Text) {
             Process_LogAdded(Text, process.Log()->IsCritical());
+        });
+        process.setYieldCallback([this, &process] {
+            const int signo = g_stopSignal;
+            if (signo == 0 || m_stopping)
+                return;
+            m_stopping = true;
+            WriteEventLog(QStringLiteral("MeridoxRunner: ") + signalName(signo)
+                              + QStringLiteral(" received, the run stops after the current record"),
+                          kInformation);
+            process.CancelExec();
         });
         process.RunFile(filename);
     }
@@ -64,10 +108,12 @@ public:
 private:
     bool m_critical = false;
     bool m_loading = false;
+    bool m_stopping = false;
 };
 
 int main(int argc, char* argv[])
 {
+    catchStopSignals();
     QCoreApplication app(argc, argv);
     QStringList parts = QCoreApplication::arguments();
     parts.removeFirst();
@@ -86,8 +132,9 @@ int main(int argc, char* argv[])
     switch (process.LastOutcome()) {
     case RunOutcome::Completed:
     case RunOutcome::CompletedWithErrors:
-    case RunOutcome::Cancelled:
         return 0;
+    case RunOutcome::Cancelled:
+        return kExitStopped;
     case RunOutcome::LoadFailed:
         return 1;
     default:
