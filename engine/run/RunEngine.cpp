@@ -163,7 +163,16 @@ short RunEngine::Run()
         return 0;
     }
     m_running = true;
-    PrepareRun(true);
+    try {
+        PrepareRun(true);
+    } catch (const std::bad_alloc&) {
+        // Out of memory outside a step (a step's own is a failure of its
+        // record): the run ends as on a critical error, keeping what it did.
+        releaseSource();
+        m_process.Log()->AddCritical(QStringLiteral("CRITICAL ERROR:Out of memory"));
+        m_outcome = RunOutcome::Critical;
+        endCommitGroup(true);
+    }
     m_running = false;
     return 0;
 }
