@@ -192,14 +192,15 @@ struct Interp {
     }
 
     // The budget counts statements and loop rounds, and the text that
-    // operators and functions build or read, a step for every 256
-    // characters: a loop that copies a growing string takes little steps
-    // but ever more time. The time is bounded as well, for work that
-    // neither counts.
+    // operators and functions build, a step for every 256 characters: a
+    // loop that copies a growing string takes few steps but ever more time.
+    // The time is bounded as well, for work that neither counts (a search
+    // through a long text passed as an argument costs nothing to pass).
     uint64_t steps = 0;
     uint64_t stepLimit = 50'000'000;
+    static constexpr uint64_t kStepsBetweenLooks = 4096;
     uint64_t nextCheck = 0;          // steps at which the budget is looked at next
-    int64_t startedMs = -1;          // monotonic clock at the first look, -1 before
+    int64_t startedMs = -1;          // thread's processor time at the first look, -1 before
     int depth = 0;
     int maxDepth = 600;
     void tick()
