@@ -51,8 +51,12 @@ bool readIntegrationFile(const QString& path, QByteArray& content, QString& erro
         error = IntegrationFile::ParseErrorText(file.error(), file.errorString(), 0, 0, 0, QString(), path);
         return false;
     }
-    // The size may have grown since it was looked at.
-    content = file.read(kMaxIntegrationFileSize + 1);
+    // A read allocates what it is asked for: the size found, and one byte
+    // more to learn whether the file has grown since; then no further than
+    // the limit.
+    content = file.read(qint64(st.st_size) + 1);
+    if (content.size() > st.st_size && file.error() == QFileDevice::NoError)
+        content += file.read(kMaxIntegrationFileSize + 1 - content.size());
     if (file.error() != QFileDevice::NoError) {
         error = IntegrationFile::ParseErrorText(file.error(), file.errorString(), 0, 0, 0, QString(), path);
         return false;
