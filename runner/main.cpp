@@ -8,8 +8,9 @@
 //
 // Exit code: 0 for a completed run (also with record errors), 1 when the
 // file cannot be loaded, 2 when the run ends on a critical error, cannot
-// start, or no file was given, 3 when the run ended but its execution row
-// or error rows could not be kept in the run-data stores.
+// start, or no file was given, 3 when SIGTERM, SIGINT or SIGHUP stopped it,
+// 4 when the run ended but its execution row or error rows could not be kept
+// in the run-data stores.
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -22,12 +23,46 @@
 #include "run/clsLog.h"
 #include "stores/cMeridoxData.h"
 
+#include <csignal>
+
 namespace {
 
 constexpr int kInformation = 4;
 constexpr int kWarning = 2;
 constexpr int kError = 1;
+constexpr int kExitStopped = 3;
 constexpr int kRunDataLost = 4;
+
+// A stop signal (systemctl stop, Ctrl+C, a closed terminal) only leaves its
+// number here; the run looks at it between steps and cancels itself, so the
+// records done so far are committed and the run is recorded.
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+extern "C" void noteStopSignal(int signo)
+{
+    g_stopSignal = signo;
+}
+
+void catchStopSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = noteStopSignal;
+    sigemptyset(&action.sa_mask);
+    // Database calls under way go on rather than fail with EINTR.
+    action.sa_flags = SA_RESTART;
+    for (const int signo : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(signo, &action, nullptr);
+}
+
+QString signalName(int signo)
+{
+    switch (signo) {
+    case SIGTERM: return QStringLiteral("SIGTERM");
+    case SIGINT: return QStringLiteral("SIGINT");
+    case SIGHUP: return QStringLiteral("SIGHUP");
+    default: return QString::number(signo);
+    }
+}
 
 bool reportsFailure(const QString& text)
 {
@@ -42,6 +77,16 @@ public:
     {
         QObject::connect(&process, &clsProcess::LogAdded, [this, &process](const QString& Text) {
             Process_LogAdded(Text, process.Log()->IsCritical());
+        });
+        process.setYieldCallback([this, &process] {
+            const int signo = g_stopSignal;
+            if (signo == 0 || m_stopping)
+                return;
+            m_stopping = true;
+            WriteEventLog(QStringLiteral("MeridoxRunner: ") + signalName(signo)
+                              + QStringLiteral(" received, the run stops after the current record"),
+                          kInformation);
+            process.CancelExec();
         });
         process.RunFile(filename);
     }
@@ -71,10 +116,12 @@ public:
 private:
     bool m_critical = false;
     bool m_loading = false;
+    bool m_stopping = false;
 };
 
 int main(int argc, char* argv[])
 {
+    catchStopSignals();
     QCoreApplication app(argc, argv);
     // A damaged store set aside is told where someone will look for it.
     cMeridoxData::SetNoticeHandler([](const QString& text) {
@@ -100,7 +147,9 @@ int main(int argc, char* argv[])
     case RunOutcome::CompletedWithErrors:
     case RunOutcome::Cancelled:
         // Whoever starts the runner learns of a run that left no record.
-        return process.Log()->RunDataLost() ? kRunDataLost : 0;
+        if (process.Log()->RunDataLost())
+            return kRunDataLost;
+        return process.LastOutcome() == RunOutcome::Cancelled ? kExitStopped : 0;
     case RunOutcome::LoadFailed:
         return 1;
     default:

@@ -280,13 +280,22 @@ void CDispather::ProcessEvents()
             continue;
         ScheduleRow& row = rows_[i];
         const QDateTime due = info.time;
-        log(QStringLiteral("Se va a ejecutar: ") + eventLogDateText(due), 4);
-        if (RunScheduledJob(row, info.id, due)) {
-            unsaved_[info.id] = due;
-            ranNow.emplace_back(info.id, row.NAME);
+        const auto runner = runners_.find(info.id);
+        if (runner != runners_.end() && launcher_.isRunning(runner->second)) {
+            // Two runs of one job would work on the same data at once.
+            log(QStringLiteral("No se ejecuta ") + jobText(info.id, row.NAME) + QStringLiteral(" a las ")
+                    + eventLogDateText(due) + QStringLiteral(": la ejecucion anterior sigue en curso"),
+                2);
+        } else {
+            log(QStringLiteral("Se va a ejecutar: ") + eventLogDateText(due), 4);
+            if (RunScheduledJob(row, info.id, due)) {
+                unsaved_[info.id] = due;
+                ranNow.emplace_back(info.id, row.NAME);
+                runners_[info.id] = launcher_.lastStarted();
+            }
         }
-        // Also after a failed start, so that a broken job is tried again once
-        // per period rather than at every pass.
+        // Also after a failed or skipped start, so that the job is tried
+        // again once per period rather than at every pass.
         ScheduleRow asRun = row;
         asRun.LASTRUN = due;
         const std::optional<QDateTime> next = NextRunTime(asRun);

@@ -63,6 +63,14 @@ public:
     virtual bool start(const QString& fileName, QString& error) = 0;
     // Collects runners that have ended (no zombies); called once per pass.
     virtual void reap() {}
+    // The runner begun by the last successful start(), 0 when not known.
+    virtual long long lastStarted() const { return 0; }
+    // Whether that runner had not ended at the last reap().
+    virtual bool isRunning(long long runner) const
+    {
+        (void)runner;
+        return false;
+    }
 };
 
 // One active job of the due-time table.
@@ -100,6 +108,8 @@ public:
     // Nothing to release; kept for the service's stop sequence.
     void Disconnect();
     // One pass: starts every job that is due and saves their LASTRUN once.
+    // A job whose runner of an earlier time still runs is not started again:
+    // that time is skipped, with a warning entry.
     void ProcessEvents();
 
     // The due-time table, keyed by job ID.
@@ -119,4 +129,5 @@ private:
     std::vector<std::optional<int>> rowIds_;   // ID of each row; nothing when the row was refused
     std::map<int, Cdispinfo> table_;           // active jobs only
     std::map<int, QDateTime> unsaved_;         // LASTRUN values not yet in the store
+    std::map<int, long long> runners_;         // job ID -> the runner last started for it
 };

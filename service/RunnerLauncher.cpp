@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -64,7 +65,13 @@ bool ProcessRunnerLauncher::start(const QString& fileName, QString& error)
         return false;
     }
     children_.push_back(pid);
+    lastStarted_ = pid;
     return true;
+}
+
+bool ProcessRunnerLauncher::isRunning(long long runner) const
+{
+    return runner > 0 && std::find(children_.begin(), children_.end(), pid_t(runner)) != children_.end();
 }
 
 void ProcessRunnerLauncher::reap()

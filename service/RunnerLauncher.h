@@ -25,6 +25,8 @@ public:
     QString programName() const override;
     bool start(const QString& fileName, QString& error) override;
     void reap() override;
+    long long lastStarted() const override { return lastStarted_; }
+    bool isRunning(long long runner) const override;
 
     const QString& program() const { return program_; }
     // Runners started and not yet reaped.
@@ -33,4 +35,5 @@ public:
 private:
     QString program_;
     std::vector<pid_t> children_;
+    pid_t lastStarted_ = 0;
 };

@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QSqlRecord>
 #include <algorithm>
+#include <new>
 #include <sqlite3.h>
 
 namespace ado {
@@ -456,50 +457,69 @@ bool boundAsNull(const QVariant& v)
     }
 }
 
-void bindDirect(sqlite3_stmt* st, int i, const QVariant& v)
+// Bytes of text in UTF-8, counted without converting it.
+qint64 utf8Length(const QString& t)
 {
-    if (boundAsNull(v)) {
-        sqlite3_bind_null(st, i);
-        return;
+    qint64 n = 0;
+    for (const QChar c : t) {
+        const char16_t u = c.unicode();
+        n += u < 0x80 ? 1 : u < 0x800 || QChar::isSurrogate(u) ? 2 : 3;   // a surrogate pair is 4
     }
+    return n;
+}
+
+// SQLite's result code: a value over the connection's size limit is
+// refused here, before it is copied, and so is one that memory cannot hold.
+int bindDirect(sqlite3_stmt* st, int i, const QVariant& v)
+{
+    if (boundAsNull(v))
+        return sqlite3_bind_null(st, i);
     switch (v.typeId()) {
     case QMetaType::Int:
     case QMetaType::Bool:
-        sqlite3_bind_int(st, i, v.toInt());
-        return;
+        return sqlite3_bind_int(st, i, v.toInt());
     case QMetaType::UInt:
     case QMetaType::LongLong:
-        sqlite3_bind_int64(st, i, v.toLongLong());
-        return;
+        return sqlite3_bind_int64(st, i, v.toLongLong());
     case QMetaType::Double:
-        sqlite3_bind_double(st, i, v.toDouble());
-        return;
+        return sqlite3_bind_double(st, i, v.toDouble());
     case QMetaType::QByteArray: {
         const QByteArray b = v.toByteArray();
-        sqlite3_bind_blob(st, i, b.constData(), static_cast<int>(b.size()), SQLITE_TRANSIENT);
-        return;
+        return sqlite3_bind_blob64(st, i, b.constData(), sqlite3_uint64(b.size()), SQLITE_TRANSIENT);
     }
     case QMetaType::QDateTime: {
         const QString t = v.toDateTime().toString(Qt::ISODateWithMs);
-        sqlite3_bind_text16(st, i, t.utf16(), static_cast<int>(t.size() * sizeof(QChar)), SQLITE_TRANSIENT);
-        return;
+        return sqlite3_bind_text16(st, i, t.utf16(), static_cast<int>(t.size() * sizeof(QChar)), SQLITE_TRANSIENT);
     }
     case QMetaType::QTime: {
         const QString t = v.toTime().toString(QStringLiteral("hh:mm:ss.zzz"));
-        sqlite3_bind_text16(st, i, t.utf16(), static_cast<int>(t.size() * sizeof(QChar)), SQLITE_TRANSIENT);
-        return;
+        return sqlite3_bind_text16(st, i, t.utf16(), static_cast<int>(t.size() * sizeof(QChar)), SQLITE_TRANSIENT);
     }
     case QMetaType::QString: {
+        const QString& text = *static_cast<const QString*>(v.constData());
+        // A text that cannot fit is not converted: that copy alone could be
+        // gigabytes. Every character is at least one byte, at most three.
+        const qint64 limit = sqlite3_limit(sqlite3_db_handle(st), SQLITE_LIMIT_LENGTH, -1);
+        if (text.size() > limit || (text.size() * 3 > limit && utf8Length(text) > limit))
+            return SQLITE_TOOBIG;
         // UTF-8, the database's own encoding: SQLite need not convert it.
-        const QByteArray t = static_cast<const QString*>(v.constData())->toUtf8();
-        sqlite3_bind_text(st, i, t.constData(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
-        return;
+        const QByteArray t = text.toUtf8();
+        return sqlite3_bind_text64(st, i, t.constData(), sqlite3_uint64(t.size()), SQLITE_TRANSIENT, SQLITE_UTF8);
     }
     default: {
         const QString t = v.toString();
-        sqlite3_bind_text16(st, i, t.utf16(), static_cast<int>(t.size() * sizeof(QChar)), SQLITE_TRANSIENT);
-        return;
+        return sqlite3_bind_text64(st, i, reinterpret_cast<const char*>(t.utf16()),
+                                   sqlite3_uint64(t.size()) * sizeof(QChar), SQLITE_TRANSIENT, SQLITE_UTF16);
     }
+    }
+}
+
+int bindDirectOrNoMemory(sqlite3_stmt* st, int i, const QVariant& v)
+{
+    try {
+        return bindDirect(st, i, v);
+    } catch (const std::bad_alloc&) {
+        return SQLITE_NOMEM;
     }
 }
 
@@ -526,8 +546,24 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
         }
         sqlite3_stmt* st = op.raw;
         detail::StatementScope scope(c, writes, s.grouped);
-        for (qsizetype i = 0; i < binds.size(); ++i)
-            bindDirect(st, static_cast<int>(i) + 1, binds[i]);
+        for (qsizetype i = 0; i < binds.size(); ++i) {
+            const int bound = bindDirectOrNoMemory(st, static_cast<int>(i) + 1, binds[i]);
+            if (bound != SQLITE_OK) {
+                sqlite3_clear_bindings(st);
+                scope.failed();
+                // Out of memory is said as formulas say it.
+                const QString text = bound == SQLITE_NOMEM ? QStringLiteral("Out of memory")
+                                                           : QString::fromUtf8(sqlite3_errstr(bound));
+                const bool named = (op.kind == 'I' || op.kind == 'U') && i < op.names.size();
+                const QString what = named ? QStringLiteral("the value of ") + op.names.at(i) : QStringLiteral("a value");
+                DataError e = detail::makeError(adErrProviderFailure,
+                                                QStringLiteral("Unable to bind ") + what + QStringLiteral(": ") + text,
+                                                QStringLiteral("QSQLITE"));
+                e.SQLState = QString::number(bound);
+                e.NativeError = bound;
+                return s.fail(e);
+            }
+        }
         int rc = sqlite3_step(st);
         if (rows) {
             const int n = static_cast<int>(s.schema.columns.size());

@@ -5,13 +5,74 @@
 #include <QSaveFile>
 
 #include <cerrno>
+#include <cstring>
 #include <limits>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "data/ConnectionString.h"
-
 #include "document/clsProcess.h"
 #include "file/IntegrationFile.h"
+
+namespace {
+
+// Far above any integration drawn by hand; a larger file is not one, and
+// reading it whole could take all the memory there is.
+constexpr qint64 kMaxIntegrationFileSize = 64 * 1024 * 1024;
+
+// The whole file into content; false with the parse-error text. Only a
+// regular file is read: a device would never end, and a FIFO would block
+// the opening until some writer came.
+bool readIntegrationFile(const QString& path, QByteArray& content, QString& error)
+{
+    // Checked on the file as opened, so the path cannot change in between.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        error = IntegrationFile::ParseErrorText(QFileDevice::OpenError, QString::fromLocal8Bit(std::strerror(errno)),
+                                                0, 0, 0, QString(), path);
+        return false;
+    }
+    struct stat st {};
+    QString refusal;
+    if (::fstat(fd, &st) != 0)
+        refusal = QString::fromLocal8Bit(std::strerror(errno));
+    else if (!S_ISREG(st.st_mode))
+        refusal = QStringLiteral("The integration file is not a regular file.");
+    else if (st.st_size > kMaxIntegrationFileSize)
+        refusal = QStringLiteral("The integration file is larger than 64 MiB.");
+    if (!refusal.isEmpty()) {
+        ::close(fd);
+        error = IntegrationFile::ParseErrorText(0, refusal, 0, 0, 0, QString(), path);
+        return false;
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        error = IntegrationFile::ParseErrorText(file.error(), file.errorString(), 0, 0, 0, QString(), path);
+        return false;
+    }
+    // A read allocates what it is asked for: the size found, and one byte
+    // more to learn whether the file has grown since; then no further than
+    // the limit.
+    content = file.read(qint64(st.st_size) + 1);
+    if (content.size() > st.st_size && file.error() == QFileDevice::NoError)
+        content += file.read(kMaxIntegrationFileSize + 1 - content.size());
+    if (file.error() != QFileDevice::NoError) {
+        error = IntegrationFile::ParseErrorText(file.error(), file.errorString(), 0, 0, 0, QString(), path);
+        return false;
+    }
+    if (content.size() > kMaxIntegrationFileSize) {
+        content.clear();
+        error = IntegrationFile::ParseErrorText(0, QStringLiteral("The integration file is larger than 64 MiB."), 0,
+                                                0, 0, QString(), path);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 QString clsProcess::LoadIntegration(const QString& Filename, IDocumentView* form) {
     m_form = form;
@@ -21,12 +82,9 @@ QString clsProcess::LoadIntegration(const QString& Filename, IDocumentView* form
     if (Filename.isEmpty()) {
         content = QByteArray(IntegrationFile::EmptyIntegration);
     } else {
-        QFile file(Filename);
-        if (!file.open(QIODevice::ReadOnly))
-            return IntegrationFile::ParseErrorText(file.error(), file.errorString(), 0, 0, 0, QString(), Filename);
-        content = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            return IntegrationFile::ParseErrorText(file.error(), file.errorString(), 0, 0, 0, QString(), Filename);
+        QString error;
+        if (!readIntegrationFile(Filename, content, error))
+            return error;
     }
 
     QString error;

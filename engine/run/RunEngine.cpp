@@ -3,6 +3,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <new>
 
 #include "data/AdoTypes.h"
 #include "data/ConnectionString.h"
@@ -159,7 +160,16 @@ short RunEngine::Run()
         return 0;
     }
     m_running = true;
-    PrepareRun(true);
+    try {
+        PrepareRun(true);
+    } catch (const std::bad_alloc&) {
+        // Out of memory outside a step (a step's own is a failure of its
+        // record): the run ends as on a critical error, keeping what it did.
+        releaseSource();
+        m_process.Log()->AddCritical(QStringLiteral("CRITICAL ERROR:Out of memory"));
+        m_outcome = RunOutcome::Critical;
+        endCommitGroup(true);
+    }
     m_running = false;
     return 0;
 }
@@ -848,29 +858,37 @@ void RunEngine::ExecuteStorageStep(cShape& step)
         return;
     }
 
-    std::optional<QVariantList> found;
-    if (!lookup(failure, run, found))
-        return;
-    if (found) {
-        run.present = true;
-        run.row = *found;
-    }
-    const RowAction action = decide(run, found);
-    switch (action) {
-    case RowAction::Lookup:
-        count(tStatistic::slot(vlmLookup), true);
-        return;
-    case RowAction::None:
-        // Delete and Update change the row the lookup found; there is none.
-        failStep(failure, kNoCurrentRecord, ado::adErrNoCurrentRecord);
-        return;
-    case RowAction::Delete:
-        deleteRow(failure, run, *found);
-        return;
-    case RowAction::Insert:
-    case RowAction::Update:
-        writeRow(failure, run, action, found);
-        return;
+    // A value too large for the memory left fails its step as a formula
+    // error would; the memory is back once it is unwound, and the run goes on.
+    try {
+        std::optional<QVariantList> found;
+        if (!lookup(failure, run, found))
+            return;
+        if (found) {
+            run.present = true;
+            run.row = *found;
+        }
+        const RowAction action = decide(run, found);
+        switch (action) {
+        case RowAction::Lookup:
+            count(tStatistic::slot(vlmLookup), true);
+            return;
+        case RowAction::None:
+            // Delete and Update change the row the lookup found; there is none.
+            failStep(failure, kNoCurrentRecord, ado::adErrNoCurrentRecord);
+            return;
+        case RowAction::Delete:
+            deleteRow(failure, run, *found);
+            return;
+        case RowAction::Insert:
+        case RowAction::Update:
+            writeRow(failure, run, action, found);
+            return;
+        }
+    } catch (const std::bad_alloc&) {
+        run.present = false;
+        run.row.clear();
+        failStep(failure, QStringLiteral("Out of memory"), 7);
     }
 }
 

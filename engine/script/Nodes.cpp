@@ -1,7 +1,9 @@
 #include "script/Nodes.h"
 #include "script/RegExp.h"
 
+#include <algorithm>
 #include <cmath>
+#include <ctime>
 
 namespace vbs::rt {
 
@@ -172,6 +174,26 @@ void Interp::clearErr()
     errHelpContext = 0;
 }
 
+void Interp::checkBudget()
+{
+    // Processor time an evaluation may take, whatever it counts as steps.
+    // The thread's own time: a busy machine does not stop a formula early.
+    // The clock is first read after the first few thousand steps, so short
+    // formulas never pay for it.
+    constexpr int64_t kTimeLimitMs = 10'000;
+    if (steps > stepLimit) budgetExceeded();
+    if (nextCheck > 0) {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        const int64_t ms = int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+        if (startedMs < 0)
+            startedMs = ms;
+        else if (ms - startedMs > kTimeLimitMs)
+            budgetExceeded();
+    }
+    nextCheck = std::min(steps + kStepsBetweenLooks, stepLimit);
+}
+
 void Interp::budgetExceeded()
 {
     ScriptError e{err::InstructionBudget, errorDescription(err::InstructionBudget), QString(), true, {}, 0};
@@ -299,6 +321,7 @@ Variant Interp::callBuiltin(const BuiltinInfo& b, std::vector<ExprPtr>& args, Fr
     if (given < size_t(b.minArgs)) raiseWithName(449, b.name);
     builtins.frame = &caller;
     Variant r = b.fn(builtins, values.span.first(given));
+    chargeText(r);
     if (b.flags & BuiltinWritesArgs) {
         for (size_t i = 0; i < args.size(); ++i)
             if (Variant* ref = args[i]->varRef(caller)) *ref = std::move(values.span[i]);
@@ -683,7 +706,9 @@ Variant BinaryExpr::eval(Frame& f)
     Variant a = lhs->eval(f);
     Variant b = rhs->eval(f);
     if (op >= BinOp::Eq) return applyBinary(op, a, b, lhs->isLiteral(), rhs->isLiteral());
-    return applyBinary(op, a, b, false, false);
+    Variant r = applyBinary(op, a, b, false, false);
+    if (op == BinOp::Concat || op == BinOp::Add) f.in->chargeText(r);
+    return r;
 }
 
 Variant UnaryExpr::eval(Frame& f)

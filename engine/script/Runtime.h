@@ -191,14 +191,38 @@ struct Interp {
         }
     }
 
+    // The budget counts statements and loop rounds, and the text that
+    // operators and functions build, a step for every 256 characters: a
+    // loop that copies a growing string takes few steps but ever more time.
+    // The time is bounded as well, for work that neither counts (a search
+    // through a long text passed as an argument costs nothing to pass).
     uint64_t steps = 0;
     uint64_t stepLimit = 50'000'000;
+    static constexpr uint64_t kStepsBetweenLooks = 4096;
+    uint64_t nextCheck = 0;          // steps at which the budget is looked at next
+    int64_t startedMs = -1;          // thread's processor time at the first look, -1 before
     int depth = 0;
     int maxDepth = 600;
     void tick()
     {
-        if (++steps > stepLimit) budgetExceeded();
+        if (++steps > nextCheck) checkBudget();
     }
+    void chargeText(qsizetype characters)
+    {
+        steps += uint64_t(characters) >> 8;
+        if (steps > nextCheck) checkBudget();
+    }
+    void chargeText(const Variant& v)
+    {
+        if (v.isString()) chargeText(v.str().size());
+    }
+    void resetBudget()
+    {
+        steps = 0;
+        nextCheck = 0;
+        startedMs = -1;
+    }
+    void checkBudget();
     [[noreturn]] void budgetExceeded();
 
     Variant callProcedure(const Procedure& p, std::vector<ExprPtr>& args, Frame& caller,

@@ -65,7 +65,7 @@ uint64_t ScriptControl::instructionLimit() const { return in_->stepLimit; }
 void ScriptControl::begin()
 {
     error_.Clear();
-    in_->steps = 0;
+    in_->resetBudget();
     in_->depth = 0;
     in_->errLocated = false;
 }

@@ -20,14 +20,18 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <QThread>
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/mount.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -103,7 +107,7 @@ struct TargetField {
 // START -> SOURCE (a whole table) -> TARGET (one storage step) -> END.
 QString integrationXml(const QString& sourceConn, const QString& sourceTable, const QString& targetConn,
                        const QString& targetTable, const QString& operation,
-                       const std::vector<TargetField>& fields)
+                       const std::vector<TargetField>& fields, const QString& formulas = QString())
 {
     QString xml = QStringLiteral(
         "<?xml version=\"1.0\"?>\n<meridox>\n<nodes>\n"
@@ -130,7 +134,8 @@ QString integrationXml(const QString& sourceConn, const QString& sourceTable, co
                           "</node>\n"
                           "<node type=\"stop\" x=\"6300\" y=\"500\" caption=\"END\">"
                           "<previous caption=\"\">3</previous></node>\n"
-                          "</nodes>\n<formula></formula>\n</meridox>\n");
+                          "</nodes>\n<formula>");
+    xml += formulas + QStringLiteral("</formula>\n</meridox>\n");
     return xml;
 }
 
@@ -320,12 +325,19 @@ protected:
 
     // Runs the runner with these arguments; the event log starts empty.
     int run(const QStringList& arguments) { return run(arguments, environment()); }
-    int run(const QStringList& arguments, const QProcessEnvironment& env)
+    int run(const QStringList& arguments, const QProcessEnvironment& env, int timeoutMs = 60000)
     {
         QFile::remove(eventFile());
         QProcess p;
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(folder());
+        if (dataLimit_ > 0) {
+            const rlim_t limit = dataLimit_;
+            p.setChildProcessModifier([limit] {
+                const rlimit cap{limit, limit};
+                setrlimit(RLIMIT_DATA, &cap);
+            });
+        }
         if (otherUser_ > 0)
             // Another user, as a shared run-data folder sees them.
             p.start(QStringLiteral("setpriv"), QStringList{QStringLiteral("--reuid=%1").arg(otherUser_),
@@ -338,7 +350,7 @@ protected:
             ADD_FAILURE() << "runner did not start";
             return -1;
         }
-        if (!p.waitForFinished(60000)) {
+        if (!p.waitForFinished(timeoutMs)) {
             p.kill();
             p.waitForFinished();
             ADD_FAILURE() << "runner did not finish";
@@ -380,12 +392,28 @@ protected:
         return s;
     }
 
+    // The copy with its name through the formula Name (its code as given);
+    // the target's name column takes Null.
+    QString writeFormulaCopy(const QString& relative, const QString& code)
+    {
+        Db(target_).exec("CREATE TABLE IF NOT EXISTS loose_copy (id INTEGER PRIMARY KEY, name TEXT);");
+        const std::vector<TargetField> fields{{"id", 3, "SOURCE(\"id\")", "SOURCE(\"id\")"},
+                                              {"name", 202, "FORMULA!Name", ""}};
+        const QString path = dir_.filePath(relative);
+        EXPECT_TRUE(writeFile(path, integrationXml(sqliteConn(source_), QStringLiteral("customers"), sqliteConn(target_),
+                                                   QStringLiteral("loose_copy"), QStringLiteral("UpdateInsert"), fields,
+                                                   QStringLiteral("<formula name=\"Name\">") + xmlEscaped(code)
+                                                       + QStringLiteral("</formula>"))));
+        return path;
+    }
+
     QTemporaryDir dir_;
     QString source_;
     QString target_;
     QByteArray stdout_;
     QByteArray stderr_;
-    int otherUser_ = 0;   // run the runner as this user id (root only)
+    int otherUser_ = 0;      // run the runner as this user id (root only)
+    rlim_t dataLimit_ = 0;   // RLIMIT_DATA of the runner, 0 for none
 };
 
 // ---------------------------------------------------------------- completed runs
@@ -885,6 +913,179 @@ TEST_F(Runner, FullTemporaryFolderSaysNoSpaceIsLeft)
     EXPECT_TRUE(said) << dump(events()).toStdString();
     EXPECT_TRUE(executions().empty());
     EXPECT_EQ(Db(target_).count("customer_copy"), 0);
+}
+
+// ---------------------------------------------------------------- abnormal ends
+
+// A stop signal (systemctl stop, Ctrl+C, a closed terminal) cancels the run:
+// the record under way is finished, everything done is committed, the run is
+// recorded as cancelled and the runner exits 3.
+TEST_F(Runner, StopSignalCancelsTheRunAndKeepsItsWork)
+{
+    constexpr int kRows = 100000;
+    Db(source_).exec("WITH RECURSIVE n(x) AS (SELECT 5 UNION ALL SELECT x + 1 FROM n WHERE x < 100004) "
+                     "INSERT INTO customers SELECT x, 'c' || x FROM n;");
+    // Each record takes a while, so the run is surely under way when stopped.
+    const QString file = writeFormulaCopy(QStringLiteral("slow.xml"),
+                                          QStringLiteral("Function Main()\n Dim i, x\n For i = 1 To 3000\n"
+                                                         "  x = x + i\n Next\n Main = SOURCE(\"name\")\nEnd Function"));
+    const std::pair<int, const char*> stops[] = {{SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"}, {SIGHUP, "SIGHUP"}};
+    size_t runs = 0;
+    for (const auto& [signo, name] : stops) {
+        SCOPED_TRACE(name);
+        Db(target_).exec("DELETE FROM loose_copy;");
+        QFile::remove(eventFile());
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.start(runnerProgram(), {file});
+        ASSERT_TRUE(p.waitForStarted(10000));
+        auto processing = [&] {
+            for (const Entry& e : events())
+                if (e.text == QStringLiteral("MeridoxRunner: MeridoxRunner: processing"))
+                    return true;
+            return false;
+        };
+        while (p.state() == QProcess::Running && !processing())
+            p.waitForFinished(20);
+        ASSERT_EQ(p.state(), QProcess::Running) << dump(events()).toStdString();
+        ASSERT_EQ(::kill(pid_t(p.processId()), signo), 0);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        ASSERT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 3) << dump(events()).toStdString();
+
+        const std::vector<Row> rows = executions();
+        ASSERT_EQ(rows.size(), ++runs);
+        const Row& row = rows.back();
+        EXPECT_EQ(text(row, "RESULT"), QStringLiteral("Cancelled"));
+        EXPECT_EQ(number(row, "ROWS"), kRows + 4);
+        const long long done = number(row, "RINSERTS");
+        EXPECT_GT(done, 0);
+        EXPECT_LT(done, kRows + 4);
+        // Every record counted is in the target: nothing was rolled back.
+        EXPECT_EQ(Db(target_).count("loose_copy"), done);
+
+        bool said = false;
+        bool stopped = false;
+        for (const Entry& e : events()) {
+            said = said || e.text.contains(QString::fromLatin1(name));
+            stopped = stopped || e.text.contains(QStringLiteral("Execution Stopped by user request"));
+        }
+        EXPECT_TRUE(said) << dump(events()).toStdString();
+        EXPECT_TRUE(stopped) << dump(events()).toStdString();
+    }
+    EXPECT_TRUE(errorRows().empty());
+}
+
+// Under a memory cap, a value too large for what is left fails its record
+// with "Out of memory", as a formula error would; the other records are
+// written and the run completes.
+TEST_F(Runner, ValueBeyondTheMemoryLeftFailsItsRecordOnly)
+{
+    // The text fits (300 MB); its copy for the database does not.
+    dataLimit_ = rlim_t(375) << 20;
+    const QString file = writeFormulaCopy(QStringLiteral("big.xml"),
+                                          QStringLiteral("Function Main()\n If SOURCE(\"id\") = 2 Then\n"
+                                                         "  Main = Space(150000000)\n"
+                                                         " ElseIf SOURCE(\"id\") = 3 Then\n"
+                                                         "  Main = Space(2000000000)\n"
+                                                         " Else\n  Main = SOURCE(\"name\")\n End If\nEnd Function"));
+    ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
+    Db dst(target_);
+    // Record 3's formula failed: its name is Null, as with any formula error.
+    EXPECT_EQ(dst.rows("SELECT id, name FROM loose_copy ORDER BY id"),
+              (std::vector<QStringList>{{"1", "Ana"}, {"3", "NULL"}, {"4", "Jordi"}}));
+    const std::vector<Row> runs = executions();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(text(runs[0], "RESULT"), QStringLiteral("Completed with errors"));
+    EXPECT_EQ(number(runs[0], "RERRORS"), 1);
+    const std::vector<Row> errors = errorRows();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(number(errors[0], "RECORD"), 1);
+    EXPECT_EQ(number(errors[1], "RECORD"), 2);
+    for (const Row& e : errors)
+        EXPECT_TRUE(text(e, "ERRDESC").contains(QStringLiteral("Out of memory"))) << text(e, "ERRDESC").toStdString();
+}
+
+// A text longer than SQLite takes (here 1,000,000,002 bytes in UTF-8 from
+// 333,333,334 characters) fails its field and record; it is not written as
+// Null and counted as inserted.
+TEST_F(Runner, TextOverTheDatabaseLimitFailsItsRecord)
+{
+    const QString file = writeFormulaCopy(QStringLiteral("long.xml"),
+                                          QStringLiteral("Function Main()\n If SOURCE(\"id\") = 2 Then\n"
+                                                         "  Main = String(333333334, ChrW(8364))\n"
+                                                         " Else\n  Main = SOURCE(\"name\")\n End If\nEnd Function"));
+    ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
+    EXPECT_EQ(Db(target_).rows("SELECT id FROM loose_copy ORDER BY id"),
+              (std::vector<QStringList>{{"1"}, {"3"}, {"4"}}));
+    const std::vector<Row> runs = executions();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(text(runs[0], "RESULT"), QStringLiteral("Completed with errors"));
+    EXPECT_EQ(number(runs[0], "RERRORS"), 1);
+    const std::vector<Row> errors = errorRows();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(number(errors[0], "RECORD"), 1);
+    const QString description = text(errors[0], "ERRDESC");
+    EXPECT_TRUE(description.contains(QStringLiteral("string or blob too big"))) << description.toStdString();
+    EXPECT_TRUE(description.contains(QStringLiteral("name"))) << description.toStdString();
+}
+
+// Runaway formulas stop with error 1099 whatever their loop does: one that
+// builds a string for ever (each & copies the whole string: counting
+// statements alone let it run for many minutes), one that searches a long
+// text for ever (few statements, much work). Each record's error row says
+// so and the run goes on.
+TEST_F(Runner, RunawayFormulasStopWithTheBudgetError)
+{
+    Db(source_).exec("DELETE FROM customers WHERE id > 2;");
+    const QString file = writeFormulaCopy(QStringLiteral("runaway.xml"),
+                                          QStringLiteral("Function Main()\n Dim s\n If SOURCE(\"id\") = 1 Then\n"
+                                                         "  Do\n   s = s & \"xxxxxxxxxx\"\n  Loop\n Else\n"
+                                                         "  s = Space(20000000)\n"
+                                                         "  Do\n   Main = InStr(s, \"z\")\n  Loop\n End If\nEnd Function"));
+    ASSERT_EQ(run({file}, environment(), 120000), 0) << dump(events()).toStdString();
+    const std::vector<Row> errors = errorRows();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(text(errors[0], "ERRNUMBER"), QStringLiteral("1099"));
+    EXPECT_EQ(text(errors[1], "ERRNUMBER"), QStringLiteral("1099"));
+    EXPECT_EQ(Db(target_).rows("SELECT id, name FROM loose_copy ORDER BY id"),
+              (std::vector<QStringList>{{"1", "NULL"}, {"2", "NULL"}}));
+    ASSERT_EQ(executions().size(), 1u);
+}
+
+// Only a regular file of a sane size is read as an integration: a device
+// never ends, a FIFO blocks its reader, a huge file takes all memory. Each
+// is refused at load with its reason and exit 1.
+TEST_F(Runner, IntegrationPathThatIsNoRegularFileOrTooLargeIsRefused)
+{
+    // Should a refusal fail, the runner cannot take the machine's memory.
+    dataLimit_ = rlim_t(1) << 30;
+    const QString fifo = dir_.filePath(QStringLiteral("pipe.xml"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString huge = dir_.filePath(QStringLiteral("huge.xml"));
+    {
+        QFile f(huge);   // sparse: it takes no room on disk
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(qint64(64) * 1024 * 1024 + 1));
+    }
+    const QString folderPath = dir_.filePath(QStringLiteral("folder.xml"));
+    ASSERT_TRUE(QDir().mkpath(folderPath));
+
+    const std::pair<QString, QString> cases[] = {
+        {QStringLiteral("/dev/zero"), QStringLiteral("not a regular file")},
+        {fifo, QStringLiteral("not a regular file")},
+        {folderPath, QStringLiteral("not a regular file")},
+        {huge, QStringLiteral("larger than 64 MiB")},
+    };
+    for (const auto& [path, reason] : cases) {
+        SCOPED_TRACE(path.toStdString());
+        EXPECT_EQ(run({path}, environment(), 20000), 1);
+        const std::vector<Entry> log = events();
+        ASSERT_GE(log.size(), 3u) << dump(log).toStdString();
+        EXPECT_EQ(log[2].type, 1);
+        EXPECT_TRUE(log[2].text.contains(reason)) << dump(log).toStdString();
+    }
+    EXPECT_TRUE(executions().empty());
 }
 
 // ---------------------------------------------------------------- several runners

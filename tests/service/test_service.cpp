@@ -184,6 +184,63 @@ TEST_F(ServiceProcess, RunsTheDueJobOnceAndStopsOnSigterm)
     EXPECT_EQ(lines, expected); // also: nothing from the second instance
 }
 
+// A job whose runner has not ended is not started again: the time that falls
+// due meanwhile is skipped with a warning entry, and once the runner has
+// ended the next time starts it as usual.
+TEST_F(ServiceProcess, AJobWhoseRunnerStillRunsIsSkippedUntilItEnds)
+{
+    const QString release = dir.filePath("release");
+    {
+        QFile script(runner);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        script.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '%1'\nwhile [ ! -e '%2' ]; do sleep 0.05; done\n")
+                         .arg(record, release)
+                         .toUtf8());
+    }
+    ProcessRunnerLauncher launcher(runner);
+    FakeStore store;
+    ScheduleRow row;
+    row.ID = 7;
+    row.NAME = QStringLiteral("/jobs/long.xml");
+    row.FROM = QDateTime(QDate(2024, 5, 6), QTime(8, 0));
+    row.EVERY = 1;
+    row.KINDEVERY = 1;
+    row.STATUS = QStringLiteral("Active");
+    store.rows = {row};
+    FakeClock clock;
+    clock.current = QDateTime(QDate(2024, 5, 6), QTime(7, 59, 30));
+    QStringList warnings;
+    CDispather dispatcher(store, launcher, clock, [&warnings](const QString& text, int type) {
+        if (type == 2)
+            warnings << text;
+        return true;
+    });
+    ASSERT_TRUE(dispatcher.Initialize());
+    auto passAt = [&](int minute) {
+        clock.current = QDateTime(QDate(2024, 5, 6), QTime(8, minute));
+        dispatcher.ProcessEvents();
+    };
+
+    passAt(0);
+    ASSERT_TRUE(waitFor([&] { return readLines(record).size() == 1; }, 10000));
+    passAt(1);   // the 08:00 runner is still at work
+    passAt(2);
+    EXPECT_EQ(launcher.running(), 1u);
+    EXPECT_EQ(readLines(record), QStringList{QStringLiteral("/jobs/long.xml")});
+    ASSERT_EQ(warnings.size(), 2) << qPrintable(warnings.join(u'\n'));
+    EXPECT_TRUE(warnings[0].contains(QStringLiteral("ID 7"))) << qPrintable(warnings[0]);
+
+    QFile(release).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(waitFor([&] { launcher.reap(); return launcher.running() == 0; }, 10000));
+    passAt(3);
+    EXPECT_TRUE(waitFor([&] { return readLines(record).size() == 2; }, 10000));
+    EXPECT_EQ(warnings.size(), 2);
+    ASSERT_TRUE(waitFor([&] { launcher.reap(); return launcher.running() == 0; }, 10000));
+    // The times that were skipped are not LASTRUN: only runs are.
+    ASSERT_FALSE(store.saves.empty());
+    EXPECT_EQ(store.saves.back().at(7), QDateTime(QDate(2024, 5, 6), QTime(8, 3)));
+}
+
 TEST_F(ServiceProcess, OutsideSystemdItRefusesToRun)
 {
     QProcess& service = start({}, env);
