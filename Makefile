@@ -3,7 +3,7 @@ BUILD   ?= build
 JOBS    ?= $(shell nproc)
 PACKAGES = qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc unixodbc-dev \
            libsqliteodbc odbcinst libgtest-dev cmake g++ make postgresql libsqlite3-dev \
-           sqlite3 procps
+           sqlite3 procps ninja-build
 
 .PHONY: all deps configure build test run bench screenshots clean
 
@@ -22,11 +22,11 @@ deps:
 	fi
 
 # Configures a new build folder only: a configured one reconfigures itself
-# when a CMakeLists.txt changes, and a needless configure costs a rebuild check
-# of every target.
+# when a CMakeLists.txt changes. Ninja, because it finds an unchanged tree
+# up to date in a fraction of a second.
 configure: deps
 	@if [ -f $(BUILD)/CMakeCache.txt ] && { [ -f $(BUILD)/Makefile ] || [ -f $(BUILD)/build.ninja ]; }; then :; \
-	else cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null; fi
+	else cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null; fi
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
