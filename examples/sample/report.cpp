@@ -21,7 +21,7 @@ int main(int argc, char* argv[])
 
     cMeridoxData stores;
     ado::Recordset runs = stores.getRS(executiondata);
-    out << "Runs recorded: " << runs.RecordCount() << "\n";
+    out << "Runs recorded in " << stores.Folder() << ": " << runs.RecordCount() << "\n";
     if (runs.RecordCount() > 0) {
         runs.MoveLast();
         out << "Last run:\n";

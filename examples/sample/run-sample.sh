@@ -13,10 +13,14 @@ mkdir -p "$WORK"
 sed -e "s#@SOURCE_DB@#$WORK/source.db#" -e "s#@TARGET_DB@#$WORK/target.db#" \
     "$HERE/customers.xml.in" > "$WORK/customers.xml"
 
-# Run data (stores, translations) of the sample stays in its own folder, and
-# the runner's event-log entries are shown here instead of the system log.
-export MERIDOX_HOME="$WORK"
-export MERIDOX_CONFIG="$WORK/Meridox.conf"
+# The run goes to the run-data folder the designer reads (the "Path"
+# setting, else the library folder), and the steps' connections join the
+# registry the designer loads: the designer shows this run and opens its
+# steps. The runner's event-log entries are shown here instead of the
+# system log.
+"$BIN/meridox-sample-register" \
+    "sample source" "Provider=SQLite;Data Source=$WORK/source.db" \
+    "sample target" "Provider=SQLite;Data Source=$WORK/target.db"
 export MERIDOX_EVENTLOG_FILE="$WORK/events.log"
 : > "$MERIDOX_EVENTLOG_FILE"
 
