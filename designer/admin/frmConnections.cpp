@@ -11,6 +11,7 @@
 #include "app/UserDialogs.h"
 #include "app/basMain.h"
 #include "connections/cConnections.h"
+#include "datalink/frmDataLink.h"
 #include "stores/basUtils.h"
 
 using namespace AdminScreens;
@@ -82,7 +83,7 @@ void frmConnections::LoadConnectionsGrid()
         m_grdData->setRowHeight(row, kRowHeight);
         m_grdData->setItem(row, 0, new QTableWidgetItem(QString::number(i)));
         m_grdData->setItem(row, 1, new QTableWidgetItem(entry->name));
-        m_grdData->setItem(row, 2, new QTableWidgetItem(entry->connString));
+        m_grdData->setItem(row, 2, new QTableWidgetItem(MaskedConnectionString(entry->connString)));
     }
 }
 

@@ -1,5 +1,9 @@
 #include "data/ConnectionString.h"
 
+#include <QRegularExpression>
+
+#include <algorithm>
+
 namespace ado {
 
 namespace {
@@ -221,6 +225,34 @@ QString hideConnectionSecrets(QString message, const QString& connectionString)
             message.replace(password, QStringLiteral("****"));
     }
     return message;
+}
+
+QString maskConnectionPasswords(const QString& connectionString, QChar mask)
+{
+    // Worked on the text itself, so that the rest reads exactly as written.
+    static const QRegularExpression password(
+        QStringLiteral(R"((^|;)(\s*(?:password|pwd)\s*=\s*)("(?:[^"]|"")*"?|'(?:[^']|'')*'?|\{[^}]*\}?|[^;]*))"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString out;
+    qsizetype done = 0;
+    for (auto it = password.globalMatch(connectionString); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        const QString value = m.captured(3);
+        qsizetype first = 0, last = value.size();
+        if (!value.isEmpty() && (value.front() == u'"' || value.front() == u'\'' || value.front() == u'{')) {
+            first = 1;
+            const QChar close = value.front() == u'{' ? QChar(u'}') : value.front();
+            if (last > 1 && value.back() == close)
+                --last;
+        }
+        out += QStringView(connectionString).mid(done, m.capturedStart(3) - done);
+        out += value.left(first);
+        out += QString(std::max<qsizetype>(0, last - first), mask);
+        out += value.mid(last);
+        done = m.capturedEnd(3);
+    }
+    out += QStringView(connectionString).mid(done);
+    return out;
 }
 
 } // namespace ado

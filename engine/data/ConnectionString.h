@@ -64,4 +64,9 @@ ProviderKind providerKindOf(const QString& provider);
 // that anyone may read.
 QString hideConnectionSecrets(QString message, const QString& connectionString);
 
+// connectionString as written, with every character of its password values
+// (Password, PWD; quoted, braced or plain) shown as mask, for screens that
+// show a connection string to whoever stands in front of them.
+QString maskConnectionPasswords(const QString& connectionString, QChar mask);
+
 } // namespace ado
