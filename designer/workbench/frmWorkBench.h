@@ -227,6 +227,9 @@ private:
     QString ReferenceOf(const QTreeWidgetItem* Node) const;
     void SetGridIcon(int Row, int Column, int Icon);
     void SetGridText(int Row, int Column, const QString& Text);
+    void FitGridColumns();
+    // The first width of the Field and Map columns, in pixels.
+    static constexpr int kTextColumnWidth = 150;
     void EditFormulaFor(int Column);
     void GridDoubleClicked();
     void SortGrid();
