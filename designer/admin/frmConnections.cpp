@@ -37,6 +37,7 @@ QString Shown(QString Text)
 frmConnections::frmConnections(QWidget* Parent) : QWidget(Parent)
 {
     setObjectName(QStringLiteral("frmConnections"));
+    setMinimumSize(AdminScreens::kMinimumScreenWidth, AdminScreens::kMinimumScreenHeight);
     setWindowTitle(QStringLiteral("Current Connections"));
     setAttribute(Qt::WA_DeleteOnClose);
     m_grdData = NewGrid(this);

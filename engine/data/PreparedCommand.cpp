@@ -499,8 +499,11 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
             const QString text = QString::fromUtf8(sqlite3_errmsg(c.sqlite));
             sqlite3_reset(st);
             scope.failed();
-            // Worded as the Qt driver words it, so messages do not depend on the path.
-            DataError e = detail::makeError(adErrProviderFailure, QStringLiteral("Unable to fetch row: ") + text,
+            // A statement that writes fetches nothing: the provider's own
+            // message alone, as the Qt driver's path gives it. Reads are
+            // worded as the Qt driver words them.
+            DataError e = detail::makeError(adErrProviderFailure,
+                                            writes ? text : QStringLiteral("Unable to fetch row: ") + text,
                                             QStringLiteral("QSQLITE"));
             e.SQLState = QString::number(code);
             e.NativeError = code;
