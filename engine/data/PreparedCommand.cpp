@@ -522,7 +522,12 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
         q->bindValue(static_cast<int>(i), binds[i]);
     detail::StatementScope scope(c, writes, s.grouped);
     if (!q->exec()) {
-        s.fail(detail::sqlError(q->lastError(), QString(), c.db().driverName()));
+        DataError failed = detail::sqlError(q->lastError(), QString(), c.db().driverName());
+        // A write fetches nothing: the provider's own message, without the
+        // driver's "Unable to fetch row".
+        if (const QString own = q->lastError().databaseText().trimmed(); writes && !own.isEmpty())
+            failed.Description = own;
+        s.fail(failed);
         q->finish();
         scope.failed();
         return false;
