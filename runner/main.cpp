@@ -8,19 +8,26 @@
 //
 // Exit code: 0 for a completed run (also with record errors), 1 when the
 // file cannot be loaded, 2 when the run ends on a critical error, cannot
-// start, or no file was given.
+// start, or no file was given, 3 when the run ended but its execution row
+// or error rows could not be kept in the run-data stores.
 
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <cstdio>
+
 #include "EventLog.h"
 #include "document/clsProcess.h"
 #include "run/RunEngine.h"
+#include "run/clsLog.h"
+#include "stores/cMeridoxData.h"
 
 namespace {
 
 constexpr int kInformation = 4;
+constexpr int kWarning = 2;
 constexpr int kError = 1;
+constexpr int kRunDataLost = 4;
 
 bool reportsFailure(const QString& text)
 {
@@ -69,6 +76,11 @@ private:
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    // A damaged store set aside is told where someone will look for it.
+    cMeridoxData::SetNoticeHandler([](const QString& text) {
+        std::fprintf(stderr, "%s\n", qUtf8Printable(text));
+        WriteEventLog(QStringLiteral("MeridoxRunner: ") + text, kWarning);
+    });
     QStringList parts = QCoreApplication::arguments();
     parts.removeFirst();
     const QString filename = parts.join(QLatin1Char(' '));
@@ -87,7 +99,8 @@ int main(int argc, char* argv[])
     case RunOutcome::Completed:
     case RunOutcome::CompletedWithErrors:
     case RunOutcome::Cancelled:
-        return 0;
+        // Whoever starts the runner learns of a run that left no record.
+        return process.Log()->RunDataLost() ? kRunDataLost : 0;
     case RunOutcome::LoadFailed:
         return 1;
     default:

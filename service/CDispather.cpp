@@ -225,6 +225,11 @@ bool CDispather::Initialize()
 
         if (row.STATUS.trimmed() != QLatin1String("Active"))
             continue;
+        // Without a file name the runner would be started on nothing.
+        if (row.NAME.trimmed().isEmpty()) {
+            log(QStringLiteral("Planificacion no valida ") + jobText(jobId, row.NAME) + QStringLiteral(": NAME vacio"), 1);
+            continue;
+        }
         QString why;
         const std::optional<QDateTime> next = NextRunTime(row, &why);
         if (!next) {

@@ -24,14 +24,26 @@ struct Fd {
     Fd& operator=(const Fd&) = delete;
 };
 
-// The log keeps one entry per line.
+// The log keeps one entry per line, and shows text only: a line break
+// becomes a blank; other control characters (a NUL ends a syslog message, an
+// escape sequence drives the terminal that shows the log) are written as
+// \xNN, or \uNNNN for those beyond ASCII.
 QByteArray oneLine(const QString& message)
 {
-    QByteArray bytes = message.toUtf8();
-    for (char& c : bytes)
-        if (c == '\n' || c == '\r')
-            c = ' ';
-    return bytes;
+    QString text;
+    text.reserve(message.size());
+    for (const QChar c : message) {
+        const char16_t u = c.unicode();
+        if (u == '\n' || u == '\r')
+            text += u' ';
+        else if (u < 0x20 || u == 0x7F)
+            text += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
+        else if (u >= 0x80 && u < 0xA0)
+            text += QStringLiteral("\\u%1").arg(uint(u), 4, 16, QLatin1Char('0'));
+        else
+            text += c;
+    }
+    return text.toUtf8();
 }
 
 bool writeAll(int fd, const QByteArray& data)

@@ -26,6 +26,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -78,30 +79,76 @@ bool waitForStop(std::chrono::milliseconds timeout)
     return true;
 }
 
-// One scheduler per schedule: the lock is keyed by the run-data folder and
-// kept in the user's runtime folder, which is always writable.
-QString instanceLockPath(const QString& runDataFolder)
+// A folder only this user can write, with no link on the way in.
+bool isPrivateFolder(const QString& folder)
 {
-    QString folder = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
-    if (folder.isEmpty() || !QFileInfo(folder).isDir())
-        folder = QDir::tempPath();
+    struct stat st {};
+    return ::lstat(QFile::encodeName(folder).constData(), &st) == 0 && S_ISDIR(st.st_mode)
+        && st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Where the instance lock lives: a name in a shared folder such as /tmp could
+// be taken first by anyone, and the service would then never run. The
+// user's runtime folder (systemd makes it private), else a private folder
+// of the user's own state folder.
+QString lockFolder(QString& error)
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && isPrivateFolder(runtime))
+        return runtime;
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (state.isEmpty() || QDir::isRelativePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    const QString folder = state + QStringLiteral("/Velmora");
+    QDir().mkpath(state);
+    (void)::mkdir(QFile::encodeName(folder).constData(), 0700);
+    if (isPrivateFolder(folder))
+        return folder;
+    error = QStringLiteral("VMeridoxSrv: no private folder for the instance lock: %1 is missing, not a folder of this "
+                           "user, or writable by others")
+                .arg(folder);
+    return {};
+}
+
+// One scheduler per schedule: the lock is keyed by the run-data folder.
+QString instanceLockPath(const QString& runDataFolder, QString& error)
+{
+    const QString folder = lockFolder(error);
+    if (folder.isEmpty())
+        return {};
     const QString key = QFileInfo(runDataFolder).absoluteFilePath();
     const QByteArray hash = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
-    return QDir(folder).filePath(QStringLiteral("VMeridoxSrv-%1-%2.lock").arg(::getuid()).arg(QString::fromLatin1(hash)));
+    return QDir(folder).filePath(QStringLiteral("VMeridoxSrv-%1-%2.lock").arg(::geteuid()).arg(QString::fromLatin1(hash)));
 }
+
+enum class InstanceLock { Taken, HeldByAnother, Failed };
 
 // Holds the instance lock for the life of the process. The descriptor is
 // close-on-exec so runners never inherit (and keep) it.
-int takeInstanceLock(const QString& path)
+InstanceLock takeInstanceLock(const QString& path, int& fd, QString& error)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return -1;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return -1;
+    fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = QStringLiteral("VMeridoxSrv: cannot open the instance lock %1: %2").arg(path, qt_error_string(errno));
+        return InstanceLock::Failed;
     }
-    return fd;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        error = QStringLiteral("VMeridoxSrv: the instance lock %1 is not a regular file of this user").arg(path);
+        ::close(fd);
+        fd = -1;
+        return InstanceLock::Failed;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int code = errno;
+        ::close(fd);
+        fd = -1;
+        if (code == EWOULDBLOCK)
+            return InstanceLock::HeldByAnother;
+        error = QStringLiteral("VMeridoxSrv: cannot lock %1: %2").arg(path, qt_error_string(code));
+        return InstanceLock::Failed;
+    }
+    return InstanceLock::Taken;
 }
 
 } // namespace
@@ -113,9 +160,20 @@ int main(int argc, char** argv)
     const ServiceNotifier notifier = ServiceNotifier::fromEnvironment();
 
     MeridoxScheduleStore store;
-    const int lockFd = takeInstanceLock(instanceLockPath(store.folder()));
-    if (lockFd < 0)
+    QString lockError;
+    int lockFd = -1;
+    const QString lockPath = instanceLockPath(store.folder(), lockError);
+    const InstanceLock lock =
+        lockPath.isEmpty() ? InstanceLock::Failed : takeInstanceLock(lockPath, lockFd, lockError);
+    if (lock == InstanceLock::HeldByAnother)
         return 0; // another instance runs this schedule
+    if (lock == InstanceLock::Failed) {
+        // Not knowing whether another instance runs, this one must not; and
+        // whoever started it must learn why it did not.
+        std::fprintf(stderr, "%s\n", qUtf8Printable(lockError));
+        WriteEventLog(lockError, 1);
+        return 1;
+    }
 
     if (!notifier.active() && !foreground) {
         std::fputs("This program must be started as a service.\n", stderr);

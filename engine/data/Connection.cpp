@@ -364,7 +364,11 @@ QVariant sqliteValue(sqlite3_stmt* st, int i)
     case SQLITE_NULL:
         return QVariant();
     case SQLITE_BLOB: {
+        // A zero-length BLOB comes without a pointer; it is an empty value,
+        // not a null one (a null byte array is written as Null).
         const void* p = sqlite3_column_blob(st, i);
+        if (!p)
+            return QByteArray("", 0);
         return QByteArray(static_cast<const char*>(p), sqlite3_column_bytes(st, i));
     }
     default: {

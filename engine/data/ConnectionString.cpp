@@ -33,6 +33,7 @@ std::optional<ConnectionString> ConnectionString::parse(const QString& text, QSt
             *error = QStringLiteral("Invalid connection string: %1").arg(why);
         return std::nullopt;
     };
+    QString previousKey;
     while (i < n) {
         // Key: up to a single '='; "==" is a literal '='.
         QString key;
@@ -56,8 +57,14 @@ std::optional<ConnectionString> ConnectionString::parse(const QString& text, QSt
         }
         key = key.trimmed();
         if (!haveEquals) {
+            // The text itself is not quoted: it may well be the tail of a
+            // password that holds a ';'.
             if (!key.isEmpty())
-                return fail(QStringLiteral("\"%1\" has no value (expected Key=Value)").arg(key));
+                return fail(previousKey.isEmpty()
+                                ? QStringLiteral("the first part has no value (expected Key=Value)")
+                                : QStringLiteral("the part after \"%1\" has no value (expected Key=Value; a value "
+                                                 "holding ';' must be quoted)")
+                                      .arg(previousKey));
             ++i;   // empty pair
             continue;
         }
@@ -106,6 +113,7 @@ std::optional<ConnectionString> ConnectionString::parse(const QString& text, QSt
         }
         if (i < n && text[i] == u';')
             ++i;
+        previousKey = key;
         cs.set(key, value);
     }
     return cs;
@@ -224,7 +232,33 @@ QString hideConnectionSecrets(QString message, const QString& connectionString)
         if (!password.isEmpty())
             message.replace(password, QStringLiteral("****"));
     }
-    return message;
+    return hideSecretsInText(message);
+}
+
+QString hideSecretsInText(QString text)
+{
+    // Cheap test first: most texts hold no such key at all.
+    if (!text.contains(QLatin1String("pwd"), Qt::CaseInsensitive)
+        && !text.contains(QLatin1String("password"), Qt::CaseInsensitive))
+        return text;
+    static const QRegularExpression secret(
+        QStringLiteral("(\\b(?:password|pwd)\\s*=\\s*)('(?:[^']|'')*'?|\"(?:[^\"]|\"\")*\"?|\\{[^}]*\\}?|[^<\\r\\n]*)"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString out;
+    qsizetype from = 0;
+    QRegularExpressionMatchIterator it = secret.globalMatch(text);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        if (m.capturedLength(2) == 0)
+            continue;
+        out += QStringView(text).mid(from, m.capturedStart(2) - from);
+        out += QStringLiteral("****");
+        from = m.capturedEnd(2);
+    }
+    if (from == 0)
+        return text;
+    out += QStringView(text).mid(from);
+    return out;
 }
 
 QString maskConnectionPasswords(const QString& connectionString, QChar mask)

@@ -69,4 +69,10 @@ QString hideConnectionSecrets(QString message, const QString& connectionString);
 // show a connection string to whoever stands in front of them.
 QString maskConnectionPasswords(const QString& connectionString, QChar mask);
 
+// text with the value of every "Password=" and "PWD=" in it replaced by
+// "****", whether or not the text around it parses as a connection string.
+// An unquoted value is taken to run to the end of its line or element, since
+// a password may hold ';'.
+QString hideSecretsInText(QString text);
+
 } // namespace ado

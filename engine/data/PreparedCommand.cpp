@@ -34,7 +34,8 @@ struct PreparedState {
 // indexes, the SQL and, on SQLite, the statement itself. A record loop then
 // builds no text and resolves no name.
 struct WriterOp {
-    char kind = 0;            // 'S' select, 'C' count, 'I' insert, 'U' update, 'D' delete
+    char kind = 0;            // 'S' select, 'C' count, 'I' insert, 'R' insert returning the row,
+                              // 'W' select by SQLite rowid, 'U' update, 'D' delete
     QStringList names;        // inserted or set columns, as given
     QStringList keyNames;
     quint64 nullKeys = 0;     // key values that are Null (they make "IS NULL" terms)
@@ -57,6 +58,11 @@ struct WriterState {
     // (SQLite: ON CONFLICT ROLLBACK, a trigger raising ROLLBACK): its writes
     // stay out of commit groups.
     bool grouped = true;
+    // Whether an insert can return the stored row (INSERT ... RETURNING),
+    // and whether the row must be read again after it (SQLite triggers that
+    // run after the insert).
+    bool returning = false;
+    bool rereadInserts = false;
     std::vector<std::unique_ptr<WriterOp>> ops;
     QVariantList binds;       // reused from call to call
 
@@ -218,6 +224,31 @@ TableWriter::~TableWriter() = default;
 TableWriter::TableWriter(TableWriter&&) noexcept = default;
 TableWriter& TableWriter::operator=(TableWriter&&) noexcept = default;
 
+namespace {
+
+// Whether an SQLite trigger runs after a row is inserted into the table: it
+// may change the row (the way SQLite triggers set values), which the insert
+// itself does not return.
+bool changedAfterInsert(detail::ConnectionState& c, const QString& table)
+{
+    QSqlQuery q(c.db());
+    q.prepare(QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'trigger' AND tbl_name = ? COLLATE NOCASE "
+                             "UNION ALL SELECT sql FROM sqlite_temp_master WHERE type = 'trigger' "
+                             "AND tbl_name = ? COLLATE NOCASE"));
+    const QString bare = table.section(u'.', -1).remove(u'"').remove(u'[').remove(u']').remove(u'`');
+    q.addBindValue(bare);
+    q.addBindValue(bare);
+    static const QRegularExpression after(QStringLiteral(R"re(\bAFTER\s+INSERT\b)re"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    if (q.exec())
+        while (q.next())
+            if (after.match(q.value(0).toString()).hasMatch())
+                return true;
+    return false;
+}
+
+} // namespace
+
 bool TableWriter::open(const Connection& connection, const QString& table)
 {
     auto& s = *d_;
@@ -254,6 +285,9 @@ bool TableWriter::open(const Connection& connection, const QString& table)
     for (const auto& c : s.schema.columns)
         cols << s.conn->quote(c.name);
     s.selectList = cols.join(u',');
+    s.returning = s.conn->kind == ProviderKind::PostgreSQL
+                  || (s.conn->kind == ProviderKind::SQLite && sqlite3_libversion_number() >= 3035000);
+    s.rereadInserts = s.conn->kind == ProviderKind::SQLite && changedAfterInsert(*s.conn, table);
     return true;
 }
 
@@ -366,16 +400,23 @@ WriterOp* operation(detail::WriterState& s, char kind, const QStringList& keyNam
     case 'C':
         op->sql = withWhere(QStringLiteral("SELECT COUNT(*) FROM %1").arg(s.quotedTable), where);
         break;
-    case 'I': {
+    case 'W':
+        op->sql = QStringLiteral("SELECT %1 FROM %2 WHERE _rowid_ = ?").arg(s.selectList, s.quotedTable);
+        break;
+    case 'I':
+    case 'R': {
         if (op->cols.empty()) {
             op->sql = QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(s.quotedTable);
-            break;
+        } else {
+            QStringList quoted;
+            for (int c : op->cols)
+                quoted << s.conn->quote(s.schema.columns[static_cast<size_t>(c)].name);
+            op->sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                          .arg(s.quotedTable, quoted.join(u','),
+                               QStringList(quoted.size(), QStringLiteral("?")).join(u','));
         }
-        QStringList quoted;
-        for (int c : op->cols)
-            quoted << s.conn->quote(s.schema.columns[static_cast<size_t>(c)].name);
-        op->sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                      .arg(s.quotedTable, quoted.join(u','), QStringList(quoted.size(), QStringLiteral("?")).join(u','));
+        if (kind == 'R')
+            op->sql += QStringLiteral(" RETURNING ") + s.selectList;
         break;
     }
     case 'U': {
@@ -463,17 +504,25 @@ void bindDirect(sqlite3_stmt* st, int i, const QVariant& v)
 }
 
 // Runs op with binds; rows (when given) receive the normalised result rows.
+// notPrepared (when given) tells a statement the database refused to
+// prepare from one that failed when it ran.
 bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bool writes,
-             std::vector<QVariantList>* rows, long* changes)
+             std::vector<QVariantList>* rows, long* changes, bool* notPrepared = nullptr)
 {
     auto& c = *s.conn;
+    if (notPrepared)
+        *notPrepared = false;
+    const bool all = op.kind == 'S' || op.kind == 'R' || op.kind == 'W';
     if (s.direct()) {
         if (!op.raw || op.rawEpoch != c.rawEpoch) {
             DataError e;
             op.raw = c.rawStatement(op.sql, &e);
             op.rawEpoch = c.rawEpoch;
-            if (!op.raw)
+            if (!op.raw) {
+                if (notPrepared)
+                    *notPrepared = true;
                 return s.fail(e);
+            }
         }
         sqlite3_stmt* st = op.raw;
         detail::StatementScope scope(c, writes, s.grouped);
@@ -482,7 +531,6 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
         int rc = sqlite3_step(st);
         if (rows) {
             const int n = static_cast<int>(s.schema.columns.size());
-            const bool all = op.kind == 'S';
             while (rc == SQLITE_ROW) {
                 QVariantList row(all ? n : 1);
                 if (all)
@@ -514,13 +562,19 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
         sqlite3_reset(st);
         return true;
     }
+    // Prepared under the statement's savepoint: on PostgreSQL a statement
+    // the server refuses to prepare would end the open transaction.
+    detail::StatementScope scope(c, writes, s.grouped);
     DataError e;
     auto q = c.statement(op.sql, &e);
-    if (!q)
+    if (!q) {
+        scope.failed();
+        if (notPrepared)
+            *notPrepared = true;
         return s.fail(e);
+    }
     for (qsizetype i = 0; i < binds.size(); ++i)
         q->bindValue(static_cast<int>(i), binds[i]);
-    detail::StatementScope scope(c, writes, s.grouped);
     if (!q->exec()) {
         DataError failed = detail::sqlError(q->lastError(), QString(), c.db().driverName());
         // A write fetches nothing: the provider's own message, without the
@@ -534,7 +588,6 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
     }
     if (rows) {
         const int n = static_cast<int>(s.schema.columns.size());
-        const bool all = op.kind == 'S';
         while (q->next()) {
             QVariantList row(all ? n : 1);
             if (all)
@@ -681,19 +734,72 @@ long TableWriter::count(const QStringList& keyColumns, const QVariantList& keyVa
     return rows.empty() ? -1 : static_cast<long>(rows.front().value(0).toLongLong());
 }
 
-bool TableWriter::insert(const QStringList& columns, const QVariantList& values)
+bool TableWriter::insert(const QStringList& columns, const QVariantList& values, long* inserted,
+                         QVariantList* stored)
 {
     auto& s = *d_;
+    if (inserted)
+        *inserted = -1;
+    if (stored)
+        stored->clear();
     if (!requireOpen(s) || !sameCount(s, columns, values))
         return false;
+    // SQLite stores a row whose every column is given as it was given (its
+    // triggers cannot change the new row before it is stored): the change
+    // count alone tells whether it was inserted.
+    const bool asGiven = s.conn->kind == ProviderKind::SQLite && !s.rereadInserts
+                         && columns.size() >= qsizetype(s.schema.columns.size());
+    if (stored && s.returning && !asGiven) {
+        // The stored row comes back with the insert: no second statement,
+        // which could find another row (the last one inserted before an
+        // insert that was ignored) or fail inside the caller's transaction.
+        WriterOp* op = operation(s, 'R', {}, 0, columns);
+        if (!op)
+            return false;
+        s.binds.clear();
+        if (!convertAll(s, op->cols, values, s.binds))
+            return false;
+        std::vector<QVariantList> rows;
+        long changes = -1;
+        bool notPrepared = false;
+        if (execute(s, *op, s.binds, true, &rows, &changes, &notPrepared)) {
+            if (inserted)
+                *inserted = rows.empty() ? 0 : changes < 0 ? long(rows.size()) : changes;
+            if (!rows.empty())
+                *stored = std::move(rows.front());
+            if (!rows.empty() && s.rereadInserts && s.conn->sqlite && s.schema.hasRowId) {
+                // The row as the triggers left it; the one returned stands
+                // when it cannot be read.
+                WriterOp* again = operation(s, 'W', {}, 0);
+                std::vector<QVariantList> now;
+                if (again && execute(s, *again, {QVariant::fromValue<qlonglong>(sqlite3_last_insert_rowid(s.conn->sqlite))},
+                                     false, &now, nullptr)
+                    && !now.empty())
+                    *stored = std::move(now.front());
+            }
+            s.lastError = {};
+            return true;
+        }
+        if (!notPrepared)
+            return false;
+        // A target that cannot return rows (a view whose rule has no
+        // RETURNING, for one): plain inserts from now on.
+        s.returning = false;
+    }
     WriterOp* op = operation(s, 'I', {}, 0, columns);
     if (!op)
         return false;
     s.binds.clear();
     if (!convertAll(s, op->cols, values, s.binds))
         return false;
-    if (!execute(s, *op, s.binds, true, nullptr, nullptr))
+    long changes = -1;
+    if (!execute(s, *op, s.binds, true, nullptr, &changes))
         return false;
+    // A count of 0 is believed where the database is known to give it.
+    if (inserted)
+        *inserted = changes > 0 || s.conn->kind == ProviderKind::SQLite || s.conn->kind == ProviderKind::PostgreSQL
+                        ? changes
+                        : -1;
     s.lastError = {};
     return true;
 }

@@ -11,6 +11,7 @@
 //   ado::TableWriter w;
 //   if (!w.open(cn, "Orders")) report(w.lastError());
 //   w.insert({"Id", "Name"}, {1, "O'Brien"});
+//   long n = 0; QVariantList row; w.insert({"Name"}, {"Zoë"}, &n, &row);   // row: key included
 //   std::vector<QVariantList> rows; w.select({"Id"}, {1}, rows, 1);
 //   w.update({"Id"}, {1}, {"Name"}, {"Zoë"});    // fails unless exactly one row changes
 //   w.remove({"Id"}, {1});
@@ -85,7 +86,15 @@ public:
                 std::vector<QVariantList>& rows, int limit = -1);
     // Number of matching rows, or -1 on failure.
     long count(const QStringList& keyColumns, const QVariantList& keyValues);
-    bool insert(const QStringList& columns, const QVariantList& values);
+    // inserted (optional) receives the number of rows the database inserted:
+    // 0 when it ignored the row without failing (SQLite's ON CONFLICT IGNORE
+    // or RAISE(IGNORE) in a trigger, a PostgreSQL BEFORE trigger returning
+    // NULL), -1 when the provider does not say. stored (optional) receives
+    // the row as the database stored it, in schema column order, read by the
+    // insert itself (generated keys, defaults, what BEFORE triggers made of
+    // it); it stays empty when the provider cannot return it.
+    bool insert(const QStringList& columns, const QVariantList& values, long* inserted = nullptr,
+                QVariantList* stored = nullptr);
     // Sets columns on the one row matching the key. With requireOneRow
     // (default) the change is refused and undone unless exactly one row is
     // affected (adErrRowNotLocated).

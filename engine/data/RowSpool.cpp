@@ -2,6 +2,9 @@
 
 #include <QDir>
 
+#include <cerrno>
+#include <cstring>
+
 namespace ado::detail {
 
 namespace {
@@ -29,11 +32,22 @@ bool RowSpool::create(QString* error)
     m_count = 0;
     m_read = 0;
     m_failed = false;
+    m_errno = 0;
     return true;
+}
+
+QString RowSpool::writeError() const
+{
+    // The file device keeps no reason when a write was cut short after part
+    // of it went through (a disk that fills up): the system's own is kept.
+    if (m_errno != 0)
+        return QString::fromLocal8Bit(std::strerror(m_errno));
+    return m_file.errorString();
 }
 
 bool RowSpool::append(const QVariantList& row)
 {
+    errno = 0;
     m_stream << quint32(row.size());
     for (const QVariant& v : row) {
         const int kind = !v.isValid() ? int(QMetaType::UnknownType) : v.isNull() ? -1 : v.typeId();
@@ -49,6 +63,7 @@ bool RowSpool::append(const QVariantList& row)
         }
     }
     if (m_stream.status() != QDataStream::Ok) {
+        m_errno = errno;
         m_failed = true;
         return false;
     }
@@ -58,9 +73,13 @@ bool RowSpool::append(const QVariantList& row)
 
 bool RowSpool::finish(QString* error)
 {
-    if (m_failed || !m_file.flush()) {
+    errno = 0;
+    const bool flushed = !m_failed && m_file.flush();
+    if (!m_failed && !flushed)
+        m_errno = errno;
+    if (!flushed) {
         if (error)
-            *error = QStringLiteral("The rows cannot be written to a temporary file: ") + m_file.errorString();
+            *error = QStringLiteral("The rows cannot be written to a temporary file: ") + writeError();
         m_failed = true;
         return false;
     }

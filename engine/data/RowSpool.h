@@ -24,11 +24,14 @@ public:
     long count() const { return m_count; }
 
 private:
+    QString writeError() const;
+
     QTemporaryFile m_file;
     QDataStream m_stream;
     long m_count = 0;
     long m_read = 0;
     bool m_failed = false;
+    int m_errno = 0;   // the system's reason for the first failed write
 };
 
 } // namespace ado::detail

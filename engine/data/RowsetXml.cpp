@@ -607,17 +607,88 @@ std::optional<QString> decodeUtf8(const QByteArray& xml)
     return text;
 }
 
-// At most one row, unfinished, and perhaps the closing tags a writer killed
-// while appending it left behind: what a reader may drop from the end.
+// At most one row, unfinished, and perhaps what is left of the closing tags
+// the killed append was writing over: what a reader may drop from the end.
+// A row followed by the closing tag of the rows was written to its end, so
+// it is not cut short but damaged, and no reader may drop it unnoticed.
 bool isCutAppend(QStringView rest)
 {
     const qsizetype firstRow = rest.indexOf(u"<z:row");
     if (firstRow >= 0 && rest.indexOf(u"<z:row", firstRow + 1) >= 0)
         return false;
+    if (firstRow >= 0 && rest.indexOf(u"</rs:data>", firstRow) >= 0)
+        return false;
     for (QStringView block : {u"<rs:update", u"<rs:insert", u"<rs:delete", u"<rs:original", u"<s:"})
         if (rest.contains(block))
             return false;
     return true;
+}
+
+// Offset of the first byte that is not part of well-formed UTF-8; -1 when
+// there is none.
+qsizetype firstBadUtf8(const QByteArray& bytes)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qsizetype n = bytes.size();
+    for (qsizetype i = 0; i < n;) {
+        const unsigned char c = p[i];
+        int more = 0;
+        char32_t least = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        if (c >= 0xC2 && c <= 0xDF) {
+            more = 1;
+            least = 0x80;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            more = 2;
+            least = 0x800;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            more = 3;
+            least = 0x10000;
+        } else {
+            return i;
+        }
+        char32_t cp = c & (0x3F >> more);
+        for (int k = 1; k <= more; ++k) {
+            if (i + k >= n || (p[i + k] & 0xC0) != 0x80)
+                return i;
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return i;
+        i += more + 1;
+    }
+    return -1;
+}
+
+// Where a UTF-8 file first breaks the encoding, as a position anyone can
+// find in the file; empty when the file is not meant to be UTF-8 or is well formed.
+QString badUtf8Text(const QByteArray& xml)
+{
+    if (xml.startsWith("\xFF\xFE") || xml.startsWith("\xFE\xFF"))
+        return {};
+    const qsizetype declEnd = xml.startsWith("<?xml") ? xml.indexOf("?>") : -1;
+    if (declEnd > 0) {
+        const QByteArray decl = xml.left(declEnd).toLower();
+        const qsizetype enc = decl.indexOf("encoding");
+        if (enc >= 0 && !decl.mid(enc).contains("utf-8"))
+            return {};
+    }
+    const qsizetype bad = firstBadUtf8(xml);
+    if (bad < 0)
+        return {};
+    const qsizetype lineStart = xml.lastIndexOf('\n', bad - 1) + 1;
+    const qsizetype line = xml.left(bad).count('\n') + 1;
+    // The column counts characters, as an editor shows them.
+    const qsizetype column = QString::fromUtf8(xml.constData() + lineStart, bad - lineStart).size() + 1;
+    return QStringLiteral("The file is not a valid persisted recordset: the byte 0x%1 at offset %2 (line %3, "
+                          "column %4) is not UTF-8.")
+        .arg(uchar(xml[bad]), 2, 16, QLatin1Char('0'))
+        .arg(bad)
+        .arg(line)
+        .arg(column);
 }
 
 bool readTolerant(const QByteArray& xml, RowsetData& out, QString* error, std::vector<QString>* attrNames)
@@ -628,8 +699,13 @@ bool readTolerant(const QByteArray& xml, RowsetData& out, QString* error, std::v
             return true;
     }
     const std::optional<QString> decoded = decodeUtf8(xml);
-    if (!decoded)
+    if (!decoded) {
+        // The stream reader's own position for bad bytes is where its
+        // buffer stood, not where the bytes are.
+        if (const QString bad = badUtf8Text(xml); error && !bad.isEmpty())
+            *error = bad;
         return false;
+    }
     QString text = *decoded;
     ControlStandIns standIns;
     if (auto stood = standInControls(text)) {
@@ -852,12 +928,16 @@ bool RowsetAppender::open(const QString& path, QString* error)
     };
     if (fd_ >= 0)
         return refuse(QStringLiteral("already open"));
-    fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    // Only a regular file, reached without a link, is written in place: the
+    // caller has checked the name, and a link put there since is not taken.
+    fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0)
         return refuse(QStringLiteral("The file \"%1\" cannot be opened: %2").arg(path, qt_error_string(errno)));
     struct stat st {};
     if (::fstat(fd_, &st) != 0)
         return refuse(qt_error_string(errno));
+    if (!S_ISREG(st.st_mode))
+        return refuse(QStringLiteral("The file \"%1\" is not a regular file.").arg(path));
     size_ = st.st_size;
 
     // The end must be the closing tags alone (blanks between them allowed).
@@ -935,8 +1015,15 @@ bool RowsetAppender::append(const QVariantList& row, QString* error)
     // The row takes the place of the closing tags, which follow it: a
     // writer stopped halfway leaves a tail the reader drops.
     if (!writeAt(fd_, tail_, bytes)) {
+        const int code = errno != 0 ? errno : EIO;
+        // A full disk stops the write within the row: the closing tags go
+        // back where they stood, so the file holds its rows as before.
+        if (::ftruncate(fd_, std::max(size_, tail_ + qint64(kClosingTagBytes.size()))) == 0
+            && writeAt(fd_, tail_, kClosingTagBytes.toByteArray()))
+            (void)::ftruncate(fd_, tail_ + kClosingTagBytes.size());
+        size_ = tail_ + kClosingTagBytes.size();
         if (error)
-            *error = QStringLiteral("The row could not be written: %1").arg(qt_error_string(errno));
+            *error = QStringLiteral("The row could not be written: %1").arg(qt_error_string(code));
         return false;
     }
     const qint64 newSize = tail_ + bytes.size();

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <limits>
 
+#include "data/ConnectionString.h"
 #include "document/cShapes.h"
 #include "document/clsProcess.h"
 
@@ -122,11 +123,13 @@ QString ParseErrorText(qint64 code, const QString& reason, qint64 line, qint64 c
     QString why = reason;
     if (!why.endsWith(QLatin1Char('\n')))
         why += CrLf;
-    return QStringLiteral("Your XML Document failed to load") + QStringLiteral("due the following error.") + CrLf +
+    // The source line may be a connection string: the text goes to logs
+    // that others read, so no password is shown.
+    return ado::hideSecretsInText(QStringLiteral("Your XML Document failed to load") + QStringLiteral("due the following error.") + CrLf +
            QStringLiteral("Error #: ") + QString::number(code) + QStringLiteral(": ") + why +
            QStringLiteral("Line #: ") + QString::number(line) + CrLf + QStringLiteral("Line Position: ") +
            QString::number(column) + CrLf + QStringLiteral("Position In File: ") + QString::number(offset) + CrLf +
-           QStringLiteral("Source Text: ") + sourceText + CrLf + QStringLiteral("Document URL: ") + url;
+           QStringLiteral("Source Text: ") + sourceText + CrLf + QStringLiteral("Document URL: ") + url);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,9 +1,14 @@
 // Loading and saving the document of a process.
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
 #include <limits>
+#include <sys/stat.h>
+
+#include "data/ConnectionString.h"
 
 #include "document/clsProcess.h"
 #include "file/IntegrationFile.h"
@@ -100,9 +105,19 @@ QString clsProcess::SaveIntegration(const QString& Filename) {
 
     // Written beside the old file and renamed over it, so a failed save
     // leaves the old file whole.
+    const bool existed = QFileInfo::exists(target);
     QSaveFile file(target);
     if (!file.open(QIODevice::WriteOnly))
         return failure(file.errorString());
+    // A connection string copied from the registry carries its password:
+    // a new file holding one is for its owner's eyes only, as the registry
+    // is. An existing file keeps the rights its owner gave it.
+    if (!existed && ado::hideSecretsInText(QString::fromUtf8(content)) != QString::fromUtf8(content)
+        && ::fchmod(file.handle(), S_IRUSR | S_IWUSR) != 0) {
+        const QString reason = qt_error_string(errno);
+        file.cancelWriting();
+        return failure(reason);
+    }
     if (file.write(content) != content.size()) {
         const QString reason = file.errorString();
         file.cancelWriting();

@@ -100,9 +100,6 @@ struct RunEngine::StoragePlan {
     std::vector<int> locateIndexes;
     QStringList primaryKey;
     std::vector<int> primaryIndexes;
-    // Reads back a row whose key the database generated (see readBack).
-    std::optional<ado::PreparedCommand> generated;
-    bool generatedTried = false;
 };
 
 // Per-run state of one step.
@@ -335,7 +332,15 @@ bool RunEngine::openSource(bool execute)
         return false;
     }
     m_sourceData = rs;
-    return m_sourceData.isOpen();   // closed: a statement that returns no rows
+    if (!m_sourceData.isOpen()) {
+        // A statement that is no query (an UPDATE, say) ran and gave no rows
+        // to walk: the run cannot start, and the user must hear why.
+        m_process.Log()->AddLog(QStringLiteral("CRITICAL ERROR:") + tr("The source step") + QLatin1Char(' ')
+                                + source.sCaption + QLatin1Char(' ')
+                                + tr("returns no rows: its statement is not a query."));
+        return false;
+    }
+    return true;
 }
 
 bool RunEngine::PrepareRun(bool execute)
@@ -527,7 +532,7 @@ void RunEngine::writeExecutionRow()
     // Said as a failure, so that the runner reports it as an error entry;
     // the run itself is not failed by it.
     if (!saved)
-        m_process.Log()->AddLog(QStringLiteral("MeridoxRunner ERROR: ") + tr("The execution row could not be saved:")
+        m_process.Log()->AddRunDataLoss(QStringLiteral("MeridoxRunner ERROR: ") + tr("The execution row could not be saved:")
                                 + QLatin1Char(' ') + saved.error);
 }
 
@@ -1035,11 +1040,21 @@ void RunEngine::writeRow(StepFailure& failure, StepRun& run, RowAction action,
     failure.context.clear();
 
     if (isNew) {
-        if (!plan.writer.insert(columns, values)) {
+        long inserted = -1;
+        QVariantList stored;
+        if (!plan.writer.insert(columns, values, &inserted, &stored)) {
             failStep(failure, plan.writer.lastError().Description, plan.writer.lastError().Number);
             return;
         }
-        readBack(failure.step, run, static_cast<int>(columns.size()), row);
+        // The database ignored the row without failing (ON CONFLICT IGNORE,
+        // a trigger): nothing was inserted, so nothing is counted, and the
+        // step stands on no row for the steps after it.
+        if (inserted == 0)
+            return;
+        if (!stored.isEmpty())
+            row = std::move(stored);
+        else
+            readBack(run, static_cast<int>(columns.size()), row);
         run.present = true;
         run.row = row;
         count(tStatistic::slot(vlmInsert), true);
@@ -1058,61 +1073,23 @@ void RunEngine::writeRow(StepFailure& failure, StepRun& run, RowAction action,
     count(tStatistic::slot(vlmUpdate), true);
 }
 
-void RunEngine::readBack(cShape& step, StepRun& run, int written, QVariantList& row)
+void RunEngine::readBack(StepRun& run, int written, QVariantList& row)
 {
     // Later steps read this row through references to the step: it must
-    // hold what the database stored, including a key it generated and the
-    // defaults of columns the step does not write.
+    // hold what the database stored. Where the insert could not return it,
+    // the row is found again by its primary key, when the step wrote one.
     StoragePlan& plan = run.plan;
-    if (written >= static_cast<int>(plan.columns->size()))
-        return;   // every column written: the row is what was stored
-    std::vector<QVariantList> rows;
-    bool keyGiven = !plan.primaryKey.isEmpty();
+    if (written >= static_cast<int>(plan.columns->size()) || plan.primaryKey.isEmpty())
+        return;
     QVariantList key;
     for (int i : plan.primaryIndexes) {
+        if (row.value(i).isNull())
+            return;
         key << row.value(i);
-        keyGiven = keyGiven && !row.value(i).isNull();
     }
-    if (keyGiven) {
-        if (plan.writer.select(plan.primaryKey, key, rows, 1) && !rows.empty())
-            row = std::move(rows.front());
-        return;
-    }
-    // The database made the key: the row is found through the connection's
-    // last insert (SQLite) or the key column's sequence (PostgreSQL).
-    const ado::TableSchema& schema = plan.writer.schema();
-    if (!plan.generatedTried) {
-        plan.generatedTried = true;
-        QStringList names;
-        for (const ado::FieldInfo& c : *plan.columns)
-            names << step.cnSource.quoteIdentifier(c.name);
-        const QString select = QStringLiteral("SELECT ") + names.join(QStringLiteral(", ")) + QStringLiteral(" FROM ")
-                               + step.cnSource.quoteIdentifier(schema.name);
-        QString sql;
-        if (step.cnSource.providerKind() == ado::ProviderKind::SQLite && schema.hasRowId)
-            sql = select + QStringLiteral(" WHERE _rowid_ = last_insert_rowid()");
-        else if (step.cnSource.providerKind() == ado::ProviderKind::PostgreSQL && plan.primaryKey.size() == 1)
-            sql = select + QStringLiteral(" WHERE ") + step.cnSource.quoteIdentifier(plan.primaryKey.front())
-                  + QStringLiteral(" = currval(pg_get_serial_sequence(?, ?))");
-        ado::PreparedCommand command;
-        if (!sql.isEmpty() && command.prepare(step.cnSource, sql))
-            plan.generated = std::move(command);
-    }
-    if (!plan.generated)
-        return;
-    ado::PreparedCommand& command = *plan.generated;
-    if (command.parameterCount() == 2
-        && !command.bindAll({step.cnSource.quoteIdentifier(schema.name), plan.primaryKey.front()}))
-        return;
-    if (command.execute() && command.next()) {
-        for (int i = 0; i < row.size() && i < command.columnCount(); ++i) {
-            QVariant stored;
-            row[i] = ado::convertToFieldType(command.value(i), (*plan.columns)[size_t(i)], stored)
-                         ? stored
-                         : command.value(i);
-        }
-    }
-    command.finish();
+    std::vector<QVariantList> rows;
+    if (plan.writer.select(plan.primaryKey, key, rows, 1) && !rows.empty())
+        row = std::move(rows.front());
 }
 
 // ---------------------------------------------------------------- formula check

@@ -99,7 +99,7 @@ private:
     void deleteRow(StepFailure& failure, StepRun& run, const QVariantList& found);
     void writeRow(StepFailure& failure, StepRun& run, RowAction action, const std::optional<QVariantList>& found);
     bool evaluateField(StepFailure& failure, StoragePlanValue& v, QVariant& value);
-    void readBack(cShape& step, StepRun& run, int written, QVariantList& row);
+    void readBack(StepRun& run, int written, QVariantList& row);
     void failStep(StepFailure& failure, const QString& description, long number);
     bool BuildStepsCollection(QString& error);
     void ResetStatistics();

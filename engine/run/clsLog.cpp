@@ -117,6 +117,8 @@ QString clsLog::AddLog(const QString& Val, bool ShowTime, const QString& IntName
         } catch (...) {
             failure = QStringLiteral("unknown failure");
         }
+        if (!failure.isEmpty())
+            m_runDataLost = true;
         if (failure.isEmpty()) {
             m_sinkFailureReported = false;
         } else if (!m_sinkFailureReported) {
@@ -128,6 +130,12 @@ QString clsLog::AddLog(const QString& Val, bool ShowTime, const QString& IntName
         }
     }
     return line;
+}
+
+QString clsLog::AddRunDataLoss(const QString& Val) {
+    m_runDataLost = true;
+    append(Val);
+    return Val;
 }
 
 QString clsLog::AddCritical(const QString& Val, bool ShowTime) {

@@ -38,8 +38,18 @@ public:
     // Adds a line and makes the log critical. Returns the line as added.
     QString AddCritical(const QString& Val, bool ShowTime = false);
     bool IsCritical() const { return m_critical; }
-    // A new run starts without the critical flag of an earlier one.
-    void ClearCritical() { m_critical = false; }
+    // A new run starts without the flags of an earlier one.
+    void ClearCritical()
+    {
+        m_critical = false;
+        m_runDataLost = false;
+    }
+    // Adds a line saying that part of the run's record (its execution row,
+    // an error row) could not be kept in the run-data stores.
+    QString AddRunDataLoss(const QString& Val);
+    // Whether something of this run's record was lost (AddRunDataLoss, or an
+    // error row its sink could not save).
+    bool RunDataLost() const { return m_runDataLost; }
     // Appends the buffer and a line break to a file (created when missing).
     // Returns empty text, or the reason the file could not be written.
     QString SaveLog(const QString& LogFile);
@@ -67,6 +77,7 @@ private:
 
     QString m_buffer;
     bool m_critical = false;
+    bool m_runDataLost = false;
     ErrorSink m_sink;
     bool m_sinkFailureReported = false;
     std::int32_t m_announcedRecord = -1;

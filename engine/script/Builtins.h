@@ -21,8 +21,9 @@ namespace vbs {
 struct BuiltinContext {
     // Rnd's generator: VBScript's 24-bit linear congruential seed.
     uint32_t rndSeed = 0x50000;
-    // The last value Rnd returned (Rnd(0) repeats it).
-    float rndLast = 0.0f;
+    // The last value Rnd returned (Rnd(0) repeats it); before the first
+    // call, the value the starting seed stands for.
+    float rndLast = 0x50000 / 16777216.0f;
     // The interpreter's own state and the frame of the running call; only
     // the interpreter's own functions (Eval, Execute, GetRef) use them.
     void* host = nullptr;

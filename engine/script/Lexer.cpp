@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <cmath>
+#include <utility>
 
 namespace vbs {
 
@@ -18,7 +19,7 @@ const QHash<QString, Kw>& keywords()
         {"imp", Kw::Imp}, {"in", Kw::In}, {"is", Kw::Is}, {"let", Kw::Let}, {"loop", Kw::Loop},
         {"mod", Kw::Mod}, {"new", Kw::New}, {"next", Kw::Next}, {"not", Kw::Not},
         {"nothing", Kw::Nothing}, {"null", Kw::Null}, {"on", Kw::On}, {"option", Kw::Option},
-        {"or", Kw::Or}, {"private", Kw::Private}, {"property", Kw::Property},
+        {"or", Kw::Or}, {"private", Kw::Private},
         {"public", Kw::Public}, {"redim", Kw::ReDim}, {"select", Kw::Select}, {"set", Kw::Set},
         {"sub", Kw::Sub}, {"then", Kw::Then}, {"to", Kw::To}, {"true", Kw::True},
         {"until", Kw::Until}, {"wend", Kw::Wend}, {"while", Kw::While}, {"with", Kw::With},
@@ -65,6 +66,7 @@ bool tokenize(const QString& code, std::vector<Token>& out, LexError& error)
     qsizetype i = 0;
     int line = 1;
     qsizetype lineStart = 0;
+    bool blank = false;
     auto fail = [&](int number, qsizetype at) {
         error.number = number;
         error.line = line;
@@ -76,6 +78,7 @@ bool tokenize(const QString& code, std::vector<Token>& out, LexError& error)
         t.kind = kind;
         t.line = line;
         t.column = int(at - lineStart) + 1;
+        t.blankBefore = std::exchange(blank, false);
         out.push_back(std::move(t));
         return out.back();
     };
@@ -98,7 +101,7 @@ bool tokenize(const QString& code, std::vector<Token>& out, LexError& error)
 
     while (i < n) {
         QChar c = code[i];
-        if (c == u' ' || c == u'\t' || c == QChar(0xA0)) { ++i; continue; }
+        if (c == u' ' || c == u'\t' || c == QChar(0xA0)) { ++i; blank = true; continue; }
         if (c == u'\r' || c == u'\n') {
             push(Tok::NewLine, i);
             i = newLine(i);
@@ -110,7 +113,7 @@ bool tokenize(const QString& code, std::vector<Token>& out, LexError& error)
             qsizetype j = i + 1;
             while (j < n && (code[j] == u' ' || code[j] == u'\t')) ++j;
             if (j >= n) { i = j; continue; }
-            if (code[j] == u'\r' || code[j] == u'\n') { i = newLine(j); continue; }
+            if (code[j] == u'\r' || code[j] == u'\n') { i = newLine(j); blank = true; continue; }
             return fail(1032, i);
         }
         if (c == u'"') {

@@ -22,11 +22,13 @@ enum class Tok : uint8_t {
     Plus, Minus, Star, Slash, Backslash, Caret, Amp,
 };
 
-// Reserved words; identifiers that are not reserved carry Kw::None.
+// Reserved words; identifiers that are not reserved carry Kw::None. Words
+// that are keywords only in some places (Property, Get, Step, Preserve...)
+// are identifiers, so they can also name variables, procedures and classes.
 enum class Kw : uint8_t {
     None, And, ByRef, ByVal, Call, Case, Class, Const, Dim, Do, Each, Else, ElseIf, Empty, End,
     Eqv, Exit, False, For, Function, If, Imp, In, Is, Let, Loop, Mod, New, Next, Not, Nothing,
-    Null, On, Option, Or, Private, Property, Public, ReDim, Select, Set, Sub, Then, To, True,
+    Null, On, Option, Or, Private, Public, ReDim, Select, Set, Sub, Then, To, True,
     Until, Wend, While, With, Xor,
 };
 
@@ -35,6 +37,7 @@ struct Token {
     Kw kw = Kw::None;
     int line = 1;
     int column = 1;     // 1-based
+    bool blankBefore = false;   // blanks (or a line continuation) right before the token
     QString text;       // identifier as written
     Variant value;      // Literal
 };

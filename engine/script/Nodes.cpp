@@ -235,7 +235,7 @@ struct ArrayLocks {
 Variant Interp::callProcedure(const Procedure& p, std::vector<ExprPtr>& args, Frame& caller, ClassInstance* self)
 {
     const size_t params = p.byRef.size();
-    if (args.size() != params) raiseWithName(err::WrongArgCount, p.name);
+    if (args.size() != params) raiseError(err::WrongArgCount);
     constexpr int Inline = 12;
     Variant inlineStore[Inline];
     Variant* inlinePtrs[Inline];
@@ -273,7 +273,7 @@ Variant Interp::callProcedure(const Procedure& p, std::vector<ExprPtr>& args, Fr
 
 Variant Interp::callProcedureWithValues(const Procedure& p, std::span<Variant> args, ClassInstance* self)
 {
-    if (args.size() != p.byRef.size()) raiseWithName(err::WrongArgCount, p.name);
+    if (args.size() != p.byRef.size()) raiseError(err::WrongArgCount);
     std::vector<Variant> store(size_t(std::max(p.slotCount, 1)));
     std::vector<Variant*> ptrs(store.size());
     for (size_t i = 0; i < store.size(); ++i) ptrs[i] = &store[i];
@@ -287,7 +287,7 @@ Variant Interp::callProcedureWithValues(const Procedure& p, std::span<Variant> a
 Variant Interp::callBuiltin(const BuiltinInfo& b, std::vector<ExprPtr>& args, Frame& caller)
 {
     int n = int(args.size());
-    if (n < b.minArgs || (b.maxArgs >= 0 && n > b.maxArgs)) raiseWithName(err::WrongArgCount, b.name);
+    if (n < b.minArgs || (b.maxArgs >= 0 && n > b.maxArgs)) raiseError(err::WrongArgCount);
     ArgValues values(args.size());
     evalArgs(args, caller, values);
     // Omitted arguments at the end are not passed; one a function needs is
@@ -649,6 +649,10 @@ Variant* IndexExpr::itemRef(Frame& f, std::vector<ArrayRef>& keep)
 
 Variant applyBinary(BinOp op, const Variant& a, const Variant& b, bool aLit, bool bLit)
 {
+    // An object operand stands for its default value, which then follows
+    // the value's own rules (`rs("x") & ""` with a Null field is "").
+    if ((a.isObject() || b.isObject()) && op != BinOp::Is)
+        return applyBinary(op, valueOf(a), valueOf(b), aLit, bLit);
     switch (op) {
     case BinOp::Add: return opAdd(a, b);
     case BinOp::Sub: return opSub(a, b);
@@ -699,14 +703,15 @@ Flow AssignStmt::exec(Frame& f)
 
 Flow CallStmt::exec(Frame& f)
 {
+    call->eval(f);
     if (explicitCall) {
-        // The C* conversions are no procedures to Call.
+        // The C* conversions are no procedures to Call; the conversion runs
+        // first, so its own error comes before this one.
         auto* n = dynamic_cast<NameExpr*>(call.get());
         if (n && (n->bind == NameExpr::Bind::Global || n->bind == NameExpr::Bind::Dynamic) &&
             n->entry->kind == GlobalEntry::Builtin && (n->entry->builtin->flags & BuiltinConversion))
             raiseError(458);
     }
-    call->eval(f);
     return Flow::Normal;
 }
 
@@ -913,6 +918,9 @@ Flow DimStmt::exec(Frame& f)
             v = Variant::fromArray(std::move(a));
             continue;
         }
+        // A fixed array cannot be resized: ReDim refuses to drop it, and
+        // ReDim Preserve cannot resize it in place.
+        if (v.isArray() && v.arr()->fixedSize && preserve) raiseError(err::InvalidCall);
         if (v.isArray() && (v.arr()->fixedSize || v.arr()->locks)) raiseError(err::ArrayFixed);
         ArrayRef fresh = ArrayData::withBounds(bounds);
         if (preserve && v.isArray() && v.arr()->dims() > 0) {

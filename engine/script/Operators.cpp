@@ -1,5 +1,6 @@
 #include "script/Operators.h"
 
+#include <cfloat>
 #include <cmath>
 
 namespace vbs {
@@ -198,6 +199,17 @@ int compareNumbers(const Variant& a, const Variant& b)
     }
     if (a.type() == VarType::Currency && b.type() == VarType::Currency) {
         return a.currencyVal() < b.currencyVal() ? -1 : a.currencyVal() > b.currencyVal() ? 1 : 0;
+    }
+    // A Single against a Double compares in single precision:
+    // CSng(0.001 * 0.001) = 1E-06.
+    const bool aSingle = a.type() == VarType::Single, bSingle = b.type() == VarType::Single;
+    auto inSingleRange = [](const Variant& v) {
+        return v.type() == VarType::Single || (v.type() == VarType::Double && std::fabs(v.doubleVal()) <= FLT_MAX);
+    };
+    if ((aSingle || bSingle) && inSingleRange(a) && inSingleRange(b)) {
+        const float x = aSingle ? a.singleVal() : float(a.doubleVal());
+        const float y = bSingle ? b.singleVal() : float(b.doubleVal());
+        return x < y ? -1 : x > y ? 1 : 0;
     }
     return sign(toDouble(a) - toDouble(b)) == 0 ? 0 : (toDouble(a) < toDouble(b) ? -1 : 1);
 }

@@ -79,7 +79,7 @@ public:
                 if (!isWord("explicit")) fail(1002);
                 ++p_;
                 explicit_ = true;
-            } else if (isKw(Kw::Function) || isKw(Kw::Sub) ||
+            } else if (isKw(Kw::Function) || isKw(Kw::Sub) || isPropertyAt(0) ||
                        ((isKw(Kw::Public) || isKw(Kw::Private)) && peekIsProcedure())) {
                 parseProcedure();
             } else if (isKw(Kw::Class)) {
@@ -150,10 +150,21 @@ private:
     {
         return isIdentifier() && cur().text.compare(QLatin1String(w), Qt::CaseInsensitive) == 0;
     }
+    // `Property` starts a property procedure only before Get, Let or Set;
+    // anywhere else it is a name.
+    bool isPropertyAt(size_t k) const
+    {
+        const Token& n = peek(k);
+        const Token& next = peek(k + 1);
+        return n.kind == Tok::Ident && n.kw == Kw::None &&
+               n.text.compare(QLatin1String("property"), Qt::CaseInsensitive) == 0 && next.kind == Tok::Ident &&
+               (next.kw == Kw::Let || next.kw == Kw::Set ||
+                (next.kw == Kw::None && next.text.compare(QLatin1String("get"), Qt::CaseInsensitive) == 0));
+    }
     bool peekIsProcedure() const
     {
         const Token& n = peek();
-        return n.kind == Tok::Ident && (n.kw == Kw::Function || n.kw == Kw::Sub);
+        return (n.kind == Tok::Ident && (n.kw == Kw::Function || n.kw == Kw::Sub)) || isPropertyAt(1);
     }
     [[noreturn]] void fail(int number) const { throw ParseError{number, cur().line, cur().column}; }
     void expectKw(Kw k, int number)
@@ -392,6 +403,8 @@ private:
             ++p_;
             ExprPtr e = parseExpr();
             expect(Tok::RParen, 1006);
+            // `(New C).Name`: a member of the parenthesised value.
+            if (cur().kind == Tok::Dot) return memberChain(byValue(t, std::move(e)), nullptr);
             if (cur().kind != Tok::LParen) return byValue(t, std::move(e));
             // `(F)(1)` and `((a))(0)`: the parenthesised name takes the arguments.
             while (auto* pe = dynamic_cast<ParenExpr*>(e.get())) {
@@ -403,7 +416,7 @@ private:
                 parseArgList(n->args);
                 n->hasParens = true;
             }
-            return indexes(std::move(e), nullptr);
+            return memberChain(indexes(std::move(e), nullptr), nullptr);
         }
         case Tok::Ident:
             switch (t.kw) {
@@ -511,6 +524,9 @@ private:
     ExprPtr memberChain(ExprPtr e, ChainInfo* info)
     {
         while (cur().kind == Tok::Dot) {
+            // Inside With, a call statement's first argument may be a
+            // member of the With object: `Check .Name = 1, "text"`.
+            if (info && withDepth_ > 0 && cur().blankBefore && !dynamic_cast<WithExpr*>(e.get())) break;
             ++p_;
             const Token& mt = cur();
             if (mt.kind != Tok::Ident) fail(1010);
@@ -598,6 +614,10 @@ private:
                                    peek().kind == Tok::End || (peek().kind == Tok::Ident && peek().kw == Kw::Else))) {
                 // Stop would break into a debugger; there is none.
                 ++p_;
+                return nullptr;
+            }
+            if (isPropertyAt(0)) {
+                parseProcedure();
                 return nullptr;
             }
             return parseAssignOrCall(false);
@@ -1006,7 +1026,7 @@ private:
         else if (isKw(Kw::For) && inLoop(Kw::For)) s->flow = Flow::ExitFor;
         else if (isKw(Kw::Function) && scope_ && scope_->isFunction) s->flow = Flow::ExitProc;
         else if (isKw(Kw::Sub) && scope_ && !scope_->isFunction && !scope_->isProperty) s->flow = Flow::ExitProc;
-        else if (isKw(Kw::Property) && scope_ && scope_->isProperty) s->flow = Flow::ExitProc;
+        else if (isWord("property") && scope_ && scope_->isProperty) s->flow = Flow::ExitProc;
         else fail(1039);
         ++p_;
         return s;
@@ -1066,8 +1086,9 @@ private:
         }
         const Token& t = cur();
         enum { Sub, Function, Get, Let, Set } kind = isKw(Kw::Function) ? Function : Sub;
+        const bool isProperty = isPropertyAt(0);
         ++p_;
-        if (t.kw == Kw::Property) {
+        if (isProperty) {
             if (!cls) fail(1048);
             if (isWord("get")) kind = Get;
             else if (isKw(Kw::Let)) kind = Let;
@@ -1084,7 +1105,7 @@ private:
         auto sc = std::make_unique<Scope>();
         sc->procKey = proc->name.toLower();
         sc->isFunction = isFunction;
-        sc->isProperty = t.kw == Kw::Property;
+        sc->isProperty = isProperty;
         if (cls) sc->cls = cls->def;
         if (cur().kind == Tok::LParen) {
             ++p_;
@@ -1124,7 +1145,10 @@ private:
         withDepth_ = outerWith;
         if (!isKw(Kw::End)) fail(1014);
         ++p_;
-        if (t.kw == Kw::Property) expectKw(Kw::Property, 1050);
+        if (isProperty) {
+            if (!isWord("property")) fail(1050);
+            ++p_;
+        }
         else expectKw(isFunction ? Kw::Function : Kw::Sub, isFunction ? 1015 : 1016);
         scope_ = outerScope;
         if (!cls) {
@@ -1188,7 +1212,7 @@ private:
             size_t at = p_;
             if (hasVisibility) ++p_;
             if (hasVisibility && isWord("default")) ++p_;
-            if (isKw(Kw::Sub) || isKw(Kw::Function) || isKw(Kw::Property)) {
+            if (isKw(Kw::Sub) || isKw(Kw::Function) || isPropertyAt(0)) {
                 p_ = at;
                 parseProcedure(&cls);
                 continue;

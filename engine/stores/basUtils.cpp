@@ -194,7 +194,8 @@ bool settingsFileStatus(QString& path, struct stat& st)
 // a change (by this process or another) must be seen at the next call.
 class SettingsCache {
 public:
-    QString value(const QString& key)
+    // The value, and the settings file it was read from (folder may be null).
+    QString value(const QString& key, QString* from = nullptr)
     {
         QString path;
         struct stat st {};
@@ -210,6 +211,8 @@ public:
             stamp_ = st;
             valid_ = true;
         }
+        if (from)
+            *from = path_;
         return values_.value(key);
     }
 
@@ -235,10 +238,10 @@ private:
     QHash<QString, QString> values_;
 };
 
-QString settingValue(const QString& key)
+QString settingValue(const QString& key, QString* from = nullptr)
 {
     static SettingsCache cache;
-    return cache.value(key);
+    return cache.value(key, from);
 }
 
 } // namespace
@@ -306,8 +309,21 @@ QString LibraryFolder()
 
 QString RunDataFolder()
 {
-    const QString path = settingValue(QStringLiteral("Path"));
-    return path.isEmpty() ? LibraryFolder() : path;
+    QString settingsFile;
+    const QString path = settingValue(QStringLiteral("Path"), &settingsFile);
+    if (path.isEmpty())
+        return LibraryFolder();
+    if (!QDir::isRelativePath(path))
+        return path;
+    // A relative folder belongs to the settings file that names it, so that
+    // every program started from anywhere finds the same stores.
+    thread_local QString lastPath, lastFile, lastFolder;
+    if (path != lastPath || settingsFile != lastFile) {
+        lastFolder = QDir::cleanPath(QFileInfo(settingsFile).absoluteDir().filePath(path));
+        lastPath = path;
+        lastFile = settingsFile;
+    }
+    return lastFolder;
 }
 
 QString LanguageKey()

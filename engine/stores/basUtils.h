@@ -19,7 +19,8 @@ QString GetTranslation(const QString& Text, const QString& Language, const QStri
 // the executable when the engine is linked statically).
 QString LibraryFolder();
 
-// The run-data folder: the setting "Path", else LibraryFolder().
+// The run-data folder: the setting "Path" (a relative one is taken from the
+// settings file's folder), else LibraryFolder().
 QString RunDataFolder();
 
 // The language key: the setting "Language", else the system locale name.

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
+#include <QRandomGenerator>
 #include <QtGlobal>
 
 #include <cerrno>
@@ -100,7 +101,7 @@ std::optional<FileId> fileIdOf(int dirFd, const char* path, int flags)
 
 std::optional<FileId> fileIdOf(const QString& path)
 {
-    return fileIdOf(AT_FDCWD, QFile::encodeName(path).constData(), 0);
+    return fileIdOf(AT_FDCWD, QFile::encodeName(path).constData(), AT_SYMLINK_NOFOLLOW);
 }
 
 std::optional<FileId> fileIdOf(int fd)
@@ -148,6 +149,28 @@ void writeNote(int lockFd, const FileId& store, qlonglong highest)
     writeNoteText(lockFd, stampText(store) + ' ' + QByteArray::number(highest));
 }
 
+// Opens (creating it when missing) the lock file of a store. Run-data folders
+// may be shared with other users: a link planted there must not lead this
+// process to write, through the lock's note, into a file of its choosing, so
+// links are not followed and only a regular file is taken.
+int openLockFile(const QByteArray& path, QString& error)
+{
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = errno == ELOOP
+            ? QStringLiteral("Cannot open lock file %1: it is a symbolic link; remove it").arg(QFile::decodeName(path))
+            : QStringLiteral("Cannot open lock file %1: %2").arg(QFile::decodeName(path), qt_error_string(errno));
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = QStringLiteral("Cannot open lock file %1: it is not a regular file; remove it").arg(QFile::decodeName(path));
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // Exclusive lock on "<store>.lock" for the life of the object. The lock file
 // itself is never removed: removing it would let two writers lock two
 // different files. A writer that dies loses its lock with its descriptor.
@@ -156,11 +179,9 @@ public:
     explicit StoreLock(const QString& storePath)
     {
         const QByteArray path = QFile::encodeName(storePath + QStringLiteral(".lock"));
-        fd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (fd_ < 0) {
-            error_ = QStringLiteral("Cannot open lock file %1: %2").arg(QFile::decodeName(path), qt_error_string(errno));
+        fd_ = openLockFile(path, error_);
+        if (fd_ < 0)
             return;
-        }
         int rc;
         do {
             rc = ::flock(fd_, LOCK_EX);
@@ -194,6 +215,130 @@ private:
     int fd_ = -1;
     QString error_;
 };
+
+// How a store's file stands in its folder, links not followed.
+enum class StoreRead {
+    Ok,       // read and parsed
+    Missing,  // no file at the path
+    Refused,  // not a regular file, or not readable: left alone
+    Damaged,  // read, but not a rowset this reader can take
+};
+
+QString notRegularText(const QString& path)
+{
+    return QStringLiteral("Store %1 is not a regular file (a symbolic link or another kind of file); "
+                          "it was left alone: remove it or put the store file there")
+        .arg(path);
+}
+
+bool isMissingOrRegular(const QString& path, QString& error)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR;
+    if (S_ISREG(st.st_mode))
+        return true;
+    error = notRegularText(path);
+    return false;
+}
+
+// Reads a store without following a link: a link planted in a shared folder
+// would otherwise have this process read, and later rewrite, a file of
+// someone else's choosing.
+StoreRead readStore(const QString& path, Recordset& rs, QString& error)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return StoreRead::Missing;
+        error = errno == ELOOP ? notRegularText(path)
+                               : QStringLiteral("Cannot read store %1: %2").arg(path, qt_error_string(errno));
+        return StoreRead::Refused;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = notRegularText(path);
+        return StoreRead::Refused;
+    }
+    QByteArray bytes;
+    bytes.reserve(static_cast<qsizetype>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = QStringLiteral("Cannot read store %1: %2").arg(path, qt_error_string(errno));
+            return StoreRead::Refused;
+        }
+        if (n == 0)
+            break;
+        bytes.append(buffer, static_cast<qsizetype>(n));
+    }
+    if (!rs.OpenXml(bytes)) {
+        error = rs.lastError().Description;
+        return StoreRead::Damaged;
+    }
+    return StoreRead::Ok;
+}
+
+// Writes a whole store: a new file beside it, synced, then renamed over the
+// path. The rename replaces whatever stands at the path (a link included)
+// and follows nothing; until it, the old store is untouched, so a full disk
+// loses no row. A new store gets the usual rights for new files; a store
+// that existed keeps its own.
+bool writeStore(const QString& path, const Recordset& rs, QString& error)
+{
+    const QByteArray bytes = rs.toXml();
+    const QByteArray target = QFile::encodeName(path);
+    struct stat old {};
+    const bool existed = ::lstat(target.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary = target + ".new-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    const auto fail = [&](int code) {
+        error = qt_error_string(code);
+        if (fd >= 0)
+            ::close(fd);
+        if (!temporary.isEmpty())
+            ::unlink(temporary.constData());
+        return false;
+    };
+    if (fd < 0) {
+        const int code = errno;
+        temporary.clear();
+        return fail(code);
+    }
+    if (existed)
+        (void)::fchmod(fd, old.st_mode & 07777);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return fail(n < 0 ? errno : ENOSPC);
+        done += n;
+    }
+    if (::fsync(fd) != 0)
+        return fail(errno);
+    const int closed = ::close(fd);
+    fd = -1;
+    if (closed != 0)
+        return fail(errno);
+    if (::rename(temporary.constData(), target.constData()) != 0)
+        return fail(errno);
+    return true;
+}
 
 // Fields whose value names something (the job's integration file, its
 // status): a cut value would name something else, so it is refused.
@@ -364,45 +509,50 @@ public:
                                          QString& error)
     {
         Recordset rs;
-        if (!QFileInfo::exists(path)) {
+        QString reason;
+        switch (readStore(path, rs, reason)) {
+        case StoreRead::Ok:
+            return rs;
+        case StoreRead::Refused:
+            // Unreadable for want of rights, or not a file at all: no proof
+            // of damage, and nothing this process may replace.
+            error = reason;
+            return std::nullopt;
+        case StoreRead::Missing: {
             // Only a missing store is created without a word.
-            Recordset fresh = Recordset::CreateDisconnected(layout.fields);
-            if (!fresh.Save(path)) {
-                error = QStringLiteral("Cannot create store %1: %2").arg(path, fresh.lastError().Description);
+            const Recordset fresh = Recordset::CreateDisconnected(layout.fields);
+            QString why;
+            if (!writeStore(path, fresh, why)) {
+                error = QStringLiteral("Cannot create store %1: %2").arg(path, why);
                 return std::nullopt;
             }
-            if (!rs.OpenFile(path)) {
-                error = rs.lastError().Description;
+            if (readStore(path, rs, why) != StoreRead::Ok) {
+                error = why.isEmpty() ? QStringLiteral("Cannot read store %1").arg(path) : why;
                 return std::nullopt;
             }
             return rs;
         }
-        if (rs.OpenFile(path))
-            return rs;
-        const QString reason = rs.lastError().Description;
-        {
-            QFile probe(path);
-            if (!probe.open(QIODevice::ReadOnly)) {
-                // Unreadable for want of rights is no proof of damage: keep it.
-                error = QStringLiteral("Cannot read store %1: %2").arg(path, probe.errorString());
-                return std::nullopt;
-            }
+        case StoreRead::Damaged:
+            break;
         }
         // A file that does not parse holds a history nobody may wipe: set it
         // aside, say so, then start a new store.
         const QString base = path + QStringLiteral(".corrupt-")
             + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
         QString aside = base;
-        for (int n = 2; QFileInfo::exists(aside); ++n)
+        for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
             aside = base + QStringLiteral("-%1").arg(n);
-        if (!QFile::rename(path, aside)) {
-            error = QStringLiteral("Store %1 cannot be read (%2) and cannot be moved aside").arg(path, reason);
+        if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) != 0) {
+            error = QStringLiteral("Store %1 cannot be read (%2) and cannot be moved aside: %3")
+                        .arg(path, reason, qt_error_string(errno));
             return std::nullopt;
         }
         report = QStringLiteral("Store %1 could not be read (%2); it was moved to %3 and a new store was created")
                      .arg(path, reason, aside);
-        qWarning("%s", qUtf8Printable(report));
-        return open(path, layout, report, error);
+        cMeridoxData::Notice(report);
+        QString created;
+        std::optional<Recordset> fresh = open(path, layout, created, error);
+        return fresh;
     }
 };
 
@@ -431,8 +581,9 @@ StoreResult modifyLocked(const QString& path, const StoreLayout& layout,
         lastError = rs->lastError().Description;
         return failure(lastError);
     }
-    if (!rs->Save(path)) {
-        lastError = QStringLiteral("Cannot save store %1: %2").arg(path, rs->lastError().Description);
+    QString why;
+    if (!writeStore(path, *rs, why)) {
+        lastError = QStringLiteral("Cannot save store %1: %2").arg(path, why);
         return failure(lastError);
     }
     lastError = report;
@@ -526,17 +677,12 @@ public:
 private:
     bool openLock(const QByteArray& path, const QString& storePath, QString& error)
     {
-        lockFd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (lockFd_ < 0 && errno == ENOENT) {
+        lockFd_ = openLockFile(path, error);
+        if (lockFd_ < 0 && !QFileInfo(storePath).absoluteDir().exists()) {
             QDir().mkpath(QFileInfo(storePath).absolutePath());
-            lockFd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+            lockFd_ = openLockFile(path, error);
         }
-        if (lockFd_ < 0) {
-            error = QStringLiteral("Cannot open lock file %1: %2").arg(QFile::decodeName(path), qt_error_string(errno));
-            closeLock();
-            return false;
-        }
-        return true;
+        return lockFd_ >= 0;
     }
 
     void closeLock()
@@ -593,6 +739,11 @@ std::optional<StoreResult> appendInPlace(const QString& path, kindrecordset krs,
         ~Unlock() { s.unlock(); }
     } unlock{session};
 
+    if (!isMissingOrRegular(path, error)) {
+        session.forget();
+        lastError = error;
+        return failure(error);
+    }
     const std::optional<FileId> store = fileIdOf(path);
     if (!store) {
         session.forget();
@@ -611,7 +762,8 @@ std::optional<StoreResult> appendInPlace(const QString& path, kindrecordset krs,
     std::optional<qlonglong>& highest = session.highest();
     if (!highest && Id == StoreId::Next) {
         Recordset all;
-        if (!all.OpenFile(path)) {
+        QString why;
+        if (readStore(path, all, why) != StoreRead::Ok) {
             session.forget();
             return std::nullopt;
         }
@@ -656,6 +808,41 @@ std::optional<StoreResult> appendInPlace(const QString& path, kindrecordset krs,
 
 } // namespace
 
+namespace {
+
+QMutex& noticeMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+cMeridoxData::NoticeHandler& noticeHandler()
+{
+    static cMeridoxData::NoticeHandler handler;
+    return handler;
+}
+
+} // namespace
+
+void cMeridoxData::SetNoticeHandler(NoticeHandler Handler)
+{
+    QMutexLocker lock(&noticeMutex());
+    noticeHandler() = std::move(Handler);
+}
+
+void cMeridoxData::Notice(const QString& Text)
+{
+    NoticeHandler handler;
+    {
+        QMutexLocker lock(&noticeMutex());
+        handler = noticeHandler();
+    }
+    if (handler)
+        handler(Text);
+    else
+        qWarning("%s", qUtf8Printable(Text));
+}
+
 cMeridoxData::cMeridoxData()
     : m_folder(RunDataFolder())
 {
@@ -698,8 +885,16 @@ Recordset cMeridoxData::getRS(kindrecordset krs)
     const QString path = StoreFile(krs);
     {
         Recordset rs;
-        if (rs.OpenFile(path))
+        QString why;
+        switch (readStore(path, rs, why)) {
+        case StoreRead::Ok:
             return rs;
+        case StoreRead::Refused:
+            m_lastError = why;
+            return Recordset();
+        default:
+            break;
+        }
     }
     QDir().mkpath(m_folder);
     StoreLock lock(path);
@@ -720,7 +915,8 @@ bool cMeridoxData::Clear(kindrecordset krs)
     const QString path = StoreFile(krs);
     if (path.isEmpty())
         return true;
-    if (!QFileInfo::exists(path))
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 && errno == ENOENT)
         return true;
     StoreLock lock(path);
     if (!lock.locked()) {
@@ -728,10 +924,10 @@ bool cMeridoxData::Clear(kindrecordset krs)
         return false;
     }
     lock.forgetNote();
-    QFile file(path);
-    if (!file.exists() || file.remove())
+    // The name is removed, never what a link there points at.
+    if (::unlink(QFile::encodeName(path).constData()) == 0 || errno == ENOENT)
         return true;
-    m_lastError = QStringLiteral("Cannot delete %1: %2").arg(path, file.errorString());
+    m_lastError = QStringLiteral("Cannot delete %1: %2").arg(path, qt_error_string(errno));
     return false;
 }
 

@@ -131,6 +131,13 @@ public:
 
     void SetMessageBox(MessageBox Box) { m_messageBox = std::move(Box); }
 
+    // Where notices of repairs go (a damaged store set aside), process-wide.
+    // Without a handler they go to stderr; the unattended programs send them
+    // to the system log as well.
+    using NoticeHandler = std::function<void(const QString&)>;
+    static void SetNoticeHandler(NoticeHandler Handler);
+    static void Notice(const QString& Text);
+
 private:
     QString m_folder;
     QString m_lastError;

@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <sys/stat.h>
 #include <limits>
 
 #include "Collect.h"
@@ -270,6 +271,55 @@ TEST(IntegrationFile, ParseErrorNamesTheLineAndItsText) {
     const QString error = p.LoadIntegration(path);
     EXPECT_TRUE(error.contains("Line #: 4\r\n")) << error.toStdString();
     EXPECT_TRUE(error.contains("Source Text: <node type=\"start\"</nodes>\r\n")) << error.toStdString();
+}
+
+// A step's connection string copied from the registry carries its password:
+// a new file holding one is readable by its owner only, as the registry is.
+// A file without a password gets the usual rights, and an existing file keeps
+// the rights its owner gave it.
+TEST(IntegrationFile, ANewFileHoldingAPasswordIsForItsOwnerOnly) {
+    QTemporaryDir dir;
+    const mode_t saved = ::umask(022);
+    clsProcess p;
+    ASSERT_EQ(p.LoadIntegration(""), "");
+    const QString plain = dir.filePath("plain.xml");
+    ASSERT_EQ(p.SaveIntegration(plain), "");
+
+    tData source;
+    source.connName = "pg";
+    source.connString = "Provider=PostgreSQL;Data Source=db;User ID=ana;Password=s3cret";
+    source.sourcetype = "table";
+    source.Source = "orders";
+    p.Shapes()->AddElementsToNode("k4", source);
+    const QString secret = dir.filePath("secret.xml");
+    ASSERT_EQ(p.SaveIntegration(secret), "");
+    ASSERT_TRUE(QFile::setPermissions(plain, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    ASSERT_EQ(p.SaveIntegration(plain), "");
+    ::umask(saved);
+
+    EXPECT_EQ(QFile::permissions(secret) & 0x0FFF, QFile::ReadUser | QFile::WriteUser);
+    EXPECT_EQ(QFile::permissions(plain) & 0x0FFF, QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
+    EXPECT_TRUE(readFile(plain).contains("Password=s3cret"));
+    clsProcess q;
+    ASSERT_EQ(q.LoadIntegration(""), "");
+    const QString empty = dir.filePath("empty.xml");
+    ASSERT_EQ(q.SaveIntegration(empty), "");
+    EXPECT_EQ(QFile::permissions(empty) & 0x0FFF, QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther);
+}
+
+// The "Source Text" of a parse error is a line of the file; a password on it
+// is not repeated in the error.
+TEST(IntegrationFile, ParseErrorHidesAPasswordOnTheLine) {
+    QTemporaryDir dir;
+    clsProcess p;
+    const QString path = writeFile(dir, "bad.xml",
+                                   "<?xml version=\"1.0\"?>\n<meridox><nodes>\n<node type=\"data\"><dataconn><connstring>"
+                                   "Provider=PostgreSQL;PWD='a;b';Password=x&y</connstring>\n</nodes></meridox>\n");
+    const QString error = p.LoadIntegration(path);
+    EXPECT_TRUE(error.contains("Line #: 3\r\n")) << error.toStdString();
+    EXPECT_TRUE(error.contains("Source Text: <node type=\"data\"><dataconn><connstring>Provider=PostgreSQL;PWD=****;"
+                               "Password=****</connstring>\r\n"))
+        << error.toStdString();
 }
 
 TEST(IntegrationFile, DuplicateFormulaKeepsTheFirstAndSaysSo) {

@@ -280,6 +280,19 @@ TEST_F(Operations, FormulasUseClassesRegExpsAndStepsAsRecordsets) {
         << errors[0].value("ERRDESC").toString().toStdString();
 }
 
+TEST_F(Operations, AFieldObjectStandsForItsValueInFormulas) {
+    // `Step.Fields("x") & ""` turns a Null field into empty text, as the value itself does.
+    exec("source", {"INSERT INTO src VALUES (4, 'Dee', NULL)"});
+    process.Formulas()->AddFormula(
+        "Label", "Function Main()\n  Main = \"[\" & SRC.Fields.Item(\"city\") & \"]\" & SRC.Fields(\"name\")\nEnd Function");
+    process.Formulas()->AddFormula("City", "Function Main()\n  Main = Len(SRC.Fields(\"city\") & \"\")\nEnd Function");
+    cShapeRef tgt = flow.storage("TGT", "target", conn("target"), "tgt", "Insert",
+                                 {{"id", "SRC(\"id\")", ""}, {"name", "FORMULA!Label", ""}, {"city", "FORMULA!City", ""}});
+    run({tgt});
+    EXPECT_EQ(target(), QStringList({"1|[Oslo]Ann|4", "2|[Rome]Bob|4", "3|[Lyon]Cy|4", "4|[]Dee|0"}));
+    EXPECT_TRUE(errorRows().empty()) << process.Log()->Text().toStdString();
+}
+
 TEST_F(Operations, StepObjectsDescribeTheirRecordsetAndFields) {
     exec("target", {"CREATE TABLE info (n INTEGER, text TEXT)"});
     process.Formulas()->AddFormula(

@@ -6,22 +6,33 @@
 // The databases are set up and checked through SQLite directly, so a fault in
 // the engine's data layer cannot hide itself.
 
+#include "data/Connection.h"
 #include "data/Recordset.h"
 #include "stores/cMeridoxData.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/mount.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <vector>
+
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace {
 
@@ -123,6 +134,58 @@ QString integrationXml(const QString& sourceConn, const QString& sourceTable, co
     return xml;
 }
 
+// One storage step of a longer flow.
+struct FlowStep {
+    QString caption;
+    QString connName;
+    QString connString;
+    QString table;
+    QString operation;
+    std::vector<TargetField> fields;
+};
+
+// START -> SOURCE (a table, or an SQL statement when sourceType is "sql")
+// -> each step in turn -> END.
+QString flowXml(const QString& sourceConn, const QString& sourceType, const QString& source,
+                const std::vector<FlowStep>& steps)
+{
+    const int end = 3 + int(steps.size());
+    QString xml = QStringLiteral(
+        "<?xml version=\"1.0\"?>\n<meridox>\n<nodes>\n"
+        "<node type=\"start\" x=\"600\" y=\"500\" caption=\"START\"><next caption=\"\">2</next></node>\n");
+    xml += QStringLiteral("<node type=\"data\" x=\"2500\" y=\"500\" caption=\"SOURCE\">\n"
+                          "<dataconn><connname>source</connname><connstring>%1</connstring></dataconn>\n"
+                          "<datasource type=\"%2\">%3</datasource>\n"
+                          "<previous caption=\"\">1</previous>\n<next caption=\"\">3</next>\n</node>\n")
+               .arg(xmlEscaped(sourceConn), sourceType, xmlEscaped(source));
+    for (int i = 0; i < int(steps.size()); ++i) {
+        const FlowStep& step = steps[size_t(i)];
+        xml += QStringLiteral("<node type=\"storage\" x=\"%1\" y=\"500\" caption=\"%2\">\n"
+                              "<storageconn><connname>%3</connname><connstring>%4</connstring>"
+                              "<operation>%5</operation></storageconn>\n"
+                              "<storagetarget type=\"table\">%6</storagetarget>\n<storagefields>\n")
+                   .arg(4400 + 1900 * i)
+                   .arg(step.caption, step.connName, xmlEscaped(step.connString), step.operation,
+                        xmlEscaped(step.table));
+        for (const TargetField& f : step.fields)
+            xml += QStringLiteral("<field name=\"%1\" type=\"%2\" size=\"255\"><f_value>%3</f_value>"
+                                  "<f_lookup>%4</f_lookup></field>\n")
+                       .arg(QString::fromUtf8(f.name))
+                       .arg(f.type)
+                       .arg(xmlEscaped(QString::fromUtf8(f.value)), xmlEscaped(QString::fromUtf8(f.lookup)));
+        xml += QStringLiteral("</storagefields>\n<previous caption=\"\">%1</previous>\n"
+                              "<next caption=\"\">%2</next>\n</node>\n")
+                   .arg(2 + i)
+                   .arg(4 + i);
+    }
+    xml += QStringLiteral("<node type=\"stop\" x=\"%1\" y=\"500\" caption=\"END\">"
+                          "<previous caption=\"\">%2</previous></node>\n"
+                          "</nodes>\n<formula></formula>\n</meridox>\n")
+               .arg(4400 + 1900 * int(steps.size()))
+               .arg(end - 1);
+    return xml;
+}
+
 QString sqliteConn(const QString& file) { return QStringLiteral("Provider=SQLite;Data Source=") + file; }
 
 // The copy of customers into customer_copy keyed by id.
@@ -177,6 +240,44 @@ std::vector<Row> storeRows(const QString& folder, kindrecordset kind)
 QString text(const Row& row, const char* field) { return row.value(QString::fromLatin1(field)).toString().trimmed(); }
 long long number(const Row& row, const char* field) { return row.value(QString::fromLatin1(field)).toLongLong(); }
 
+// ---------------------------------------------------------------- PostgreSQL
+
+// The test server, when the environment names one (tests skip without it).
+QString pgConnection() { return qEnvironmentVariable("MERIDOX_PG_CONNECTION"); }
+
+// Names of this process's own tables: the server may be shared.
+QString pgName(const char* name)
+{
+    return QStringLiteral("rn%1_").arg(QCoreApplication::applicationPid()) + QString::fromLatin1(name);
+}
+
+void pgExec(const QStringList& statements)
+{
+    ado::Connection c;
+    ASSERT_TRUE(c.Open(pgConnection())) << c.lastError().Description.toStdString();
+    for (const QString& sql : statements) {
+        c.Execute(sql);
+        ASSERT_EQ(c.Errors().Count(), 0) << sql.toStdString() << ": " << c.Errors().Item(0).Description.toStdString();
+    }
+}
+
+// Every row of a query, each cell as text ("NULL" for a null cell).
+std::vector<QStringList> pgRows(const QString& sql)
+{
+    std::vector<QStringList> out;
+    ado::Connection c;
+    EXPECT_TRUE(c.Open(pgConnection())) << c.lastError().Description.toStdString();
+    ado::Recordset rs = c.Execute(sql);
+    EXPECT_TRUE(rs.isOpen()) << sql.toStdString();
+    for (; rs.hasCurrentRecord(); rs.MoveNext()) {
+        QStringList row;
+        for (int i = 0; i < rs.FieldCount(); ++i)
+            row << (rs.value(i).isNull() ? QStringLiteral("NULL") : rs.value(i).toString());
+        out.push_back(row);
+    }
+    return out;
+}
+
 class Runner : public ::testing::Test {
 protected:
     void SetUp() override
@@ -225,7 +326,14 @@ protected:
         QProcess p;
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(folder());
-        p.start(runnerProgram(), arguments);
+        if (otherUser_ > 0)
+            // Another user, as a shared run-data folder sees them.
+            p.start(QStringLiteral("setpriv"), QStringList{QStringLiteral("--reuid=%1").arg(otherUser_),
+                                                           QStringLiteral("--regid=%1").arg(otherUser_),
+                                                           QStringLiteral("--clear-groups"), runnerProgram()}
+                                                   + arguments);
+        else
+            p.start(runnerProgram(), arguments);
         if (!p.waitForStarted(10000)) {
             ADD_FAILURE() << "runner did not start";
             return -1;
@@ -237,6 +345,7 @@ protected:
             return -1;
         }
         stdout_ = p.readAllStandardOutput();
+        stderr_ = p.readAllStandardError();
         if (p.exitStatus() != QProcess::NormalExit) {
             ADD_FAILURE() << "runner crashed: " << p.readAllStandardError().toStdString();
             return -1;
@@ -275,6 +384,8 @@ protected:
     QString source_;
     QString target_;
     QByteArray stdout_;
+    QByteArray stderr_;
+    int otherUser_ = 0;   // run the runner as this user id (root only)
 };
 
 // ---------------------------------------------------------------- completed runs
@@ -389,8 +500,9 @@ TEST_F(Runner, FailingRecordWritesErrorRowAndStillCompletes)
     EXPECT_EQ(log[size_t(errorLine)].text, QStringLiteral("MeridoxRunner: ") + description);
 }
 
-// A run whose execution row cannot be saved (the store is a folder) still
-// completed: exit 0, and the lost row is an error entry, not information.
+// A run whose execution row cannot be saved (the store is a folder) did its
+// work, but left no record of it: exit 4, and the lost row is an error entry,
+// not information.
 TEST_F(Runner, UnsavedExecutionRowIsAnErrorEntryOfACompletedRun)
 {
     // Both stores are folders, and record 3 fails: neither its error row nor
@@ -399,7 +511,7 @@ TEST_F(Runner, UnsavedExecutionRowIsAnErrorEntryOfACompletedRun)
     ASSERT_TRUE(QDir(folder()).mkpath(cMeridoxData(folder()).StoreFile(executionlogdata)));
     Db(source_).exec("UPDATE customers SET name = NULL WHERE id = 3;");
     const QString file = writeCopy(QStringLiteral("copy.xml"));
-    EXPECT_EQ(run({file}), 0) << dump(events()).toStdString();
+    EXPECT_EQ(run({file}), 4) << dump(events()).toStdString();
     EXPECT_EQ(Db(target_).count("customer_copy"), 3);
     bool executionEntry = false;
     bool errorRowEntry = false;
@@ -578,6 +690,203 @@ TEST_F(Runner, TargetConnectionFailureIsCritical)
     EXPECT_TRUE(executions().empty());
 }
 
+// ---------------------------------------------------------------- rows written and read back
+
+// Two headers are ignored by SQLite without failing: one whose code is
+// there already (UNIQUE ON CONFLICT IGNORE), one that a trigger drops
+// (RAISE(IGNORE)). What the run says is what a commit per record says: an
+// ignored row is no insert, and the DETAIL step of those records finds no
+// HEADER row instead of the one stored for the record before. A header that
+// is stored reaches DETAIL as its AFTER trigger left it.
+TEST_F(Runner, InsertTheDatabaseIgnoresIsNoInsertAndNoRowForLaterSteps)
+{
+    Db(target_).exec("CREATE TABLE header (hid INTEGER PRIMARY KEY, code TEXT UNIQUE ON CONFLICT IGNORE, stamp TEXT);"
+                     "CREATE TABLE detail (id INTEGER PRIMARY KEY, hid INTEGER, code TEXT, stamp TEXT);"
+                     "INSERT INTO header (hid, code) VALUES (100, 'Luis');"
+                     "CREATE TRIGGER drop_marta BEFORE INSERT ON header WHEN NEW.code = 'Marta' "
+                     "BEGIN SELECT RAISE(IGNORE); END;"
+                     "CREATE TRIGGER stamp AFTER INSERT ON header "
+                     "BEGIN UPDATE header SET stamp = 'seen ' || NEW.code WHERE hid = NEW.hid; END;");
+    const QString file = dir_.filePath(QStringLiteral("header.xml"));
+    ASSERT_TRUE(writeFile(
+        file, flowXml(sqliteConn(source_), QStringLiteral("table"), QStringLiteral("customers"),
+                      {{"HEADER", "target", sqliteConn(target_), "header", "Insert", {{"code", 202, "SOURCE(\"name\")", ""}}},
+                       {"DETAIL", "target", sqliteConn(target_), "detail", "Insert",
+                        {{"id", 3, "SOURCE(\"id\")", ""},
+                         {"hid", 3, "HEADER(\"hid\")", ""},
+                         {"code", 202, "HEADER(\"code\")", ""},
+                         {"stamp", 202, "HEADER(\"stamp\")", ""}}}})));
+    ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
+
+    Db dst(target_);
+    EXPECT_EQ(dst.rows("SELECT d.id, d.code, h.code, d.stamp FROM detail d JOIN header h ON h.hid = d.hid ORDER BY d.id"),
+              (std::vector<QStringList>{{"1", "Ana", "Ana", "seen Ana"}, {"4", "Jordi", "Jordi", "seen Jordi"}}));
+    EXPECT_EQ(dst.count("detail"), 2);
+    EXPECT_EQ(dst.count("header"), 3);
+
+    const std::vector<Row> runs = executions();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(number(runs[0], "RINSERTS"), 6);   // 2 headers, 4 detail attempts
+    EXPECT_EQ(number(runs[0], "RERRORS"), 2);
+    EXPECT_EQ(text(runs[0], "RESULT"), QStringLiteral("Completed with errors"));
+    const std::vector<Row> errors = errorRows();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(number(errors[0], "RECORD"), 1);
+    EXPECT_EQ(number(errors[1], "RECORD"), 2);
+    for (const Row& e : errors) {
+        EXPECT_TRUE(text(e, "ERRDESC").contains(QStringLiteral("DETAIL"))) << text(e, "ERRDESC").toStdString();
+        EXPECT_TRUE(text(e, "ERRDESC").contains(QStringLiteral("current record"))) << text(e, "ERRDESC").toStdString();
+    }
+}
+
+// PostgreSQL: a key from a sequence the column does not own, a text key made
+// by a default function, a value a BEFORE trigger changes although the step
+// writes every column, and a row a BEFORE trigger drops. The DETAIL step
+// writes what the database stored for its own record, and nothing fails
+// but the detail whose header was dropped. First of all, a view written
+// through a rule, which cannot return the row it stores: its inserts are
+// plain ones, and trying the other kind spoils no later statement.
+TEST_F(Runner, PostgresStepsReadTheRowTheDatabaseStored)
+{
+    if (pgConnection().isEmpty())
+        GTEST_SKIP() << "MERIDOX_PG_CONNECTION is not set";
+    const QString hdr = pgName("hdr"), tok = pgName("tok"), lbl = pgName("lbl"), det = pgName("det"),
+                  seq = pgName("seq"), view = pgName("view"), base = pgName("base");
+    const QStringList drop{"DROP VIEW IF EXISTS " + view,
+                           "DROP TABLE IF EXISTS " + hdr + ", " + tok + ", " + lbl + ", " + det + ", " + base,
+                           "DROP SEQUENCE IF EXISTS " + seq,
+                           "DROP FUNCTION IF EXISTS " + hdr + "_skip(), " + lbl + "_upper()"};
+    pgExec(drop);
+    pgExec({"CREATE SEQUENCE " + seq + " START 500",
+            "CREATE TABLE " + hdr + " (hid integer PRIMARY KEY DEFAULT nextval('" + seq + "'), name text)",
+            "CREATE FUNCTION " + hdr + "_skip() RETURNS trigger LANGUAGE plpgsql AS "
+            "'BEGIN IF NEW.name = ''Marta'' THEN RETURN NULL; END IF; RETURN NEW; END'",
+            "CREATE TRIGGER skip BEFORE INSERT ON " + hdr + " FOR EACH ROW EXECUTE FUNCTION " + hdr + "_skip()",
+            "CREATE TABLE " + tok + " (tok text PRIMARY KEY DEFAULT md5(random()::text), name text)",
+            "CREATE TABLE " + lbl + " (id integer PRIMARY KEY, label text)",
+            "CREATE FUNCTION " + lbl + "_upper() RETURNS trigger LANGUAGE plpgsql AS "
+            "'BEGIN NEW.label := upper(NEW.label); RETURN NEW; END'",
+            "CREATE TRIGGER upper BEFORE INSERT ON " + lbl + " FOR EACH ROW EXECUTE FUNCTION " + lbl + "_upper()",
+            "CREATE TABLE " + det + " (id integer PRIMARY KEY, hid integer, tok text, label text)",
+            "CREATE TABLE " + base + " (id integer, name text)",
+            "CREATE VIEW " + view + " AS SELECT id, name FROM " + base,
+            "CREATE RULE add AS ON INSERT TO " + view + " DO INSTEAD INSERT INTO " + base + " VALUES (NEW.id, NEW.name)"});
+    const QString pg = pgConnection();
+    const QString file = dir_.filePath(QStringLiteral("pg.xml"));
+    ASSERT_TRUE(writeFile(
+        file, flowXml(sqliteConn(source_), QStringLiteral("table"), QStringLiteral("customers"),
+                      {{"LEGACY", "pg", pg, view, "Insert", {{"id", 3, "SOURCE(\"id\")", ""}, {"name", 202, "SOURCE(\"name\")", ""}}},
+                       {"HEADER", "pg", pg, hdr, "Insert", {{"name", 202, "SOURCE(\"name\")", ""}}},
+                       {"TOKEN", "pg", pg, tok, "Insert", {{"name", 202, "SOURCE(\"name\")", ""}}},
+                       {"LABEL", "pg", pg, lbl, "Insert", {{"id", 3, "SOURCE(\"id\")", ""}, {"label", 202, "SOURCE(\"name\")", ""}}},
+                       {"DETAIL", "pg", pg, det, "Insert",
+                        {{"id", 3, "SOURCE(\"id\")", ""},
+                         {"hid", 3, "HEADER(\"hid\")", ""},
+                         {"tok", 202, "TOKEN(\"tok\")", ""},
+                         {"label", 202, "LABEL(\"label\")", ""}}}})));
+    EXPECT_EQ(run({file}), 0) << dump(events()).toStdString();
+
+    EXPECT_EQ(pgRows("SELECT d.id, h.name, t.name, d.label FROM " + det + " d JOIN " + hdr + " h ON h.hid = d.hid JOIN "
+                     + tok + " t ON t.tok = d.tok ORDER BY d.id"),
+              (std::vector<QStringList>{{"1", "Ana", "Ana", "ANA"}, {"2", "Luis", "Luis", "LUIS"}, {"4", "Jordi", "Jordi", "JORDI"}}));
+    EXPECT_EQ(pgRows("SELECT (SELECT COUNT(*) FROM " + hdr + "), (SELECT COUNT(*) FROM " + tok + "), (SELECT COUNT(*) FROM "
+                     + lbl + "), (SELECT COUNT(*) FROM " + det + "), (SELECT COUNT(*) FROM " + base + ")"),
+              (std::vector<QStringList>{{"3", "4", "4", "3", "4"}}));
+
+    const std::vector<Row> runs = executions();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(number(runs[0], "RINSERTS"), 19);   // 4 through the view, 3 headers, 4 tokens, 4 labels, 4 detail attempts
+    EXPECT_EQ(number(runs[0], "RERRORS"), 1);
+    const std::vector<Row> errors = errorRows();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(number(errors[0], "RECORD"), 2);
+    EXPECT_TRUE(text(errors[0], "ERRDESC").contains(QStringLiteral("DETAIL"))) << text(errors[0], "ERRDESC").toStdString();
+    pgExec(drop);
+}
+
+// A SQL source that is no query (an UPDATE) gives no rows to walk: the run
+// does not start, and the error entry says why, naming the source step.
+TEST_F(Runner, SourceStatementThatReturnsNoRowsSaysWhy)
+{
+    std::vector<std::pair<QString, QString>> sources{
+        {sqliteConn(source_), QStringLiteral("UPDATE customers SET name = name")}};
+    const QString table = pgName("src");
+    if (!pgConnection().isEmpty()) {
+        pgExec({"DROP TABLE IF EXISTS " + table, "CREATE TABLE " + table + " (id integer, name text)",
+                "INSERT INTO " + table + " VALUES (1, 'Ana')"});
+        sources.push_back({pgConnection(), "UPDATE " + table + " SET name = name"});
+    }
+    for (const auto& [conn, sql] : sources) {
+        SCOPED_TRACE(sql.toStdString());
+        const QString file = dir_.filePath(QStringLiteral("update.xml"));
+        ASSERT_TRUE(writeFile(file, flowXml(conn, QStringLiteral("sql"), sql,
+                                            {{"TARGET", "target", sqliteConn(target_), "customer_copy", "UpdateInsert",
+                                              kCopyFields}})));
+        EXPECT_EQ(run({file}), 2);
+        bool said = false;
+        for (const Entry& e : events())
+            said = said || (e.type == 1 && e.text.contains(QStringLiteral("SOURCE"))
+                            && e.text.contains(QStringLiteral("returns no rows")));
+        EXPECT_TRUE(said) << dump(events()).toStdString();
+        EXPECT_TRUE(executions().empty());
+    }
+    if (!pgConnection().isEmpty())
+        pgExec({"DROP TABLE IF EXISTS " + table});
+}
+
+// An empty BLOB is a value, not Null: it is copied as an empty BLOB, and a
+// second run finds nothing to change.
+TEST_F(Runner, EmptyBlobIsCopiedAsAnEmptyBlob)
+{
+    Db(source_).exec("CREATE TABLE files (id INTEGER PRIMARY KEY, data BLOB);"
+                     "INSERT INTO files VALUES (1, X''), (2, NULL), (3, X'00FF');");
+    Db(target_).exec("CREATE TABLE file_copy (id INTEGER PRIMARY KEY, data BLOB);");
+    const QString file = dir_.filePath(QStringLiteral("blob.xml"));
+    ASSERT_TRUE(writeFile(file, flowXml(sqliteConn(source_), QStringLiteral("table"), QStringLiteral("files"),
+                                        {{"TARGET", "target", sqliteConn(target_), "file_copy", "UpdateInsert",
+                                          {{"id", 3, "SOURCE(\"id\")", "SOURCE(\"id\")"},
+                                           {"data", 205, "SOURCE(\"data\")", ""}}}})));
+    ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
+    const char* query = "SELECT id, typeof(data), length(data), hex(data) FROM file_copy ORDER BY id";
+    const std::vector<QStringList> expected{{"1", "blob", "0", ""}, {"2", "null", "NULL", ""}, {"3", "blob", "2", "00FF"}};
+    EXPECT_EQ(Db(target_).rows(query), expected);
+    ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
+    EXPECT_EQ(Db(target_).rows(query), expected);
+    const std::vector<Row> runs = executions();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(number(runs[1], "RINSERTS"), 0);
+    EXPECT_EQ(number(runs[1], "RUPDATES"), 0);
+}
+
+// The rows of a source are held in a temporary file; when its folder is
+// full, the error entry gives the system's reason.
+TEST_F(Runner, FullTemporaryFolderSaysNoSpaceIsLeft)
+{
+    const QString tmp = dir_.filePath(QStringLiteral("small tmp"));
+    ASSERT_TRUE(QDir().mkpath(tmp));
+    const QByteArray where = QFile::encodeName(tmp);
+    if (::mount("tmpfs", where.constData(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "a small tmpfs cannot be mounted here: " << std::strerror(errno);
+    struct Unmount {
+        QByteArray path;
+        ~Unmount() { ::umount2(path.constData(), MNT_DETACH); }
+    } unmount{where};
+    Db(source_).exec("WITH RECURSIVE n(x) AS (SELECT 5 UNION ALL SELECT x + 1 FROM n WHERE x < 20000) "
+                     "INSERT INTO customers SELECT x, 'customer number ' || x || ' with a longer name' FROM n;");
+    const QString file = writeCopy(QStringLiteral("copy.xml"));
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("TMPDIR"), tmp);
+    EXPECT_EQ(run({file}, env), 2);
+    bool said = false;
+    for (const Entry& e : events()) {
+        said = said || (e.type == 1 && e.text.contains(QStringLiteral("No space left on device")));
+        EXPECT_FALSE(e.text.contains(QStringLiteral("Unknown error"))) << e.text.toStdString();
+    }
+    EXPECT_TRUE(said) << dump(events()).toStdString();
+    EXPECT_TRUE(executions().empty());
+    EXPECT_EQ(Db(target_).count("customer_copy"), 0);
+}
+
 // ---------------------------------------------------------------- several runners
 
 // The service starts runners without waiting: runs at the same time share the
@@ -630,6 +939,242 @@ TEST_F(Runner, ConcurrentRunsKeepEveryExecutionRowAndEveryTargetRow)
     EXPECT_EQ(ids.size(), kRuns);
     EXPECT_EQ(Db(target).rows("SELECT COUNT(*) FROM customer_copy").at(0).at(0), QString::number(kRuns * kRows));
     EXPECT_TRUE(errorRows().empty());
+}
+
+// ---------------------------------------------------------------- shared run-data folders
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+bool hasEntry(const std::vector<Entry>& log, int type, const QString& part)
+{
+    for (const Entry& e : log)
+        if (e.type == type && e.text.contains(part))
+            return true;
+    return false;
+}
+
+// Someone with write access to a shared run-data folder plants links: the
+// lock file pointing at one of the runner's user's files, the store pointing
+// at a file that does not exist yet. The runner follows neither: the files
+// stay as they were (or absent), the run's record is refused with a clear
+// error entry, and the exit code says the record was lost.
+TEST_F(Runner, LinksPlantedInTheRunDataFolderAreNotFollowed)
+{
+    const QString file = writeCopy(QStringLiteral("copy.xml"));
+    const QString store = cMeridoxData(folder()).StoreFile(executiondata);
+    const QString victim = dir_.filePath(QStringLiteral("home/notes.txt"));
+    const QByteArray precious = QByteArray("keep me\n").repeated(40);
+    ASSERT_TRUE(QDir().mkpath(dir_.filePath(QStringLiteral("home"))));
+    {
+        QFile f(victim);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(precious);
+    }
+    ASSERT_TRUE(QFile::link(victim, store + QStringLiteral(".lock")));
+    EXPECT_EQ(run({file}), 4) << dump(events()).toStdString();
+    EXPECT_EQ(readAll(victim), precious);
+    EXPECT_TRUE(hasEntry(events(), 1, QStringLiteral("symbolic link"))) << dump(events()).toStdString();
+    EXPECT_EQ(Db(target_).count("customer_copy"), 4);   // the work itself was done
+
+    // A store that is a dangling link: its target is not created.
+    ASSERT_TRUE(QFile::remove(store + QStringLiteral(".lock")));
+    const QString missing = dir_.filePath(QStringLiteral("home/.bash_login"));
+    ASSERT_TRUE(QFile::link(missing, store));
+    EXPECT_EQ(run({file}), 4) << dump(events()).toStdString();
+    EXPECT_FALSE(QFileInfo::exists(missing));
+    EXPECT_TRUE(QFileInfo(store).isSymLink());
+    EXPECT_TRUE(hasEntry(events(), 1, QStringLiteral("not a regular file"))) << dump(events()).toStdString();
+
+    // The same link to an existing file: neither read nor rewritten.
+    {
+        QFile f(missing);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(precious);
+    }
+    EXPECT_EQ(run({file}), 4) << dump(events()).toStdString();
+    EXPECT_EQ(readAll(missing), precious);
+    EXPECT_TRUE(QFileInfo(store).isSymLink());
+}
+
+// A folder shared by two users, made by the first with umask 022: the second
+// user's runner cannot lock the stores. Its run's record is lost, and it says
+// so by its exit code rather than by 0.
+TEST_F(Runner, SecondUserWhoseRunCannotBeRecordedExitsNonZero)
+{
+    if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        GTEST_SKIP() << "needs root and setpriv to run as a second user";
+    const mode_t saved = ::umask(022);
+    const QString file = writeCopy(QStringLiteral("copy.xml"));
+    const int first = run({file});
+    ::umask(saved);
+    ASSERT_EQ(first, 0) << dump(events()).toStdString();
+    ASSERT_EQ(executions().size(), 1u);
+
+    // The second user can reach the folder, the databases and the file.
+    for (const QString& path : {folder(), target_})
+        ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::Permissions(0x7777)));
+    Db(target_).exec("DELETE FROM customer_copy;");
+    otherUser_ = 54321;
+    EXPECT_EQ(run({file}), 4) << dump(events()).toStdString();
+    otherUser_ = 0;
+    EXPECT_EQ(Db(target_).count("customer_copy"), 4);
+    EXPECT_TRUE(hasEntry(events(), 1, QStringLiteral("Permission denied"))) << dump(events()).toStdString();
+    EXPECT_EQ(executions().size(), 1u);
+}
+
+// A relative Path= is the settings file's neighbour, wherever the runner is
+// started from, so the designer, the service and the runner share stores.
+TEST_F(Runner, RelativeRunDataPathIsTakenFromTheSettingsFolder)
+{
+    const QString settings = dir_.filePath(QStringLiteral("config/Meridox.conf"));
+    ASSERT_TRUE(writeFile(settings, QStringLiteral("[General]\nPath=rundata\n")));
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("MERIDOX_CONFIG"), settings);
+    const QString file = writeCopy(QStringLiteral("copy.xml"));
+    ASSERT_EQ(run({file}, env), 0) << dump(events()).toStdString();
+    EXPECT_EQ(storeRows(dir_.filePath(QStringLiteral("config/rundata")), executiondata).size(), 1u);
+    EXPECT_FALSE(QFileInfo::exists(dir_.filePath(QStringLiteral("rundata"))));
+}
+
+// ---------------------------------------------------------------- damaged stores
+
+// A store that cannot be read is set aside and a new one started; the notice
+// goes to the system log (a warning) and to stderr, and it tells where the
+// damage is: the offset, line and column of a byte that is not UTF-8.
+TEST_F(Runner, DamagedStoreIsSetAsideWithANoticeInTheLog)
+{
+    const QString file = writeCopy(QStringLiteral("copy.xml"));
+    ASSERT_EQ(run({file}), 0);
+    const QString store = cMeridoxData(folder()).StoreFile(executiondata);
+    QByteArray bytes = readAll(store);
+    const qsizetype at = bytes.indexOf("Completed");
+    ASSERT_GT(at, 0);
+    bytes[at + 2] = char(0xFF);
+    {
+        // A new file, as another program would write it.
+        ASSERT_TRUE(QFile::remove(store));
+        QFile f(store);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    const qsizetype line = bytes.left(at + 2).count('\n') + 1;
+    const qsizetype column = at + 2 - (bytes.lastIndexOf('\n', at) + 1) + 1;
+
+    ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
+    const QStringList aside = QDir(folder()).entryList({QStringLiteral("executeddata.xml.corrupt-*")});
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(readAll(dir_.filePath(aside[0])), bytes);
+    EXPECT_EQ(executions().size(), 1u);
+    const QString where = QStringLiteral("offset %1 (line %2, column %3)").arg(at + 2).arg(line).arg(column);
+    EXPECT_TRUE(hasEntry(events(), 2, aside[0])) << dump(events()).toStdString();
+    EXPECT_TRUE(hasEntry(events(), 2, where)) << where.toStdString() << "\n" << dump(events()).toStdString();
+    EXPECT_TRUE(stderr_.contains(aside[0].toUtf8())) << stderr_.toStdString();
+}
+
+// A full run-data disk: the execution row cannot be written, the store
+// keeps every row it had (no empty or half-written file), the runner says why
+// and exits non-zero; the next run, with room again, adds its row.
+TEST_F(Runner, FullRunDataDiskLosesNoStoredRow)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to mount a small file system";
+    const QString mount = dir_.filePath(QStringLiteral("small"));
+    ASSERT_TRUE(QDir().mkpath(mount));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                                          QStringLiteral("-o"), QStringLiteral("size=64k"),
+                                                          QStringLiteral("tmpfs"), mount}), 0);
+    struct Unmount {
+        QString path;
+        ~Unmount() { QProcess::execute(QStringLiteral("umount"), {path}); }
+    } unmount{mount};
+    const QString settings = dir_.filePath(QStringLiteral("Meridox.conf"));
+    ASSERT_TRUE(writeFile(settings, QStringLiteral("[General]\nPath=") + mount + QLatin1Char('\n')));
+    const QString file = writeCopy(QStringLiteral("copy.xml"));
+    ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
+    const QString store = cMeridoxData(mount).StoreFile(executiondata);
+    ASSERT_EQ(storeRows(mount, executiondata).size(), 1u);
+    // Blanks before the closing tags end the store on a page boundary: the
+    // next row needs a new page of the file system.
+    QByteArray before = readAll(store);
+    const qsizetype tags = before.lastIndexOf("</rs:data>");
+    ASSERT_GT(tags, 0);
+    before.insert(tags, QByteArray((4096 - before.size() % 4096) % 4096, '\n'));
+    {
+        QFile f(store);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(f.write(before), before.size());
+    }
+    ASSERT_EQ(storeRows(mount, executiondata).size(), 1u);
+
+    // Fills the disk to its last byte.
+    int fillers = 0;
+    const auto fill = [&] {
+        QFile filler(mount + QStringLiteral("/filler%1").arg(++fillers));
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(4096, 'x');
+        while (filler.write(block) == block.size()) {
+        }
+        while (filler.write("x", 1) == 1) {
+        }
+    };
+    fill();
+    EXPECT_EQ(run({file}), 4) << dump(events()).toStdString();
+    EXPECT_EQ(readAll(store), before);
+    EXPECT_TRUE(hasEntry(events(), 1, QStringLiteral("No space left on device"))) << dump(events()).toStdString();
+
+    // With the store gone, it cannot be created: nothing is left behind.
+    ASSERT_TRUE(QFile::remove(store));
+    fill();
+    EXPECT_EQ(run({file}), 4) << dump(events()).toStdString();
+    EXPECT_TRUE(hasEntry(events(), 1, QStringLiteral("No space left on device"))) << dump(events()).toStdString();
+    EXPECT_FALSE(QFileInfo::exists(store));
+    EXPECT_EQ(QDir(mount).entryList({QStringLiteral("executeddata.xml*")}, QDir::Files),
+              QStringList{QStringLiteral("executeddata.xml.lock")});
+
+    // Room again: the store is created, with the row of this run.
+    for (int i = 1; i <= fillers; ++i)
+        ASSERT_TRUE(QFile::remove(mount + QStringLiteral("/filler%1").arg(i)));
+    ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
+    EXPECT_EQ(storeRows(mount, executiondata).size(), 1u);
+    EXPECT_TRUE(QDir(mount).entryList({QStringLiteral("*.corrupt-*")}).isEmpty());
+}
+
+// ---------------------------------------------------------------- secrets and raw bytes
+
+// Nothing the runner reports shows a password: neither the "Source Text" of
+// a file that does not parse nor a connection string whose password holds a
+// ';' (read as a part of its own). Control characters from the file reach
+// the log escaped, never raw.
+TEST_F(Runner, PasswordsAndControlCharactersNeverReachTheLogRaw)
+{
+    const QString broken = dir_.filePath(QStringLiteral("broken.xml"));
+    {
+        QFile f(broken);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("<?xml version=\"1.0\"?>\n<meridox><nodes>\n"
+                "<node type=\"data\"><dataconn><connname>pg</connname><connstring>Provider=PostgreSQL;"
+                "User ID=ana;Password=Tr0ub4dor&3</connstring>\x1b[2J\x07");
+        f.write(QByteArray("\0<\n</nodes></meridox>\n", 21));
+    }
+    EXPECT_EQ(run({broken}), 1);
+    const QByteArray raw = readAll(eventFile());
+    EXPECT_FALSE(raw.contains("Tr0ub4dor")) << raw.toStdString();
+    for (const char c : raw)
+        EXPECT_TRUE(c == '\t' || c == '\n' || uchar(c) >= 0x20) << "raw byte " << int(uchar(c));
+    EXPECT_TRUE(raw.contains("\\x1b")) << raw.toStdString();
+
+    const QString file = writeCopy(QStringLiteral("copy.xml"),
+                                   QStringLiteral("Provider=PostgreSQL;Data Source=localhost;User ID=ana;"
+                                                  "Password=open;sesame42"));
+    EXPECT_EQ(run({file}), 2);
+    const QByteArray log = readAll(eventFile());
+    EXPECT_TRUE(log.contains("CRITICAL ERROR")) << log.toStdString();
+    EXPECT_FALSE(log.contains("sesame42")) << log.toStdString();
+    EXPECT_FALSE(log.contains("open;")) << log.toStdString();
 }
 
 }  // namespace

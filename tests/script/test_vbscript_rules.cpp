@@ -452,6 +452,48 @@ TEST(ScriptRulesStatements, ConstantsAndOptionExplicit)
     EXPECT_EQ(mainOf("Option Explicit\nReDim g(1)\ng(1) = \"x\"\nFunction Main()\n Main = g(1)\nEnd Function"), "x");
 }
 
+TEST(ScriptRulesStatements, WithBlocksAndParenthesisedObjects)
+{
+    const QString cls = "Dim log\n"
+                        "Sub Check(ok, text)\n log = log & ok & \":\" & text & \";\"\nEnd Sub\n"
+                        "Class C\n Public prop\n Private Sub Class_Initialize()\n  prop = 6\n End Sub\n"
+                        " Public Function Twice()\n  Twice = prop * 2\n End Function\n"
+                        " Public Sub Touch()\n  log = log & \"t\"\n End Sub\n"
+                        " Public Property Get Counted()\n  log = log & \"c\"\n End Property\nEnd Class\n";
+    // A call statement whose first argument is a member of the With object;
+    // a member alone as a statement; With over a new object.
+    EXPECT_EQ(mainOf(cls + "Function Main()\n Set x = New C\n With x\n  .prop = 1\n  Check .prop = 1, \".prop = \" & .prop\n"
+                           "  Check .prop, .Twice\n  .Touch\n  .Counted\n End With\n Main = log\nEnd Function"),
+              "True:.prop = 1;1:2;tc");
+    EXPECT_EQ(mainOf(cls + "Function Main()\n With New C\n  .prop = .prop + 1\n  Main = .Twice\n End With\nEnd Function"), "14");
+    // Without a blank the dot is a member of the name before it.
+    EXPECT_EQ(mainOf(cls + "Function Main()\n Set x = New C\n With New C\n  x.prop = 2\n  Check x.prop, .prop\n End With\n"
+                           " Main = log\nEnd Function"),
+              "2:6;");
+    // A member of a parenthesised object, also with Call.
+    EXPECT_EQ(mainOf(cls + "Function Main()\n Main = (New C).prop & (New C).Twice() & (New C).Twice\nEnd Function"), "61212");
+    EXPECT_EQ(mainOf(cls + "Function Main()\n Call (New C).Touch()\n Call (New C).Touch\n Main = log\nEnd Function"), "tt");
+}
+
+TEST(ScriptRulesParsing, ContextualWordsAreNames)
+{
+    // Property starts a declaration only before Get, Let or Set.
+    EXPECT_EQ(mainOf("Function Main()\n Dim Property\n Property = 3\n Main = Property\nEnd Function"), "3");
+    EXPECT_EQ(mainOf("Dim g\nSub Property(par)\n g = par\nEnd Sub\nFunction Main()\n Property 7\n Main = g\nEnd Function"), "7");
+    EXPECT_EQ(mainOf("Function Property()\n Property = 9\nEnd Function\nFunction Main()\n Main = Property()\nEnd Function"), "9");
+    EXPECT_EQ(mainOf("Class Property\n Public Property Get Property()\n  Property = \"p\"\n End Property\n"
+                     " Public Property Let Step(Get)\n  If Get Then Exit Property\n End Property\n"
+                     " Public Sub Preserve(Error)\n End Sub\nEnd Class\n"
+                     "Function Main()\n Set o = New Property\n o.Step = True: o.Preserve 1\n"
+                     " Dim Get, Default, Explicit: Get = 1: Default = 2: Explicit = 3\n"
+                     " Main = o.Property & TypeName(o) & Get & Default & Explicit\nEnd Function"),
+              "pProperty123");
+    // A property procedure outside a class is still refused.
+    EXPECT_EQ(mainOf("Property Get X()\nEnd Property"), "error 1048 line 1");
+    EXPECT_EQ(mainOf("Public Property Let X(v)\nEnd Property"), "error 1048 line 1");
+    EXPECT_EQ(mainOf("Class C\n Property Get X()\n End Function\nEnd Class"), "error 1050 line 3");
+}
+
 // ---------------------------------------------------------------- error handling
 
 TEST(ScriptRulesErrors, ErrObjectMembers)
@@ -494,6 +536,35 @@ TEST(ScriptRulesErrors, ErrObjectMembers)
     // Stop does nothing, also under Option Explicit; Call of a conversion is 458.
     EXPECT_EQ(mainOf("Option Explicit\nFunction Main()\n Stop\n Main = 1\nEnd Function"), "1");
     EXPECT_EQ(mainOf("Function Main()\n Call CInt(1)\nEnd Function"), "error 458 line 2");
+}
+
+TEST(ScriptRulesErrors, ErrorsComeInTheirOwnOrder)
+{
+    // A conversion under Call converts first: its own error comes before 458.
+    auto called = [](const char* call) {
+        return mainOf(QString("Function Main()\n On Error Resume Next\n Call %1\n Main = Err.Number\nEnd Function").arg(call));
+    };
+    EXPECT_EQ(called("CByte(\"\")"), "13");
+    EXPECT_EQ(called("CByte(\"-1\")"), "6");
+    EXPECT_EQ(called("CByte(1)"), "458");
+    EXPECT_EQ(called("CBool(\"x\")") + called("CCur(\"x\")") + called("CDate(\"x\")") + called("CDbl(\"x\")"), "13131313");
+    EXPECT_EQ(called("CInt(40000)") + called("CLng(Null)") + called("CSng(\"1E99\")") + called("CStr(Null)"), "694694");
+    EXPECT_EQ(called("CDbl(1)") + called("CStr(\"a\")"), "458458");
+    // ReDim Preserve cannot resize a fixed array.
+    EXPECT_EQ(mainOf("Function Main()\n Dim a(2)\n ReDim Preserve a(3)\nEnd Function"), "error 5 line 3");
+    EXPECT_EQ(mainOf("Dim g(1)\nFunction Main()\n ReDim Preserve g(4)\nEnd Function"), "error 5 line 3");
+    // A raised HRESULT of the script facility reads back as the runtime
+    // error; any other keeps its number; 450 does not name the procedure.
+    auto raised = [](const char* statement) {
+        return mainOf(QString("Sub Two(a, b)\nEnd Sub\nFunction Main()\n On Error Resume Next\n %1\n"
+                              " Main = Err.Number & \"|\" & Err.Source & \"|\" & Err.Description\nEnd Function")
+                          .arg(statement));
+    };
+    EXPECT_EQ(raised("Err.Raise &H800A0005"), "5|VBScript runtime error|Invalid procedure call or argument");
+    EXPECT_EQ(raised("Err.Raise &H80070057"), "-2147024809|VBScript runtime error|Unknown runtime error");
+    EXPECT_EQ(raised("Err.Raise 450"), "450|VBScript runtime error|Wrong number of arguments or invalid property assignment");
+    EXPECT_EQ(raised("Two 1"), "450|VBScript runtime error|Wrong number of arguments or invalid property assignment");
+    EXPECT_EQ(raised("x = Len(1, 2)"), "450|VBScript runtime error|Wrong number of arguments or invalid property assignment");
 }
 
 // ---------------------------------------------------------------- arrays
@@ -550,6 +621,63 @@ TEST(ScriptRulesObjects, SetNothingAndIs)
     sc.Eval("F4");
     EXPECT_EQ(sc.Error().Number, 438);
     EXPECT_EQ(str(sc.Eval("Row.Item(\"NAME\") & Row.Count")), "Ann1");
+}
+
+// A record as the formula host shows it: Rec.Fields("x") and
+// Rec.Fields.Item("x") are Field objects whose default member is the value.
+class FieldValue : public IScriptObject {
+public:
+    explicit FieldValue(Variant v) : value(std::move(v)) {}
+    Variant value;
+    QString typeName() const override { return QStringLiteral("Field"); }
+    int memberId(const QString& name) override { return name.compare("Value", Qt::CaseInsensitive) == 0 ? 1 : UnknownMember; }
+    Variant get(int id, std::span<Variant> args) override
+    {
+        if (!args.empty() || (id != DefaultMember && id != 1)) raiseError(450);
+        return value;
+    }
+};
+
+class FieldList : public IScriptObject {
+public:
+    QHash<QString, Variant> values;
+    int memberId(const QString& name) override
+    {
+        if (name.compare("Item", Qt::CaseInsensitive) == 0) return DefaultMember;
+        return name.compare("Fields", Qt::CaseInsensitive) == 0 ? 1 : UnknownMember;
+    }
+    Variant get(int id, std::span<Variant> args) override
+    {
+        if (id == 1 && args.empty()) return Variant::fromObject(self.lock());
+        if (args.size() != 1) raiseError(450);
+        return Variant::fromObject(std::make_shared<FieldValue>(values.value(toStr(args[0]).toLower())));
+    }
+    std::weak_ptr<FieldList> self;
+};
+
+TEST(ScriptRulesObjects, DefaultValuesOfObjectsInOperators)
+{
+    auto rec = std::make_shared<FieldList>();
+    rec->self = rec;
+    rec->values.insert("city", Variant::null());
+    rec->values.insert("name", Variant(QStringLiteral("Ann")));
+    rec->values.insert("n", Variant::fromInteger(4));
+    ScriptControl sc;
+    ASSERT_TRUE(sc.AddObject("Rec", rec));
+    // A Null field turns into "" by concatenation, whichever way the Field is reached.
+    EXPECT_EQ(str(sc.Eval("Rec.Fields(\"city\") & \"\"")), "");
+    EXPECT_EQ(sc.Error().Number, 0);
+    EXPECT_EQ(str(sc.Eval("\"|\" & Rec.Fields.Item(\"city\") & \"|\" & Rec.Fields(\"name\")")), "||Ann");
+    EXPECT_EQ(str(sc.Eval("Rec.Fields(\"city\").Value & \"\"")), "");
+    // Every operator sees the value: arithmetic, comparisons (Null stays Null), logic.
+    EXPECT_EQ(str(sc.Eval("Rec.Fields(\"n\") * 2 & (Rec.Fields(\"n\") = 4) & IsNull(Rec.Fields(\"city\") = 1) & "
+                          "(Rec.Fields(\"name\") > \"A\") & (Rec.Fields(\"n\") And 6)")),
+              "8TrueTrueTrue4");
+    EXPECT_TRUE(sc.Eval("Rec.Fields(\"city\") + 1").isNull());
+    // Is still compares the objects themselves.
+    EXPECT_EQ(str(sc.Eval("Rec.Fields Is Rec")), "True");
+    sc.Eval("Nothing & \"\"");
+    EXPECT_EQ(sc.Error().Number, 91);
 }
 
 // ---------------------------------------------------------------- host

@@ -42,6 +42,9 @@ TEST(BuiltinsThroughEval, FunctionsAndConstants)
     // The MsgBox constants exist; RGB and the engine's name and version.
     EXPECT_EQ(evalText(sc, "vbOKOnly & vbYesNo & vbCritical & vbQuestion & vbExclamation & vbInformation"), "0416324864");
     EXPECT_EQ(evalText(sc, "vbDefaultButton2 & vbSystemModal & vbOK & vbNo & vbApplicationModal"), "256409617" "0");
+    EXPECT_EQ(evalText(sc, "vbMsgBoxHelpButton & \" \" & vbMsgBoxSetForeground & \" \" & vbMsgBoxRight & \" \" & "
+                           "vbMsgBoxRtlReading"),
+              "16384 65536 524288 1048576");
     EXPECT_EQ(evalText(sc, "RGB(1, 2, 300) & ScriptEngine & ScriptEngineMajorVersion"), "16712193VBScript5");
     // Conversions as VBScript makes them.
     EXPECT_EQ(evalText(sc, "CDate(\"1\") & CByte(True) & CBool(\"#TRUE#\")"), "12/31/1899255True");
@@ -59,6 +62,12 @@ TEST(BuiltinsThroughEval, ErrorsReachTheErrorRecord)
     EXPECT_EQ(evalText(sc, "Space(Null)"), "error 94");
     EXPECT_EQ(evalText(sc, "Sgn(Null)"), "error 94");
     EXPECT_EQ(evalText(sc, "InStrRev(\"abcd\", Null)"), "error 94");
+    // Null where a number is needed is 94; a start of 0 is 5, even of Empty.
+    EXPECT_EQ(evalText(sc, "MonthName(Null)"), "error 94");
+    EXPECT_EQ(evalText(sc, "FormatCurrency(Null)"), "error 94");
+    EXPECT_EQ(evalText(sc, "FormatDateTime(Null)"), "error 94");
+    EXPECT_EQ(evalText(sc, "FormatPercent(Null)"), "error 94");
+    EXPECT_EQ(evalText(sc, "Mid(Empty, 0, 0)"), "error 5");
     EXPECT_EQ(evalText(sc, "InStr(1, \"abc\", \"b\", 3)"), "error 5");
     EXPECT_EQ(evalText(sc, "StrComp(\"a\", \"b\", vbDatabaseCompare)"), "error 5");
     EXPECT_EQ(evalText(sc, "CreateObject(\"Scripting.FileSystemObject\")"), "error 429");
@@ -83,4 +92,24 @@ TEST(BuiltinsThroughEval, EraseAndOnErrorInCode)
         "End Function\r\n")))
         << sc.Error().Description.toStdString();
     EXPECT_EQ(evalText(sc, "Main"), "2|True|9");
+}
+
+TEST(BuiltinsThroughEval, RndAndSinglePrecision)
+{
+    // Before any other call Rnd(0) is the starting seed's value; a
+    // negative argument reseeds; results are Single.
+    ScriptControl fresh;
+    EXPECT_EQ(evalText(fresh, "(Rnd(0) = 327680 / 16777216) & TypeName(Rnd(0)) & TypeName(Rnd)"), "TrueSingleSingle");
+    EXPECT_EQ(evalText(fresh, "Rnd(-1) = Rnd(-1)"), "True");
+    // Randomize n in a new host, or after Rnd(-1), repeats its sequence.
+    ScriptControl one, two;
+    ASSERT_TRUE(one.AddCode("Randomize 7: a = Rnd: Rnd -1: Randomize 7: b = Rnd: Rnd -1: Randomize 7: c = Rnd"));
+    ASSERT_TRUE(two.AddCode("Randomize 7: a = Rnd"));
+    EXPECT_EQ(evalText(one, "b = c"), "True");
+    EXPECT_EQ(evalText(one, "a"), evalText(two, "a"));
+    // Single values compare with single-precision rounding.
+    EXPECT_EQ(evalText(fresh, "(CSng(0.001 * 0.001) = 1E-06) & (CSng(0.1) = 0.1) & (0.1 < CSng(0.1)) & (CSng(1.5) > 1.4999)"),
+              "TrueTrueFalseTrue");
+    EXPECT_EQ(evalText(fresh, "(CSng(16777217) = 16777216) & (CSng(1E+38) < 1E+300) & (CDbl(CSng(0.1)) = 0.1)"),
+              "TrueTrueFalse");
 }

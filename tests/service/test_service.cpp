@@ -11,17 +11,21 @@
 #include "data/Recordset.h"
 #include "stores/cMeridoxData.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -141,12 +145,14 @@ protected:
 TEST_F(ServiceProcess, RunsTheDueJobOnceAndStopsOnSigterm)
 {
     const QString file = dir.filePath("my integration.xml");
-    const QDateTime due = wholeSecondsFromNow(2);
+    // Far enough ahead that a slow start on a loaded machine does not see
+    // the time as missed and step it a whole interval on.
+    const QDateTime due = wholeSecondsFromNow(4);
     addJob(1, file, due, 1, 3, QStringLiteral("Active"));
     addJob(2, dir.filePath("other.xml"), wholeSecondsFromNow(-120), 1, 1, QStringLiteral("Inactive"));
 
     QProcess& service = start({QStringLiteral("--foreground")}, env);
-    ASSERT_TRUE(waitFor([&] { return !readLines(record).isEmpty(); }, 10000)) << qPrintable(readLines(events).join('\n'));
+    ASSERT_TRUE(waitFor([&] { return !readLines(record).isEmpty(); }, 20000)) << qPrintable(readLines(events).join('\n'));
 
     // A second instance on the same schedule ends at once, silently.
     QProcess& second = start({QStringLiteral("--foreground")}, env);
@@ -208,7 +214,7 @@ TEST_F(ServiceProcess, NotifiesReadyAfterLoadingAndStoppingOnSigterm)
     };
 
     const QString file = dir.filePath("job.xml");
-    addJob(5, file, wholeSecondsFromNow(1), 1, 2, QStringLiteral("Active"));
+    addJob(5, file, wholeSecondsFromNow(4), 1, 2, QStringLiteral("Active"));
     QProcessEnvironment notifyEnv = env;
     notifyEnv.insert(QStringLiteral("NOTIFY_SOCKET"), socketPath);
     QProcess& service = start({}, notifyEnv);
@@ -220,7 +226,7 @@ TEST_F(ServiceProcess, NotifiesReadyAfterLoadingAndStoppingOnSigterm)
     EXPECT_TRUE(atReady[2].startsWith(QStringLiteral("4\tProxima ejecución: ")));
 
     // The runner does not inherit the service's notify socket.
-    ASSERT_TRUE(waitFor([&] { return !readLines(record).isEmpty(); }, 10000));
+    ASSERT_TRUE(waitFor([&] { return !readLines(record).isEmpty(); }, 20000));
     EXPECT_EQ(readLines(record), QStringList{QStringLiteral("1|") + file + QStringLiteral("|unset")});
 
     service.terminate();
@@ -229,6 +235,159 @@ TEST_F(ServiceProcess, NotifiesReadyAfterLoadingAndStoppingOnSigterm)
     EXPECT_EQ(service.exitCode(), 0);
     EXPECT_EQ(readLines(events).last(), QStringLiteral("4\tVelmora Meridox Service Stopped"));
     ::close(fd);
+}
+
+// ---------------------------------------------------------------- damaged schedules
+
+namespace {
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+// Writes path anew (a new file, as an editor or another program would).
+void replaceFile(const QString& path, const QByteArray& bytes)
+{
+    QFile::remove(path);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+bool hasLine(const QStringList& lines, const QString& prefix, const QString& part)
+{
+    for (const QString& line : lines)
+        if (line.startsWith(prefix) && line.contains(part))
+            return true;
+    return false;
+}
+
+// The name of the instance lock for the run-data folder.
+QString instanceLockName(const QString& runDataFolder)
+{
+    const QByteArray hash =
+        QCryptographicHash::hash(QFileInfo(runDataFolder).absoluteFilePath().toUtf8(), QCryptographicHash::Sha1)
+            .toHex()
+            .left(16);
+    return QStringLiteral("VMeridoxSrv-%1-%2.lock").arg(::geteuid()).arg(QString::fromLatin1(hash));
+}
+
+} // namespace
+
+// The last job's NAME holds a raw '&' while the closing tags stand whole: the
+// file was not cut by a killed append, it is damaged. It is set aside whole
+// (with the job in it) and reported, not read as if the job never existed.
+TEST_F(ServiceProcess, AScheduleWhoseLastRowDoesNotParseIsSetAsideAndReported)
+{
+    addJob(1, dir.filePath("a.xml"), wholeSecondsFromNow(3600), 1, 3, QStringLiteral("Active"));
+    addJob(2, dir.filePath("b.xml"), wholeSecondsFromNow(3600), 1, 3, QStringLiteral("Active"));
+    const QString store = cMeridoxData(dir.path()).StoreFile(scheduleddata);
+    QByteArray bytes = fileBytes(store);
+    ASSERT_TRUE(bytes.contains("/b.xml"));
+    bytes.replace("/b.xml", "/b&c.xml");
+    replaceFile(store, bytes);
+
+    QProcess& service = start({QStringLiteral("--foreground")}, env);
+    ASSERT_TRUE(waitFor([&] { return readLines(events).contains(QStringLiteral("4\tVelmora Meridox Service Started")); },
+                        10000))
+        << qPrintable(readLines(events).join('\n'));
+    service.terminate();
+    ASSERT_TRUE(service.waitForFinished(3000));
+
+    const QStringList aside = QDir(dir.path()).entryList({QStringLiteral("scheduleddata.xml.corrupt-*")});
+    ASSERT_EQ(aside.size(), 1) << qPrintable(QDir(dir.path()).entryList().join(u' '));
+    EXPECT_EQ(fileBytes(dir.filePath(aside[0])), bytes);
+    EXPECT_TRUE(hasLine(readLines(events), QStringLiteral("2\t"), aside[0])) << qPrintable(readLines(events).join('\n'));
+    EXPECT_TRUE(service.readAllStandardError().contains(aside[0].toUtf8()));
+}
+
+// An active job without a file name is refused with an error entry, like
+// any other bad row; the runner is never started on an empty name.
+TEST_F(ServiceProcess, AJobWithoutANameIsRefusedNotStarted)
+{
+    addJob(1, QString(), wholeSecondsFromNow(3), 1, 3, QStringLiteral("Active"));
+    const QString file = dir.filePath("job.xml");
+    addJob(2, file, wholeSecondsFromNow(3), 1, 3, QStringLiteral("Active"));
+    start({QStringLiteral("--foreground")}, env);
+    ASSERT_TRUE(waitFor([&] { return !readLines(record).isEmpty(); }, 10000)) << qPrintable(readLines(events).join('\n'));
+    QThread::msleep(1500);
+    EXPECT_EQ(readLines(record), QStringList{QStringLiteral("1|") + file + QStringLiteral("|unset")});
+    EXPECT_TRUE(hasLine(readLines(events), QStringLiteral("1\t"), QStringLiteral("ID 1")))
+        << qPrintable(readLines(events).join('\n'));
+}
+
+// ---------------------------------------------------------------- shared folders
+
+// A link put in place of the schedule's lock file does not lead the service
+// to write into the file it points at: saving the last run is refused, and
+// the entry says why.
+TEST_F(ServiceProcess, ALinkedScheduleLockIsNotFollowed)
+{
+    addJob(1, dir.filePath("job.xml"), wholeSecondsFromNow(3), 1, 3, QStringLiteral("Active"));
+    const QString lock = cMeridoxData(dir.path()).StoreFile(scheduleddata) + QStringLiteral(".lock");
+    const QString victim = dir.filePath("victim.txt");
+    const QByteArray precious = QByteArray("keep me\n").repeated(40);
+    replaceFile(victim, precious);
+    ASSERT_TRUE(QFile::remove(lock));
+    ASSERT_TRUE(QFile::link(victim, lock));
+
+    start({QStringLiteral("--foreground")}, env);
+    ASSERT_TRUE(waitFor([&] { return hasLine(readLines(events), QStringLiteral("1\t"), QStringLiteral("LASTRUN")); },
+                        10000))
+        << qPrintable(readLines(events).join('\n'));
+    EXPECT_TRUE(hasLine(readLines(events), QStringLiteral("1\t"), QStringLiteral("symbolic link")))
+        << qPrintable(readLines(events).join('\n'));
+    EXPECT_EQ(fileBytes(victim), precious);
+    EXPECT_TRUE(QFileInfo(lock).isSymLink());
+}
+
+// Without a runtime folder the instance lock used to be a name in the shared
+// temporary folder, which anyone could take first (and hold), so that the
+// service ended at once without a word. Its lock now lives where only its
+// user can write: the other user's file changes nothing.
+TEST_F(ServiceProcess, AnInstanceLockTakenFirstByAnotherUserDoesNotStopTheService)
+{
+    const QString tmp = dir.filePath("tmp");
+    const QString home = dir.filePath("home");
+    ASSERT_TRUE(QDir().mkpath(tmp));
+    ASSERT_TRUE(QDir().mkpath(home));
+    QProcessEnvironment noRuntime = env;
+    noRuntime.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    noRuntime.remove(QStringLiteral("XDG_STATE_HOME"));
+    noRuntime.insert(QStringLiteral("TMPDIR"), tmp);
+    noRuntime.insert(QStringLiteral("HOME"), home);
+    const QString planted = QDir(tmp).filePath(instanceLockName(dir.path()));
+    const int fd = ::open(QFile::encodeName(planted).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+
+    const QString file = dir.filePath("job.xml");
+    addJob(1, file, wholeSecondsFromNow(3), 1, 3, QStringLiteral("Active"));
+    QProcess& service = start({QStringLiteral("--foreground")}, noRuntime);
+    const bool ran = waitFor([&] { return !readLines(record).isEmpty(); }, 10000);
+    ::close(fd);
+    ASSERT_TRUE(ran) << "exit " << service.exitCode() << ": " << qPrintable(readLines(events).join('\n'));
+    EXPECT_EQ(service.state(), QProcess::Running);
+
+    // A second instance still finds the first one's lock.
+    QProcess& second = start({QStringLiteral("--foreground")}, noRuntime);
+    ASSERT_TRUE(second.waitForFinished(5000));
+    EXPECT_EQ(second.exitCode(), 0);
+}
+
+// A lock that cannot be taken for any reason other than another instance
+// holding it is reported (stderr and an error entry) with a non-zero exit.
+TEST_F(ServiceProcess, AnInstanceLockThatCannotBeTakenIsReported)
+{
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(instanceLockName(dir.path()))));
+    QProcess& service = start({QStringLiteral("--foreground")}, env);
+    ASSERT_TRUE(service.waitForFinished(5000));
+    EXPECT_NE(service.exitCode(), 0);
+    EXPECT_TRUE(service.readAllStandardError().contains("instance lock"));
+    EXPECT_TRUE(hasLine(readLines(events), QStringLiteral("1\t"), QStringLiteral("instance lock")))
+        << qPrintable(readLines(events).join('\n'));
 }
 
 TEST(MeridoxScheduleStore, SavesLastRunIntoTheStoreAsItIsNow)

@@ -40,7 +40,7 @@ void registerConstants(Registry& r)
         {"vbYesNo", 4}, {"vbRetryCancel", 5}, {"vbCritical", 16}, {"vbQuestion", 32},
         {"vbExclamation", 48}, {"vbInformation", 64}, {"vbDefaultButton1", 0},
         {"vbDefaultButton2", 256}, {"vbDefaultButton3", 512}, {"vbDefaultButton4", 768},
-        {"vbApplicationModal", 0}, {"vbSystemModal", 4096},
+        {"vbApplicationModal", 0}, {"vbSystemModal", 4096}, {"vbMsgBoxHelpButton", 16384},
         {"vbOK", 1}, {"vbCancel", 2}, {"vbAbort", 3}, {"vbRetry", 4}, {"vbIgnore", 5},
         {"vbYes", 6}, {"vbNo", 7},
     };
@@ -53,6 +53,7 @@ void registerConstants(Registry& r)
     };
     static const LongConstant longs[] = {
         {"vbObjectError", -2147221504},
+        {"vbMsgBoxSetForeground", 65536}, {"vbMsgBoxRight", 524288}, {"vbMsgBoxRtlReading", 1048576},
         {"vbBlack", 0x000000}, {"vbRed", 0x0000FF}, {"vbGreen", 0x00FF00}, {"vbYellow", 0x00FFFF},
         {"vbBlue", 0xFF0000}, {"vbMagenta", 0xFF00FF}, {"vbCyan", 0xFFFF00}, {"vbWhite", 0xFFFFFF},
     };
