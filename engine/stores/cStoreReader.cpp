@@ -114,6 +114,13 @@ void cStoreReader::ReadWhole(Slice& Out)
 cStoreReader::Slice cStoreReader::Read(qint64 MaxBytes)
 {
     Slice out;
+    // Only a plain file is followed; anything else (a link among them) is
+    // left to getRS, which refuses it and says why.
+    struct stat link {};
+    if (::lstat(QFile::encodeName(m_path).constData(), &link) == 0 && !S_ISREG(link.st_mode)) {
+        ReadWhole(out);
+        return out;
+    }
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly)) {
         ReadWhole(out);
