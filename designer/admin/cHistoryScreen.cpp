@@ -23,8 +23,10 @@ const QString kHeaderAmbient = QStringLiteral("frmExecutionLog");
 // About four hundred error rows: read, parsed and shown within what the eye
 // takes for an answering window.
 constexpr qint64 kSliceBytes = 256 * 1024;
-// How long one turn of reading may hold the window, in milliseconds.
+// How long one turn of reading may hold the window, in milliseconds, and at
+// most how many slices it reads (a fast machine still paints as rows come).
 constexpr qint64 kTurnMs = 40;
+constexpr int kSlicesPerTurn = 8;
 
 // Paths are elided in the middle, so that the file's name stays in sight;
 // other values at their end.
@@ -290,6 +292,7 @@ void cHistoryScreen::ReadSlice()
     turn.start();
     std::vector<QStringList> rows;
     bool more = false;
+    int slices = 0;
     do {
         cStoreReader::Slice slice = m_reader->Read(kSliceBytes);
         ReportStoreProblem(this, slice.Problem, m_storeProblem);
@@ -306,7 +309,7 @@ void cHistoryScreen::ReadSlice()
         for (const QVariantList& values : slice.Rows)
             rows.push_back(RowTexts(values));
         more = slice.More;
-    } while (more && turn.elapsed() < kTurnMs);
+    } while (more && ++slices < kSlicesPerTurn && turn.elapsed() < kTurnMs);
     FitColumns(rows);
     m_model->Append(rows);
     m_loading = more;
