@@ -18,6 +18,11 @@ namespace AdminScreens {
 // A read-only grid named "grdData", whole rows selected, one at a time.
 QTableWidget* NewGrid(QWidget* Parent);
 
+// The least size of a list screen, so that a restored window shows a
+// useful part of its grid.
+inline constexpr int kMinimumScreenWidth = 640;
+inline constexpr int kMinimumScreenHeight = 360;
+
 // Draws a cell without the trailing blanks of fixed text, so that a value
 // wider than its column ends in a visible ellipsis while a short one shows
 // whole; the item keeps the value as stored.

@@ -11,6 +11,7 @@
 #include "app/UserDialogs.h"
 #include "app/basMain.h"
 #include "connections/cConnections.h"
+#include "datalink/frmDataLink.h"
 #include "stores/basUtils.h"
 
 using namespace AdminScreens;
@@ -36,6 +37,7 @@ QString Shown(QString Text)
 frmConnections::frmConnections(QWidget* Parent) : QWidget(Parent)
 {
     setObjectName(QStringLiteral("frmConnections"));
+    setMinimumSize(AdminScreens::kMinimumScreenWidth, AdminScreens::kMinimumScreenHeight);
     setWindowTitle(QStringLiteral("Current Connections"));
     setAttribute(Qt::WA_DeleteOnClose);
     m_grdData = NewGrid(this);
@@ -82,7 +84,7 @@ void frmConnections::LoadConnectionsGrid()
         m_grdData->setRowHeight(row, kRowHeight);
         m_grdData->setItem(row, 0, new QTableWidgetItem(QString::number(i)));
         m_grdData->setItem(row, 1, new QTableWidgetItem(entry->name));
-        m_grdData->setItem(row, 2, new QTableWidgetItem(entry->connString));
+        m_grdData->setItem(row, 2, new QTableWidgetItem(MaskedConnectionString(entry->connString)));
     }
 }
 

@@ -47,6 +47,7 @@ cMeridoxData::Row JobValues(const frmEditScheduled& Dialog)
 frmSchedule::frmSchedule(QWidget* Parent) : QWidget(Parent)
 {
     setObjectName(QStringLiteral("frmSchedule"));
+    setMinimumSize(AdminScreens::kMinimumScreenWidth, AdminScreens::kMinimumScreenHeight);
     setWindowTitle(QStringLiteral("Scheduled Integrations"));
     setAttribute(Qt::WA_DeleteOnClose);
     m_grdData = NewGrid(this);

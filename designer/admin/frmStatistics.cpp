@@ -35,6 +35,9 @@ QLineEdit* NewTextBox(const QString& Name, QWidget* Parent)
     auto* box = new QLineEdit(Parent);
     box->setObjectName(Name);
     box->setReadOnly(true);
+    // Shown, not edited: Tab goes straight to the buttons, a click still
+    // selects the text for copying.
+    box->setFocusPolicy(Qt::ClickFocus);
     return box;
 }
 
@@ -103,6 +106,7 @@ frmStatistics::frmStatistics(QWidget* Parent) : QWidget(Parent)
     m_memLog = new QPlainTextEdit(this);
     m_memLog->setObjectName(QStringLiteral("memLog"));
     m_memLog->setReadOnly(true);
+    m_memLog->setFocusPolicy(Qt::ClickFocus);
     m_memLog->setLineWrapMode(QPlainTextEdit::NoWrap);
 
     m_cmdCancelar = new QPushButton(QStringLiteral("&Cancel"), this);
@@ -139,6 +143,7 @@ frmStatistics::frmStatistics(QWidget* Parent) : QWidget(Parent)
     // Load.
     TranslateForm(this, kAmbient);
     m_processingText = Tr(QStringLiteral("Processing record "));
+    m_recordWord = Tr(QStringLiteral("Record"));
     m_ofText = Tr(QStringLiteral(" of "));
 }
 
@@ -272,6 +277,10 @@ void frmStatistics::Process_LogAdded(const QString& Text)
     // Newest line on top; inserting at the start keeps a long log cheap.
     QTextCursor cursor(m_memLog->document());
     cursor.movePosition(QTextCursor::Start);
+    // An error of one record says which, as its row in the error history does.
+    const std::int32_t record = m_process && m_process->Log() ? m_process->Log()->AnnouncedRecord() : -1;
+    if (record >= 0)
+        cursor.insertText(m_recordWord + QLatin1Char(' ') + QString::number(record) + QStringLiteral(": "));
     cursor.insertText(Text + QLatin1Char('\n'));
 }
 

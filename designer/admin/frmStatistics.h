@@ -90,6 +90,7 @@ private:
     QString m_progressText;
     QString m_processingText;   // "Processing record "
     QString m_ofText;           // " of "
+    QString m_recordWord;       // "Record", before an error line's record number
 
     QLineEdit* m_txtIntegration = nullptr;
     QLineEdit* m_txtStartTime = nullptr;

@@ -142,7 +142,11 @@ QString cScriptedDialogs::GetSaveFileName(QWidget* Parent, const QString& Title,
 bool cScriptedDialogs::OpenUrl(const QUrl& Url)
 {
     OpenedUrls.push_back(Url);
-    return true;
+    if (OpenUrlAnswers.empty())
+        return true;
+    const bool started = OpenUrlAnswers.front();
+    OpenUrlAnswers.pop_front();
+    return started;
 }
 
 cScriptedDialogsGuard::cScriptedDialogsGuard()

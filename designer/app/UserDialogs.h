@@ -65,6 +65,8 @@ public:
     std::deque<int> MsgBoxAnswers;
     std::deque<std::optional<QString>> InputAnswers;
     std::deque<QString> FileAnswers;
+    // Whether a browser could be started, one answer per OpenUrl (none left: yes).
+    std::deque<bool> OpenUrlAnswers;
 
     int MsgBox(QWidget* Parent, const QString& Prompt, int Style, const QString& Title) override;
     std::optional<QString> InputBox(QWidget* Parent, const QString& Prompt, const QString& Title,

@@ -575,7 +575,10 @@ void mdiMain::ShowHelp()
         Dialogs().MsgBox(this, Tr("The help file cannot be found: ") + file, MsgBoxStyle::vbExclamation);
         return;
     }
-    Dialogs().OpenUrl(QUrl::fromLocalFile(file));
+    // Without a browser that can be started nothing would happen at all.
+    if (!Dialogs().OpenUrl(QUrl::fromLocalFile(file)))
+        Dialogs().MsgBox(this, Tr("No web browser could be started to show the manual: ") + file,
+                         MsgBoxStyle::vbExclamation);
 }
 
 bool mdiMain::CloseChildren()

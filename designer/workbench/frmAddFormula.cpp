@@ -133,6 +133,22 @@ bool frmAddFormula::ShowFormula(frmWorkBench& frm, int Mode)
     return dialog.ShowView(frm, Mode);
 }
 
+QString frmAddFormula::KeepLineNumberTogether(const QString& CheckError)
+{
+    // The box wraps long texts at blanks: "On Line" and its number are
+    // joined by no-break spaces so that they stay on one line.
+    const QString onLine = Translate(QStringLiteral(" - On Line "), QStringLiteral("clsProcess"));
+    const qsizetype at = CheckError.lastIndexOf(onLine);
+    if (onLine.trimmed().isEmpty() || at < 0)
+        return CheckError;
+    const qsizetype words = onLine.indexOf(onLine.trimmed().section(QLatin1Char(' '), 1));
+    QString joined = onLine;
+    for (qsizetype i = std::max<qsizetype>(words, 0); i < joined.size(); ++i)
+        if (joined.at(i) == QLatin1Char(' '))
+            joined[i] = QChar(0x00A0);
+    return CheckError.left(at) + joined + CheckError.mid(at + onLine.size());
+}
+
 bool frmAddFormula::EditCondition(frmWorkBench* frm, QString& Condition)
 {
     frmAddFormula dialog(frm);
@@ -271,7 +287,8 @@ void frmAddFormula::btnOK_Click()
     clsProcess* process = m_frm->Process();
     const QString error = process->CheckFormula(text);
     if (!error.isEmpty()) {
-        Dialogs().MsgBox(this, Tr("Error In formula ") + QLatin1Char('\n') + error, MsgBoxStyle::vbOKOnly);
+        Dialogs().MsgBox(this, Tr("Error In formula ") + QLatin1Char('\n') + KeepLineNumberTogether(error),
+                         MsgBoxStyle::vbOKOnly);
         return;
     }
 

@@ -92,6 +92,10 @@ public:
 
     void done(int Result) override;
 
+    // A formula check's error with its "On Line" and line number joined so
+    // that a wrapping message box keeps them together.
+    static QString KeepLineNumberTogether(const QString& CheckError);
+
 private:
     void FillTree();
     void SaveCondition();

@@ -95,10 +95,11 @@ frmAddSource::frmAddSource(QWidget* Parent)
 
 frmAddSource::~frmAddSource() = default;
 
-void frmAddSource::ShowStep(frmWorkBench& frm)
+bool frmAddSource::ShowStep(frmWorkBench& frm)
 {
     frmAddSource dialog(&frm);
     dialog.ShowView(frm);
+    return dialog.Closed() && dialog.result() == QDialog::Accepted;
 }
 
 void frmAddSource::ShowView(frmWorkBench& frm)

@@ -80,10 +80,11 @@ frmAddTarget::frmAddTarget(QWidget* Parent)
 
 frmAddTarget::~frmAddTarget() = default;
 
-void frmAddTarget::ShowStep(frmWorkBench& frm)
+bool frmAddTarget::ShowStep(frmWorkBench& frm)
 {
     frmAddTarget dialog(&frm);
     dialog.ShowView(frm);
+    return dialog.Closed() && dialog.result() == QDialog::Accepted;
 }
 
 void frmAddTarget::ShowView(frmWorkBench& frm)

@@ -32,7 +32,8 @@ public:
     static const QStringList& Operations();
 
     // A new dialog over the workbench, on its current node, shown modally.
-    static void ShowStep(frmWorkBench& frm);
+    // True when the user left it with OK.
+    static bool ShowStep(frmWorkBench& frm);
 
     // Fills the dialog from the workbench's current node and shows it
     // modally; returns when it has been closed.

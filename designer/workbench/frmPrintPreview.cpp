@@ -47,6 +47,8 @@ bool AskPrinter(QPrinter& Printer, QWidget* Parent)
 frmPrintPreview::frmPrintPreview(QWidget* Parent) : QWidget(Parent)
 {
     setObjectName(QStringLiteral("frmPrintPreview"));
+    // Restored, the document is still readable.
+    setMinimumSize(640, 480);
     setWindowTitle(QStringLiteral("Print Preview"));
     setAttribute(Qt::WA_DeleteOnClose);
 

@@ -45,6 +45,8 @@ QPointer<frmTestPreview>& DefaultWindow()
 frmTestPreview::frmTestPreview(QWidget* Parent) : QWidget(Parent)
 {
     setObjectName(QStringLiteral("frmTestPreview"));
+    // Restored, the two grids still show a record's fields side by side.
+    setMinimumSize(640, 400);
     setWindowTitle(QStringLiteral("Test Preview"));
     setAttribute(Qt::WA_DeleteOnClose);
 
@@ -61,11 +63,15 @@ frmTestPreview::frmTestPreview(QWidget* Parent) : QWidget(Parent)
     auto* selector = new QHBoxLayout;
     const QStyle::StandardPixmap pictures[] = {QStyle::SP_MediaSkipBackward, QStyle::SP_MediaSeekBackward,
                                                QStyle::SP_MediaSeekForward, QStyle::SP_MediaSkipForward};
+    const char* const tips[] = {"First record", "Previous record", "Next record", "Last record"};
     for (int i = 0; i < 4; ++i) {
         auto* button = new QToolButton(this);
         button->setObjectName(QStringLiteral("cmdNav_%1").arg(i));
         button->setIcon(style()->standardIcon(pictures[i]));
         button->setAutoRaise(true);
+        // The pictures alone do not say which record each button goes to.
+        button->setToolTip(Translate(QString::fromLatin1(tips[i]), QStringLiteral("frmTestPreview")));
+        button->setAccessibleName(button->toolTip());
         connect(button, &QToolButton::clicked, this, [this, i] { cmdNav_Click(i); });
         m_cmdNav[i] = button;
     }

@@ -215,6 +215,10 @@ private:
     void ShowCurrentMarker(int Index);
     void ShowPreviousMarker(const QString& Key);
     void DeleteSelectedNode();
+    // Takes back a node just placed whose dialog was cancelled; Previous is
+    // the node that stood in front of the stop node before a storage node
+    // was put there (0: none was).
+    void TakeBackPlacedNode(const cShapeRef& Node, int Previous, bool WasDirty, const QString& Caption);
     void ShowLinkError(const QString& Text);
     void ShowCanvasPopup(QPointF Twips);
     void ShowMappingPopup(QWidget* Source, const QPoint& Pos);
@@ -223,6 +227,9 @@ private:
     QString ReferenceOf(const QTreeWidgetItem* Node) const;
     void SetGridIcon(int Row, int Column, int Icon);
     void SetGridText(int Row, int Column, const QString& Text);
+    void FitGridColumns();
+    // The first width of the Field and Map columns, in pixels.
+    static constexpr int kTextColumnWidth = 150;
     void EditFormulaFor(int Column);
     void GridDoubleClicked();
     void SortGrid();
@@ -241,6 +248,8 @@ private:
     int m_pendingKind = 0;
     bool m_pendingOnCanvas = false;
     bool m_dragging = false;
+    // Set by the dialog of a step when the user cancelled it.
+    bool m_stepDialogCancelled = false;
     QPointF m_dragOrigin;
     // The grid's sort key (column, -1 none) and direction.
     int m_sortColumn = -1;

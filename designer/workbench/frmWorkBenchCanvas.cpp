@@ -14,6 +14,14 @@
 
 namespace {
 
+// The document's stop node; null when it has none.
+cShapeRef StopNode(cShapes& Shapes) {
+    for (const cShapeRef& node : Shapes.Collection())
+        if (node->objType == aStop)
+            return node;
+    return nullptr;
+}
+
 // Frames lie 30 twips outside the picture and are 70 twips larger.
 QRectF FrameAround(const cShape& Node) {
     return QRectF(Node.Left - 30.0, Node.Top - 30.0, Node.Width + 70.0, Node.Height + 70.0);
@@ -111,10 +119,58 @@ void frmWorkBench::picFlow_MouseDown(int Button, int Shift, float X, float Y) {
         return;
     ShowPreviousMarker(shapes->PrevCtl);
     ShowCurrentMarker(shapes->getIndexByKey(shapes->CurrCtl));
-    if (kind == aStorage)
-        Process()->insertShapeAtEnd(node);
+    int previous = 0;
+    if (kind == aStorage) {
+        if (const cShapeRef stop = StopNode(*shapes))
+            for (const cLineRef& link : Process()->Lines()->Collection())
+                if (link->sTo.toInt() == stop->Index) {
+                    previous = link->sFrom.toInt();
+                    break;
+                }
+        if (!Process()->insertShapeAtEnd(node))
+            previous = 0;
+    }
+    const bool wasDirty = m_dirty;
+    const QString caption = windowTitle();
     Modified();
+    m_stepDialogCancelled = false;
     ActionProperties();
+    // A node whose dialog was cancelled would stay nameless and unconfigured,
+    // and the next run would stop on it.
+    if (m_stepDialogCancelled)
+        TakeBackPlacedNode(node, previous, wasDirty, caption);
+}
+
+void frmWorkBench::TakeBackPlacedNode(const cShapeRef& Node, int Previous, bool WasDirty, const QString& Caption) {
+    m_stepDialogCancelled = false;
+    cShapes* shapes = Process()->Shapes();
+    if (shapes->item(Node->Key) != Node)
+        return;
+    if (Previous > 0) {
+        // The stop node gets back the link it had before the node was put in front of it.
+        const cShapeRef stop = StopNode(*shapes);
+        for (const cLineRef& link : Process()->Lines()->Collection())
+            if (stop && link->sFrom.toInt() == Node->Index && link->sTo.toInt() == stop->Index) {
+                link->sFrom = QString::number(Previous);
+                Process()->Lines()->UpdateLine(*link);
+                break;
+            }
+    }
+    const QString previousKey = shapes->PrevCtl;
+    shapes->removeShape(Node->Index);
+    RemoveTreeNode(Node->Key);
+    if (m_target.lock() == Node) {
+        m_target.reset();
+        grdTarget->setRowCount(0);
+    }
+    // The node that was current before the placement is current again.
+    shapes->CurrCtl = previousKey;
+    shapes->PrevCtl.clear();
+    picFlow->HideFrames();
+    if (const std::int16_t index = shapes->getIndexByKey(previousKey); index > 0)
+        ShowCurrentMarker(index);
+    m_dirty = WasDirty;
+    setWindowTitle(Caption);
 }
 
 void frmWorkBench::picFlow_KeyDown(int KeyCode, int Shift) {

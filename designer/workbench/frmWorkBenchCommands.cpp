@@ -54,6 +54,7 @@ void frmWorkBench::shp_DblClick(int Index)
     const bool hasDialog = node->objType == aDecission || node->objType == aStorage || node->objType == aData;
     if (hasDialog && RefuseWhileBusy())
         return;
+    m_stepDialogCancelled = false;
     switch (node->objType) {
     case aDecission: {
         // The press before the double click made this node current, so the
@@ -63,19 +64,21 @@ void frmWorkBench::shp_DblClick(int Index)
             return;
         const tDecission* record = current->decisionRecord();
         QString condition = record ? record->condition : QString();
-        if (!frmAddFormula::EditCondition(this, condition))
+        if (!frmAddFormula::EditCondition(this, condition)) {
+            m_stepDialogCancelled = true;
             return;
+        }
         shapes->AddElementsToNode(shapes->CurrCtl, tDecission{condition});
         SetModifiedFlag(true);
         break;
     }
     case aStorage:
-        frmAddTarget::ShowStep(*this);
+        m_stepDialogCancelled = !frmAddTarget::ShowStep(*this);
         if (const cShapeRef current = CurrentShape())
             ShowTarget(current);
         break;
     case aData:
-        frmAddSource::ShowStep(*this);
+        m_stepDialogCancelled = !frmAddSource::ShowStep(*this);
         if (const cShapeRef current = CurrentShape())
             ShowSource(current);
         break;

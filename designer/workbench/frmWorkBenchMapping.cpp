@@ -5,6 +5,7 @@
 #include "workbench/frmWorkBench.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QFont>
 #include <QHeaderView>
 #include <QPainter>
@@ -14,6 +15,8 @@
 #include <QTreeWidgetItemIterator>
 
 #include "app/UserDialogs.h"
+
+#include <algorithm>
 #include "stores/basUtils.h"
 #include "workbench/frmAddFormula.h"
 
@@ -146,8 +149,8 @@ void frmWorkBench::SetupGrid() {
         int width;
     } columns[] = {{"LINK", "Link", 40},
                    {"LOOKUP", "Look", 40},
-                   {"FIELD", "Field", 150},
-                   {"MAP", "Map", 150},
+                   {"FIELD", "Field", kTextColumnWidth},
+                   {"MAP", "Map", kTextColumnWidth},
                    {"LOOKUPEXP", "LookupExp", 0}};
     grdTarget->setColumnCount(5);
     for (int c = 0; c < 5; ++c) {
@@ -195,8 +198,31 @@ void frmWorkBench::SetGridIcon(int Row, int Column, int Icon) {
 }
 
 void frmWorkBench::SetGridText(int Row, int Column, const QString& Text) {
-    if (QTableWidgetItem* cell = grdTarget->item(Row - 1, Column))
-        cell->setText(Text);
+    QTableWidgetItem* cell = grdTarget->item(Row - 1, Column);
+    if (!cell)
+        return;
+    cell->setText(Text);
+    // A value wider than its column reads whole under the pointer.
+    cell->setToolTip(Text);
+    if (grdTarget->updatesEnabled())
+        FitGridColumns();
+}
+
+void frmWorkBench::FitGridColumns() {
+    // Field and Map take what their values need (never less than their
+    // first width, never more than about half the grid), LookupExp the rest.
+    const QFontMetrics metrics = grdTarget->fontMetrics();
+    const int padding = 16;
+    const int limit = std::max({kTextColumnWidth, grdTarget->viewport()->width() / 2, metrics.averageCharWidth() * 48});
+    for (const int column : {int(colField), int(colMap)}) {
+        int wanted = kTextColumnWidth;
+        if (const QTableWidgetItem* header = grdTarget->horizontalHeaderItem(column))
+            wanted = std::max(wanted, metrics.horizontalAdvance(header->text()) + padding);
+        for (int row = 0; row < grdTarget->rowCount(); ++row)
+            if (const QTableWidgetItem* cell = grdTarget->item(row, column))
+                wanted = std::max(wanted, metrics.horizontalAdvance(cell->text()) + padding);
+        grdTarget->setColumnWidth(column, std::min(wanted, limit));
+    }
 }
 
 void frmWorkBench::SortGridByColumn(int Column) {
@@ -341,6 +367,7 @@ void frmWorkBench::ShowTarget(const cShapeRef& Step) {
     }
     SortGrid();
     grdTarget->setUpdatesEnabled(true);
+    FitGridColumns();
     grdTarget->setCurrentItem(nullptr);
     grdTarget->clearSelection();
     if (grdTarget->rowCount() > 1)

@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace ado {
 
 namespace {
@@ -256,6 +258,34 @@ QString hideSecretsInText(QString text)
     if (from == 0)
         return text;
     out += QStringView(text).mid(from);
+    return out;
+}
+
+QString maskConnectionPasswords(const QString& connectionString, QChar mask)
+{
+    // Worked on the text itself, so that the rest reads exactly as written.
+    static const QRegularExpression password(
+        QStringLiteral(R"((^|;)(\s*(?:password|pwd)\s*=\s*)("(?:[^"]|"")*"?|'(?:[^']|'')*'?|\{[^}]*\}?|[^;]*))"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString out;
+    qsizetype done = 0;
+    for (auto it = password.globalMatch(connectionString); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        const QString value = m.captured(3);
+        qsizetype first = 0, last = value.size();
+        if (!value.isEmpty() && (value.front() == u'"' || value.front() == u'\'' || value.front() == u'{')) {
+            first = 1;
+            const QChar close = value.front() == u'{' ? QChar(u'}') : value.front();
+            if (last > 1 && value.back() == close)
+                --last;
+        }
+        out += QStringView(connectionString).mid(done, m.capturedStart(3) - done);
+        out += value.left(first);
+        out += QString(std::max<qsizetype>(0, last - first), mask);
+        out += value.mid(last);
+        done = m.capturedEnd(3);
+    }
+    out += QStringView(connectionString).mid(done);
     return out;
 }
 

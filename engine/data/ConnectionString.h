@@ -64,6 +64,11 @@ ProviderKind providerKindOf(const QString& provider);
 // that anyone may read.
 QString hideConnectionSecrets(QString message, const QString& connectionString);
 
+// connectionString as written, with every character of its password values
+// (Password, PWD; quoted, braced or plain) shown as mask, for screens that
+// show a connection string to whoever stands in front of them.
+QString maskConnectionPasswords(const QString& connectionString, QChar mask);
+
 // text with the value of every "Password=" and "PWD=" in it replaced by
 // "****", whether or not the text around it parses as a connection string.
 // An unquoted value is taken to run to the end of its line or element, since

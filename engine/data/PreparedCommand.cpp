@@ -583,8 +583,11 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
             const QString text = QString::fromUtf8(sqlite3_errmsg(c.sqlite));
             sqlite3_reset(st);
             scope.failed();
-            // Worded as the Qt driver words it, so messages do not depend on the path.
-            DataError e = detail::makeError(adErrProviderFailure, QStringLiteral("Unable to fetch row: ") + text,
+            // A statement that writes fetches nothing: the provider's own
+            // message alone, as the Qt driver's path gives it. Reads are
+            // worded as the Qt driver words them.
+            DataError e = detail::makeError(adErrProviderFailure,
+                                            writes ? text : QStringLiteral("Unable to fetch row: ") + text,
                                             QStringLiteral("QSQLITE"));
             e.SQLState = QString::number(code);
             e.NativeError = code;
@@ -609,7 +612,12 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
     for (qsizetype i = 0; i < binds.size(); ++i)
         q->bindValue(static_cast<int>(i), binds[i]);
     if (!q->exec()) {
-        s.fail(detail::sqlError(q->lastError(), QString(), c.db().driverName()));
+        DataError failed = detail::sqlError(q->lastError(), QString(), c.db().driverName());
+        // A write fetches nothing: the provider's own message, without the
+        // driver's "Unable to fetch row".
+        if (const QString own = q->lastError().databaseText().trimmed(); writes && !own.isEmpty())
+            failed.Description = own;
+        s.fail(failed);
         q->finish();
         scope.failed();
         return false;

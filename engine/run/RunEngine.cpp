@@ -269,8 +269,10 @@ bool RunEngine::connectStep(cShape& step)
         return true;
     run.connectionFailed = true;
     // The provider's reason, never the connection string or its password.
+    // A step placed and never named is still told apart by its number.
+    const QString name = step.sCaption.trimmed().isEmpty() ? tr("unnamed step %1").arg(step.Index) : step.sCaption;
     QString line = Translate(QStringLiteral("CRITICAL ERROR: Error opening connection"), QStringLiteral("cShape"))
-                   + QLatin1Char(' ') + step.sCaption + QStringLiteral(": ");
+                   + QLatin1Char(' ') + name + QStringLiteral(": ");
     const ado::ErrorList& errors = step.cnSource.Errors();
     if (text.isEmpty())
         line += QStringLiteral("no connection string is given");

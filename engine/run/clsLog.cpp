@@ -104,7 +104,9 @@ QString clsLog::AddLog(const QString& Val, bool ShowTime, const QString& IntName
                        std::int32_t Record, bool SaveRecord) {
     const QDateTime now = QDateTime::currentDateTime();
     const QString line = ShowTime ? WithTimePrefix(Val, now.time()) : Val;
+    m_announcedRecord = SaveRecord ? Record : -1;
     append(line);
+    m_announcedRecord = -1;
     if (SaveRecord && m_sink) {
         const tErrorRow row{Record, IntName, now, ErrNumber, line};
         QString failure;

@@ -56,6 +56,9 @@ public:
 
     // Every line so far, each preceded by CR LF.
     const QString& Text() const { return m_buffer; }
+    // While LogAdded announces the line of an error row: that row's record;
+    // -1 for every other line.
+    std::int32_t AnnouncedRecord() const { return m_announcedRecord; }
 
     // Where error rows go. New logs take the default sink, which appends to
     // the errors store ("executedlogdata.xml" in the run-data folder); with
@@ -77,4 +80,5 @@ private:
     bool m_runDataLost = false;
     ErrorSink m_sink;
     bool m_sinkFailureReported = false;
+    std::int32_t m_announcedRecord = -1;
 };

@@ -110,6 +110,12 @@ TEST_F(DataLinkTest, RoundTripsEachProviderAndKeepsUnknownKeys)
     EXPECT_EQ(RoundTrip(dialog, pg), pg);
     EXPECT_EQ(Child<QComboBox>(dialog, "cmbProvider")->currentText(), QStringLiteral("PostgreSQL"));
     EXPECT_EQ(Child<QLineEdit>(dialog, "txtPassword")->text(), QStringLiteral("p;w'd"));
+    // The string shown under the fields masks the password as its box does.
+    const QString shown = Child<QLineEdit>(dialog, "txtConnectionString")->text();
+    EXPECT_FALSE(shown.contains(QStringLiteral("p;w'd"))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("User ID=ana;Password=\"")));
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("\";sslmode=require"))) << shown.toStdString();
+    EXPECT_EQ(Child<QLineEdit>(dialog, "txtConnectionString")->displayText(), shown);
     EXPECT_EQ(Child<QLineEdit>(dialog, "txtPort")->text(), QStringLiteral("5433"));
 
     // Synonyms fill the same fields and are written the usual way.

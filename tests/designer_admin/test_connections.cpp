@@ -115,6 +115,14 @@ TEST_F(Connections, AddListsAndSavesEachConnection)
     Screen.ActionNewItem();
     EXPECT_EQ(Names().size(), 2);
     EXPECT_TRUE(QFile::exists(cConnections::FilePath()));
+
+    // A password shows masked; the registry keeps it.
+    Add("server", QStringLiteral("Provider=PostgreSQL;Data Source=db;User ID=ana;PWD=s3cret;Port=5432"));
+    const QString shown = Screen.grdData()->item(2, 2)->text();
+    EXPECT_FALSE(shown.contains(QStringLiteral("s3cret"))) << shown.toStdString();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("Provider=PostgreSQL;Data Source=db;User ID=ana;PWD=")));
+    EXPECT_TRUE(shown.contains(QStringLiteral(";Port=5432")));
+    EXPECT_TRUE(gConnections->ConnectionString(QStringLiteral("server")).value_or(QString()).contains("s3cret"));
 }
 
 TEST_F(Connections, EditAsksFirstAndMovesTheEditedEntryToTheEnd)

@@ -13,6 +13,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QPushButton>
+#include <QTableView>
 #include <QTableWidget>
 
 #include "admin/frmConnections.h"
@@ -23,6 +24,7 @@
 #include "app/basMain.h"
 #include "app/mdiMain.h"
 #include "workbench/frmData.h"
+#include "workbench/frmPrintPreview.h"
 #include "workbench/frmTestPreview.h"
 
 namespace {
@@ -64,9 +66,9 @@ TEST_F(Routing, ExplorerItemsOpenTheScreensAndKeysReachTheirMembers)
     Main->RouteExplorerItem(QStringLiteral("EXECUTIONLOG"));
     auto* runs = qobject_cast<frmExecutionLog*>(Main->ActiveChild());
     ASSERT_NE(runs, nullptr);
-    EXPECT_EQ(runs->grdData()->rowCount(), 1);
+    EXPECT_EQ(runs->RowCount(), 1);
     Main->RouteCommandKey(QStringLiteral("CLEAR"));
-    EXPECT_EQ(runs->grdData()->rowCount(), 0);
+    EXPECT_EQ(runs->RowCount(), 0);
     EXPECT_TRUE(StoreRows(executiondata).empty());
 
     Main->RouteExplorerItem(QStringLiteral("SCHEDULEDJOBS"));
@@ -170,6 +172,34 @@ TEST_F(Routing, EveryScreenClosesItsTabWhicheverWayItIsClosed)
     EXPECT_EQ(Tabs(), 0);
 }
 
+TEST_F(Routing, RestoredWindowsKeepAUsableSize)
+{
+    Main->resize(1280, 800);
+    Main->show();
+    QList<QWidget*> windows;
+    for (const char* item : {"EXECUTIONLOG", "EXECERRORLOG", "SHOWCONNECTIONS", "SCHEDULEDJOBS"}) {
+        Main->RouteExplorerItem(QString::fromLatin1(item));
+        windows << Main->ActiveChild();
+    }
+    windows << frmTestPreview::DefaultInstance() << frmPrintPreview::DefaultInstance();
+    Main->AddChild(windows.at(4));
+    Main->AddChild(windows.at(5));
+    for (QWidget* window : windows) {
+        ASSERT_NE(window, nullptr);
+        auto* sub = qobject_cast<QMdiSubWindow*>(window->parentWidget());
+        ASSERT_NE(sub, nullptr) << window->objectName().toStdString();
+        sub->showNormal();
+        QCoreApplication::processEvents();
+        EXPECT_GE(window->width(), 600) << window->objectName().toStdString();
+        EXPECT_GE(window->height(), 300) << window->objectName().toStdString();
+        // Nor can the user make it smaller than that.
+        sub->resize(120, 90);
+        QCoreApplication::processEvents();
+        EXPECT_GE(window->width(), 600) << window->objectName().toStdString();
+        EXPECT_GE(window->height(), 300) << window->objectName().toStdString();
+    }
+}
+
 TEST_F(Routing, TheExecutionLogShowsErrorsAndResultInAnOrdinaryWindow)
 {
     clsProcess process;
@@ -181,12 +211,12 @@ TEST_F(Routing, TheExecutionLogShowsErrorsAndResultInAnOrdinaryWindow)
     auto* runs = qobject_cast<frmExecutionLog*>(Main->ActiveChild());
     ASSERT_NE(runs, nullptr);
     QCoreApplication::processEvents();
-    QTableWidget* grid = runs->grdData();
-    ASSERT_EQ(grid->rowCount(), 1);
+    QTableView* grid = runs->grdData();
+    ASSERT_EQ(runs->RowCount(), 1);
     const int visible = grid->viewport()->width();
     const QFontMetrics metrics = grid->fontMetrics();
     for (const int column : {7, 8}) {
-        const QString text = grid->item(0, column)->text().trimmed();
+        const QString text = runs->CellText(0, column);
         EXPECT_LE(grid->columnViewportPosition(column) + metrics.horizontalAdvance(text), visible)
             << column << " " << text.toStdString() << " at " << grid->columnViewportPosition(column) << " of "
             << visible;

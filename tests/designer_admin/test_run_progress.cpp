@@ -31,6 +31,15 @@ protected:
         return n;
     }
 
+    // The first control Tab reaches in Window.
+    static QWidget* FirstTabStop(QWidget* Window)
+    {
+        for (QWidget* w = Window->nextInFocusChain(); w && w != Window; w = w->nextInFocusChain())
+            if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(Window) && w->isEnabled())
+                return w;
+        return nullptr;
+    }
+
     clsProcess Process;
 };
 
@@ -76,15 +85,25 @@ TEST_F(RunProgress, ARunShowsItsCountersProgressLogAndEnd)
         if (!line.trimmed().isEmpty())
             logged.prepend(line.trimmed());
     QStringList shown = window->memLog()->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // The error of a record says which record it was, as its error row does.
+    const QStringList errorLines = shown.filter(QStringLiteral("NOT NULL"));
+    ASSERT_EQ(errorLines.size(), 2);
+    const auto rows = StoreRows(executionlogdata);
+    ASSERT_EQ(rows.size(), 2u);
+    for (int i = 0; i < 2; ++i)  // the newest on top
+        EXPECT_TRUE(errorLines[i].startsWith(
+            QStringLiteral("Record %1: ").arg(rows[1 - i].value(QStringLiteral("RECORD")).toInt())))
+            << errorLines[i].toStdString();
+    for (QString& line : shown)
+        line.remove(QRegularExpression(QStringLiteral("^Record \\d+: ")));
     EXPECT_EQ(shown, logged);
-    EXPECT_EQ(shown.filter(QStringLiteral("NOT NULL")).size(), 2);
     EXPECT_EQ(Count(QStringLiteral("target"), QStringLiteral("tgt")), 98);
 
     // The log button opens the error history with the run's error rows.
     window->cmdLog()->click();
     frmExecErrorLog* errors = frmExecErrorLog::Instance();
     EXPECT_TRUE(errors->isVisible());
-    EXPECT_EQ(errors->grdData()->rowCount(), 2);
+    EXPECT_EQ(errors->RowCount(), 2);
     errors->close();
 
     const QPointer<frmStatistics> alive(window);
@@ -140,6 +159,8 @@ TEST_F(RunProgress, ACriticalEndKeepsTheRunningLook)
     EXPECT_FALSE(window->Finished());
     EXPECT_TRUE(window->cmdCancelar()->isVisible());
     EXPECT_FALSE(window->cmdOk()->isVisible());
+    // Tab goes to Cancel, past the read-only fields.
+    EXPECT_EQ(FirstTabStop(window), window->cmdCancelar());
     // The critical line is the newest, on top.
     EXPECT_TRUE(window->memLog()->toPlainText().section(QLatin1Char('\n'), 0, 0).contains(QStringLiteral("CRITICAL ERROR")))
         << window->memLog()->toPlainText().toStdString();

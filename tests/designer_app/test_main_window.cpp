@@ -299,6 +299,13 @@ TEST_F(MainWindowTest, ExplorerBarGroupsItemsAndHelpCommands)
     ASSERT_EQ(m_dialogs->OpenedUrls.size(), 2u);
     EXPECT_EQ(m_dialogs->OpenedUrls[0], QUrl::fromLocalFile(HelpFile()));
     EXPECT_TRUE(m_dialogs->OpenedUrls[1].scheme().startsWith(QLatin1String("http")));
+    // No browser can be started: the user is told so.
+    m_dialogs->Messages.clear();
+    m_dialogs->OpenUrlAnswers.push_back(false);
+    m_main->RouteCommandKey(QStringLiteral("MANUAL"));
+    ASSERT_EQ(m_dialogs->Messages.size(), 1u);
+    EXPECT_EQ(m_dialogs->Messages[0].Prompt,
+              QStringLiteral("No web browser could be started to show the manual: ") + HelpFile());
 
     // The menu and the explorer bar show the one About window, not a second.
     m_main->show();

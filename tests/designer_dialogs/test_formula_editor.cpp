@@ -151,7 +151,9 @@ TEST_F(FormulaEditorTest, OkChecksSavesAndAddsTheTreeNode)
         dlg.btnOK_Click();
         ASSERT_EQ(Boxes().Messages.size(), 2U);
         EXPECT_TRUE(Boxes().Messages[1].Prompt.startsWith(QStringLiteral("Error In formula \n")));
-        EXPECT_TRUE(Boxes().Messages[1].Prompt.contains(QStringLiteral("On Line")));
+        // "On Line" and its number stay on one line however the box wraps.
+        EXPECT_TRUE(Boxes().Messages[1].Prompt.contains(QStringLiteral("On\u00A0Line\u00A02")))
+            << Boxes().Messages[1].Prompt.toStdString();
         EXPECT_EQ(Boxes().Messages[1].Style, 0);
         EXPECT_FALSE(dlg.Closed());
         EXPECT_EQ(m_wb->Process()->Formulas()->Count(), 0);

@@ -524,3 +524,49 @@ TEST_F(TargetDialogTest, SpreadsheetTargetIsBracketedAndCancelKeepsTheStep)
     // A step that had no operation gets the one the list showed.
     EXPECT_EQ(node->storageRecord()->shpOperation, QStringLiteral("UpdateInsert"));
 }
+
+TEST_F(TargetDialogTest, CancelOnTheDialogOfANodeJustPlacedTakesTheNodeBack)
+{
+    cShapes* shapes = m_wb->Process()->Shapes();
+    const auto byCaption = [&](const QString& Caption) {
+        for (const cShapeRef& node : shapes->Collection())
+            if (node->sCaption == Caption)
+                return node;
+        return cShapeRef();
+    };
+    const auto linked = [&](int From, int To) {
+        for (const cLineRef& link : m_wb->Process()->Lines()->Collection())
+            if (link->sFrom.toInt() == From && link->sTo.toInt() == To)
+                return true;
+        return false;
+    };
+    const cShapeRef target = byCaption(QStringLiteral("TARGET"));
+    const cShapeRef end = byCaption(QStringLiteral("END"));
+    ASSERT_TRUE(target && end);
+    const int before = shapes->Count();
+    const QString title = m_wb->windowTitle();
+    QStringList shown;
+    const cModalRunnerGuard runner([&](QDialog& Dialog) {
+        shown << Dialog.objectName();
+        if (auto* dlg = qobject_cast<frmAddTarget*>(&Dialog))
+            dlg->btnCancel()->click();
+        else if (auto* dlg = qobject_cast<frmAddSource*>(&Dialog))
+            dlg->btnCancel()->click();
+    });
+    m_wb->SetActiveControl(QStringLiteral("picFlow"));
+    m_wb->ActionAddStorage();
+    m_wb->picFlow_MouseDown(1, 0, 3000.0F, 2400.0F);
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shapes->Count(), before);
+    EXPECT_TRUE(linked(target->Index, end->Index));
+    EXPECT_FALSE(m_wb->IsModified());
+    EXPECT_EQ(m_wb->windowTitle(), title);
+
+    m_wb->SetActiveControl(QStringLiteral("picFlow"));
+    m_wb->ActionAddData();
+    m_wb->picFlow_MouseDown(1, 0, 3000.0F, 4000.0F);
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_EQ(shapes->Count(), before);
+    for (const cShapeRef& node : shapes->Collection())
+        EXPECT_FALSE(node->sCaption.isEmpty()) << node->Index;
+}

@@ -53,6 +53,10 @@ TEST_F(TestPreview, OpeningShowsAndProcessesTheFirstRecord)
     EXPECT_EQ(record(preview->grdData(1)), (QStringList{"id=1", "name=n1"}));
     EXPECT_EQ(written(), 1);
     EXPECT_EQ(frmTestPreview::DefaultInstance(), preview);
+    // Each navigation button says where it goes.
+    const QStringList tips = {"First record", "Previous record", "Next record", "Last record"};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(preview->findChild<QToolButton*>(QStringLiteral("cmdNav_%1").arg(i))->toolTip(), tips.at(i));
 }
 
 TEST_F(TestPreview, NavigationProcessesOneRecordPerClickAndLeavesTheTargetUnchanged)

@@ -75,6 +75,17 @@ TEST_F(Mapping, ClickOnAStorageNodeFillsTheGridAndTheTree) {
     EXPECT_EQ(w->GridIcon(fullName, G::colLink), G::icoFormula);
     EXPECT_EQ(w->GridIcon(fullName, G::colLookup), G::icoNone);
 
+    // Field and Map are as wide as their values; each value reads whole under the pointer.
+    const QFontMetrics metrics = w->grdTarget->fontMetrics();
+    for (int r = 0; r < w->grdTarget->rowCount(); ++r)
+        for (const int column : {int(G::colField), int(G::colMap)}) {
+            const QTableWidgetItem* cell = w->grdTarget->item(r, column);
+            ASSERT_NE(cell, nullptr);
+            EXPECT_GT(w->grdTarget->columnWidth(column), metrics.horizontalAdvance(cell->text()))
+                << cell->text().toStdString();
+            EXPECT_EQ(cell->toolTip(), cell->text());
+        }
+
     // Formulas under their root, each step with its fields sorted by name.
     ASSERT_NE(w->TreeNode(QStringLiteral("FKFullName")), nullptr);
     EXPECT_EQ(G::TreeFullPath(w->TreeNode(QStringLiteral("FKSyncTime"))), QStringLiteral("FORMULA!SyncTime"));

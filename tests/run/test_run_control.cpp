@@ -81,6 +81,21 @@ TEST_F(Control, CancelDuringRecordThreeEndsTheWalkAndTheRunWithARow) {
     expectExecutionRow(executions().at(1), process.Statistics(), "Completed");
 }
 
+TEST_F(Control, AStepWithoutNameOrConnectionIsNamedByItsNumberWhenItStopsTheRun) {
+    start = flow.node(aStart, "START");
+    src = flow.source("SRC", "source", conn("source"), "table", "src");
+    tgt = target();
+    const cShapeRef blank = flow.node(aStorage, "");
+    stop = flow.node(aStop, "END");
+    flow.chain({start, src, tgt, blank, stop});
+    process.Run();
+    EXPECT_TRUE(process.Log()->IsCritical());
+    EXPECT_TRUE(process.Log()->Text().contains(QStringLiteral("CRITICAL ERROR: Error opening connection unnamed step %1: "
+                                                              "no connection string is given")
+                                                   .arg(blank->Index)))
+        << process.Log()->Text().toStdString();
+}
+
 TEST_F(Control, AMissingSourceDatabaseIsCriticalAndAFixedOneRunsAgain) {
     start = flow.node(aStart, "START");
     src = flow.source("SRC", "lost", conn("lost"), "table", "src");

@@ -1,5 +1,6 @@
 #include "datalink/frmDataLink.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileInfo>
@@ -11,6 +12,7 @@
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "connections/cConnections.h"
@@ -49,6 +51,12 @@ QString Unbraced(const QString& Value)
 }
 
 }  // namespace
+
+QString MaskedConnectionString(const QString& Text)
+{
+    const QChar mask(QApplication::style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter));
+    return ado::maskConnectionPasswords(Text, mask.isNull() ? QChar(u'*') : mask);
+}
 
 frmDataLink::frmDataLink(QWidget* Parent, IMessageBox* Messages, IFileChooser* Files)
     : QDialog(Parent), m_messages(Messages), m_files(Files)
@@ -352,7 +360,8 @@ void frmDataLink::UpdateResult()
         else
             m_status->clear();
     }
-    m_result->setText(ConnectionString());
+    // The password box masks what is typed: the string built from it does too.
+    m_result->setText(MaskedConnectionString(ConnectionString()));
     m_result->setCursorPosition(0);
 }
 

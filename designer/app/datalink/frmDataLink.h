@@ -19,6 +19,10 @@ class QLineEdit;
 class QPushButton;
 class QStackedWidget;
 
+// Text, a connection string, as a screen shows it: its password values
+// masked with the password boxes' own character.
+QString MaskedConnectionString(const QString& Text);
+
 class frmDataLink : public QDialog {
     Q_OBJECT
 
