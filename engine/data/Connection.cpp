@@ -433,15 +433,22 @@ StatementScope::~StatementScope()
         c_.controlExec(QStringLiteral("RELEASE SAVEPOINT mdx_statement"));
 }
 
-void StatementScope::failed()
+void StatementScope::failed(const QString& sqlState)
 {
     if (active_ && c_.open)
         c_.controlExec(QStringLiteral("ROLLBACK TO SAVEPOINT mdx_statement"));
+    if (!c_.groupOpen || !c_.group)
+        return;
     // SQLite undoes only the failed statement, except for a few failures
-    // (disk full, I/O, an ON CONFLICT ROLLBACK clause) that end the whole
-    // transaction: a commit group must hear of that.
-    if (c_.groupOpen && c_.group && c_.sqlite && sqlite3_get_autocommit(c_.sqlite))
+    // (disk full, I/O, a ROLLBACK from a constraint or a trigger) that end
+    // the whole transaction: a commit group must hear of that.
+    if (c_.sqlite && sqlite3_get_autocommit(c_.sqlite))
         c_.group->lostBy(c_);
+    // A deadlock or serialization failure is the group's doing (its
+    // transaction holds the locks of earlier records): with a commit per
+    // record it would not have happened.
+    else if (!c_.group->perRecord && (sqlState == u"40P01" || sqlState == u"40001"))
+        c_.group->undo(makeError(adErrProviderFailure, QStringLiteral("A deadlock undid the open transaction.")));
 }
 
 DataError ConnectionState::record(long number, const QString& description)

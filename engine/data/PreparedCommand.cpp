@@ -521,7 +521,7 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
     if (!q->exec()) {
         s.fail(detail::sqlError(q->lastError(), QString(), c.db().driverName()));
         q->finish();
-        scope.failed();
+        scope.failed(s.lastError.SQLState);
         return false;
     }
     if (rows) {
