@@ -849,7 +849,7 @@ TEST_F(CommitGroups, ACommitThatMeetsAReaderWaitsAndLosesNothing)
     const Outcome p = finish(*b, true, sqliteRows(perRecord, sql));
     EXPECT_EQ(g.text(), p.text());
     EXPECT_EQ(g.rows.size(), 300u);
-    EXPECT_EQ(g.counters, QStringLiteral("ROWS 300 RINSERTS 300 RUPDATES 0 RDELETED 0 RERRORS 0 Completed"));
+    EXPECT_EQ(g.counters.toStdString(), std::string("ROWS 300 RINSERTS 300 RUPDATES 0 RDELETED 0 RERRORS 0 Completed"));
     EXPECT_TRUE(g.errors.isEmpty()) << g.text();
 }
 
@@ -883,7 +883,7 @@ TEST_F(CommitGroups, ARollbackReachedThroughAnotherTableCostsOnlyItsRecord)
         const Outcome& g = outcomes[0];
         EXPECT_EQ(g.text(), outcomes[1].text());
         EXPECT_EQ(g.rows.size(), 119u);
-        EXPECT_EQ(g.counters, QStringLiteral("ROWS 120 RINSERTS 120 RUPDATES 0 RDELETED 0 RERRORS 1 Completed with errors"));
+        EXPECT_EQ(g.counters.toStdString(), std::string("ROWS 120 RINSERTS 120 RUPDATES 0 RDELETED 0 RERRORS 1 Completed with errors"));
         ASSERT_EQ(g.errors.size(), 1) << g.text();
         EXPECT_TRUE(g.errors[0].startsWith(QStringLiteral("record 49 "))) << g.text();
     }
@@ -913,8 +913,9 @@ TEST_F(CommitGroups, ATargetThatCannotGrowCountsOnlyWhatIsStored)
     EXPECT_EQ(g.text(), outcomes[1].text());
     EXPECT_GT(g.rows.size(), 10u);
     EXPECT_LT(g.rows.size(), 300u);
-    EXPECT_EQ(g.counters, QStringLiteral("ROWS 300 RINSERTS 300 RUPDATES 0 RDELETED 0 RERRORS %1 Completed with errors")
-                              .arg(300 - g.rows.size()));
+    EXPECT_EQ(g.counters.toStdString(), QStringLiteral("ROWS 300 RINSERTS 300 RUPDATES 0 RDELETED 0 RERRORS %1 Completed with errors")
+                              .arg(300 - g.rows.size())
+                              .toStdString());
     EXPECT_EQ(g.errors.size(), qsizetype(300 - g.rows.size())) << g.text();
 }
 
@@ -1057,7 +1058,7 @@ TEST_F(ServerCommitGroups, DeferredConstraintsFailOnlyTheRecordThatBreaksThem)
         const Outcome& g = outcomes[0];
         EXPECT_EQ(g.text(), outcomes[1].text());
         EXPECT_EQ(g.rows.size(), 119u);
-        EXPECT_EQ(g.counters, QStringLiteral("ROWS 120 RINSERTS 120 RUPDATES 0 RDELETED 0 RERRORS 1 Completed with errors"));
+        EXPECT_EQ(g.counters.toStdString(), std::string("ROWS 120 RINSERTS 120 RUPDATES 0 RDELETED 0 RERRORS 1 Completed with errors"));
         ASSERT_EQ(g.errors.size(), 1) << g.text();
         EXPECT_TRUE(g.errors[0].startsWith(QStringLiteral("record 76 "))) << g.text();
     }
@@ -1127,6 +1128,52 @@ TEST_F(ServerCommitGroups, RunnersUpdatingTheSameKeysInOppositeOrdersFailNoRecor
     const std::vector<Row> errors = storeRows(home(false), executionlogdata);
     EXPECT_TRUE(errors.empty()) << (errors.empty() ? std::string() : text(errors.front(), "ERRDESC").toStdString());
     EXPECT_EQ(pgRows(QStringLiteral("SELECT COUNT(*) FROM copy"))().front().value(0), QString::number(kRows));
+}
+
+} // namespace
+
+namespace {
+
+// Twelve runners write one file at once, after another process held its
+// write lock for longer than two waits of a writer: a runner that waits for
+// the lock keeps waiting, as it would for commits one per record by others;
+// it fails no record "database is locked". One runner commits every record.
+TEST_F(CommitGroups, TwelveRunnersIntoOneFileFailNoRecord)
+{
+    constexpr int kRunners = 12;
+    constexpr int kRows = 2000;
+    const QString target = dir_.filePath(QStringLiteral("shared.db"));
+    Db(target).exec("CREATE TABLE customer_copy (id INTEGER PRIMARY KEY, name TEXT NOT NULL);");
+    Db holder(target);
+    holder.exec("BEGIN IMMEDIATE");
+    std::vector<std::unique_ptr<QProcess>> runners;
+    for (int i = 0; i < kRunners; ++i) {
+        const QString source = dir_.filePath(QStringLiteral("source%1.db").arg(i));
+        customers(source, kRows, i * 1000000);
+        const QString file = dir_.filePath(QStringLiteral("copy%1.xml").arg(i));
+        ASSERT_TRUE(writeFile(file, integrationXml(sqliteConn(source), QStringLiteral("customers"), sqliteConn(target),
+                                                   QStringLiteral("customer_copy"), QStringLiteral("Insert"),
+                                                   kCopyFields)));
+        runners.push_back(start(file, i == 0));
+    }
+    QThread::msleep(21000);
+    holder.exec("COMMIT");
+    for (auto& p : runners) {
+        ASSERT_TRUE(p->waitForFinished(300000));
+        EXPECT_EQ(p->exitCode(), 0);
+    }
+    for (bool perRecord : {false, true}) {
+        const std::vector<Row> runs = storeRows(home(perRecord), executiondata);
+        ASSERT_EQ(runs.size(), size_t(perRecord ? 1 : kRunners - 1));
+        for (const Row& r : runs) {
+            EXPECT_EQ(number(r, "RINSERTS"), kRows);
+            EXPECT_EQ(number(r, "RERRORS"), 0);
+        }
+        const std::vector<Row> errors = storeRows(home(perRecord), executionlogdata);
+        EXPECT_TRUE(errors.empty()) << errors.size() << " error rows, the first: "
+                                    << (errors.empty() ? std::string() : text(errors.front(), "ERRDESC").toStdString());
+    }
+    EXPECT_EQ(Db(target).count("customer_copy"), kRunners * kRows);
 }
 
 } // namespace
