@@ -585,10 +585,19 @@ int runBoth(const QString& dir, int rows, int flowRows, int failRows, bool big)
     for (const Round& r : rounds)
         std::printf("  %-8s engine vs Python %6.2fx   engine vs C API %6.2fx\n", r.what, r.python / r.engine,
                     r.capi / r.engine);
-    std::printf("  Lookup in a second file, then the UpdateInsert: %.2fx the single-target rate\n",
-                rate(flowRows, withLookup.seconds) / singleRate);
-    std::printf("  the UpdateInsert into two files:                %.2fx the single-target rate\n",
-                rate(flowRows, twoTargets.seconds) / singleRate);
+    // A share far below one reads better as a fraction.
+    const auto share = [](double r) {
+        char text[32];
+        if (r > 0 && r < 0.1)
+            std::snprintf(text, sizeof text, "1/%.0f", 1 / r);
+        else
+            std::snprintf(text, sizeof text, "%.2fx", r);
+        return std::string(text);
+    };
+    std::printf("  Lookup in a second file, then the UpdateInsert: %s the single-target rate\n",
+                share(rate(flowRows, withLookup.seconds) / singleRate).c_str());
+    std::printf("  the UpdateInsert into two files:                %s the single-target rate\n",
+                share(rate(flowRows, twoTargets.seconds) / singleRate).c_str());
     std::printf("  %d failing records take %.2fx the time of %d succeeding ones\n\n", failRows,
                 failing.seconds / succeeding.seconds, failRows);
     std::printf("records/s\n");
