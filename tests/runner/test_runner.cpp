@@ -1149,7 +1149,8 @@ TEST_F(CommitGroups, TwelveRunnersIntoOneFileFailNoRecord)
     std::vector<std::unique_ptr<QProcess>> runners;
     for (int i = 0; i < kRunners; ++i) {
         const QString source = dir_.filePath(QStringLiteral("source%1.db").arg(i));
-        customers(source, kRows, i * 1000000);
+        // The runner that commits every record flushes every record: it writes fewer.
+        customers(source, i == 0 ? kRows / 10 : kRows, i * 1000000);
         const QString file = dir_.filePath(QStringLiteral("copy%1.xml").arg(i));
         ASSERT_TRUE(writeFile(file, integrationXml(sqliteConn(source), QStringLiteral("customers"), sqliteConn(target),
                                                    QStringLiteral("customer_copy"), QStringLiteral("Insert"),
@@ -1166,14 +1167,14 @@ TEST_F(CommitGroups, TwelveRunnersIntoOneFileFailNoRecord)
         const std::vector<Row> runs = storeRows(home(perRecord), executiondata);
         ASSERT_EQ(runs.size(), size_t(perRecord ? 1 : kRunners - 1));
         for (const Row& r : runs) {
-            EXPECT_EQ(number(r, "RINSERTS"), kRows);
+            EXPECT_EQ(number(r, "RINSERTS"), perRecord ? kRows / 10 : kRows);
             EXPECT_EQ(number(r, "RERRORS"), 0);
         }
         const std::vector<Row> errors = storeRows(home(perRecord), executionlogdata);
         EXPECT_TRUE(errors.empty()) << errors.size() << " error rows, the first: "
                                     << (errors.empty() ? std::string() : text(errors.front(), "ERRDESC").toStdString());
     }
-    EXPECT_EQ(Db(target).count("customer_copy"), kRunners * kRows);
+    EXPECT_EQ(Db(target).count("customer_copy"), (kRunners - 1) * kRows + kRows / 10);
 }
 
 } // namespace
