@@ -420,23 +420,37 @@ bool ConnectionState::controlExec(const QString& sql)
     return ok;
 }
 
-StatementScope::StatementScope(ConnectionState& c, bool writes, bool grouped) : c_(c)
+StatementScope::StatementScope(ConnectionState& c, bool writes, bool grouped, bool sqliteSavepoint) : c_(c)
 {
     enterStatement(c_, writes, grouped);
-    if (c_.open && c_.kind == ProviderKind::PostgreSQL && c_.inTransaction())
+    if (!c_.open || !c_.inTransaction())
+        return;
+    if (c_.kind == ProviderKind::PostgreSQL)
         active_ = c_.controlExec(QStringLiteral("SAVEPOINT mdx_statement"));
+    else if (sqliteSavepoint && c_.sqlite)
+        active_ = sqlite3_exec(c_.sqlite, "SAVEPOINT mdx_statement", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 StatementScope::~StatementScope()
 {
-    if (active_ && c_.open)
-        c_.controlExec(QStringLiteral("RELEASE SAVEPOINT mdx_statement"));
+    if (!active_ || !c_.open)
+        return;
+    if (c_.sqlite) {
+        if (!sqlite3_get_autocommit(c_.sqlite))
+            sqlite3_exec(c_.sqlite, "RELEASE SAVEPOINT mdx_statement", nullptr, nullptr, nullptr);
+        return;
+    }
+    c_.controlExec(QStringLiteral("RELEASE SAVEPOINT mdx_statement"));
 }
 
 void StatementScope::failed(const QString& sqlState)
 {
-    if (active_ && c_.open)
-        c_.controlExec(QStringLiteral("ROLLBACK TO SAVEPOINT mdx_statement"));
+    if (active_ && c_.open) {
+        if (!c_.sqlite)
+            c_.controlExec(QStringLiteral("ROLLBACK TO SAVEPOINT mdx_statement"));
+        else if (!sqlite3_get_autocommit(c_.sqlite))
+            sqlite3_exec(c_.sqlite, "ROLLBACK TO SAVEPOINT mdx_statement", nullptr, nullptr, nullptr);
+    }
     if (!c_.groupOpen || !c_.group)
         return;
     // SQLite undoes only the failed statement, except for a few failures

@@ -57,6 +57,10 @@ struct WriterState {
     // (SQLite: ON CONFLICT ROLLBACK, a trigger raising ROLLBACK): its writes
     // stay out of commit groups.
     bool grouped = true;
+    // SQLite: a statement that fails under FAIL (a conflict clause or a
+    // trigger's RAISE) keeps what it wrote before failing; where the schema
+    // can do that, writes run under a savepoint that undoes it.
+    bool savepoint = false;
     std::vector<std::unique_ptr<WriterOp>> ops;
     QVariantList binds;       // reused from call to call
 
@@ -249,6 +253,14 @@ bool TableWriter::open(const Connection& connection, const QString& table)
             while (q.next())
                 if (rollback.match(q.value(0).toString()).hasMatch())
                     s.grouped = false;
+        // Triggers of other tables run within the write too.
+        static const QRegularExpression fail(QStringLiteral(R"re(\bFAIL\b)re"), QRegularExpression::CaseInsensitiveOption);
+        QSqlQuery schema(s.conn->db());
+        s.savepoint = false;
+        if (schema.exec(QStringLiteral("SELECT sql FROM sqlite_master WHERE sql LIKE '%FAIL%' "
+                                       "UNION ALL SELECT sql FROM sqlite_temp_master WHERE sql LIKE '%FAIL%'")))
+            while (!s.savepoint && schema.next())
+                s.savepoint = fail.match(schema.value(0).toString()).hasMatch();
     }
     QStringList cols;
     for (const auto& c : s.schema.columns)
@@ -476,7 +488,7 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
                 return s.fail(e);
         }
         sqlite3_stmt* st = op.raw;
-        detail::StatementScope scope(c, writes, s.grouped);
+        detail::StatementScope scope(c, writes, s.grouped, writes && s.savepoint);
         for (qsizetype i = 0; i < binds.size(); ++i)
             bindDirect(st, static_cast<int>(i) + 1, binds[i]);
         int rc = sqlite3_step(st);
@@ -517,7 +529,7 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
         return s.fail(e);
     for (qsizetype i = 0; i < binds.size(); ++i)
         q->bindValue(static_cast<int>(i), binds[i]);
-    detail::StatementScope scope(c, writes, s.grouped);
+    detail::StatementScope scope(c, writes, s.grouped, writes && s.savepoint);
     if (!q->exec()) {
         s.fail(detail::sqlError(q->lastError(), QString(), c.db().driverName()));
         q->finish();

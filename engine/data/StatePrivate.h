@@ -140,10 +140,13 @@ bool isReadOnlySql(const QString& sql);
 // PostgreSQL abandons the whole transaction when one statement in it fails,
 // while callers expect only that statement to fail (a test run goes on with
 // the next record inside its transaction). There, inside a transaction, each
-// statement runs under a savepoint of its own, rolled back when it fails.
+// statement runs under a savepoint of its own, rolled back when it fails;
+// on SQLite where asked.
 class StatementScope {
 public:
-    explicit StatementScope(ConnectionState& c, bool writes = true, bool grouped = true);
+    // sqliteSavepoint: SQLite too runs the statement under a savepoint (a
+    // failure that would keep part of the statement's work, FAIL, is undone).
+    explicit StatementScope(ConnectionState& c, bool writes = true, bool grouped = true, bool sqliteSavepoint = false);
     ~StatementScope();
     // Undoes the statement; the transaction stays usable. sqlState: the
     // failure's code (a deadlock undoes the commit group's work).

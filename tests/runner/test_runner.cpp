@@ -889,6 +889,28 @@ TEST_F(CommitGroups, ARollbackReachedThroughAnotherTableCostsOnlyItsRecord)
     }
 }
 
+// An AFTER trigger that raises FAIL ends its statement without undoing the
+// row the statement wrote: the record fails, and its row is not kept.
+TEST_F(CommitGroups, ARowWhoseTriggerFailsIsNotKept)
+{
+    customers(source_, 10);
+    Outcome outcomes[2];
+    for (bool perRecord : {false, true}) {
+        const QString db = dir_.filePath(QStringLiteral("fail%1.db").arg(perRecord));
+        Db(db).exec("CREATE TABLE customer_copy (id INTEGER PRIMARY KEY, name TEXT NOT NULL);"
+                    "CREATE TRIGGER refuse AFTER INSERT ON customer_copy WHEN new.id = 5 "
+                    "BEGIN SELECT RAISE(FAIL, 'record 5 is refused'); END;");
+        const QString file = copyInto(QStringLiteral("fail%1.xml").arg(perRecord), sqliteConn(db));
+        outcomes[perRecord] = runOnce(file, perRecord, sqliteRows(db, "SELECT id FROM customer_copy ORDER BY id"));
+    }
+    const Outcome& g = outcomes[0];
+    EXPECT_EQ(g.text(), outcomes[1].text());
+    EXPECT_EQ(g.rows, (std::vector<QStringList>{{"1"}, {"2"}, {"3"}, {"4"}, {"6"}, {"7"}, {"8"}, {"9"}, {"10"}}));
+    EXPECT_EQ(g.counters.toStdString(), std::string("ROWS 10 RINSERTS 10 RUPDATES 0 RDELETED 0 RERRORS 1 Completed with errors"));
+    ASSERT_EQ(g.errors.size(), 1) << g.text();
+    EXPECT_TRUE(g.errors[0].contains(QStringLiteral("record 5 is refused"))) << g.text();
+}
+
 // The target's file cannot grow past a limit: the records whose work could
 // not be stored count as failed, each with its error row, and every record
 // counted as written is in the target.
