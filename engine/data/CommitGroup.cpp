@@ -94,56 +94,98 @@ void GroupState::before(ConnectionState& c, bool writes)
 {
     for (size_t i = 0; i < open.size();) {
         ConnectionState& o = *open[i];
+        if (&o == &c || (o.groupReads && !writes)) {
+            ++i;
+            continue;
+        }
         // Whatever this statement reads, it sees every row written before it
-        // in its own database. A PostgreSQL write may wait for a row lock of
+        // in its own database; a write never waits behind this run's own
+        // reader of its file. A PostgreSQL write may wait for a row lock of
         // another run, which waits for a server this run holds locks on: no
         // server could see that deadlock, so nothing is held while it waits.
-        const bool commit = &o != &c
-                            && (databaseOf(o) == databaseOf(c)
-                                || (writes && o.kind == ProviderKind::PostgreSQL && c.kind == ProviderKind::PostgreSQL));
-        if (!commit) {
+        const bool sameDatabase = databaseOf(o) == databaseOf(c);
+        if (!sameDatabase
+            && !(writes && o.kind == ProviderKind::PostgreSQL && c.kind == ProviderKind::PostgreSQL)) {
             ++i;
             continue;
         }
         // Each record commits here anyway: the group gains nothing.
-        stayPerRecord = perRecord = true;
+        if (!o.groupReads)
+            stayPerRecord = perRecord = true;
         commitOne(o);   // removes it from open
     }
-    if (!writes || c.groupOpen || c.transLevel > 0 || !c.open)
+    if (c.groupOpen && c.groupReads && writes)
+        commitOne(c);   // a reader cannot become a writer while another one waits: take the write lock anew
+    if (c.groupOpen || c.transLevel > 0 || !c.open)
         return;
     // Only where a failed statement is known to undo itself alone.
     if (c.kind != ProviderKind::SQLite && c.kind != ProviderKind::PostgreSQL)
         return;
+    if (!writes) {
+        // SQLite: reads of the group share one read transaction, instead of
+        // taking and dropping the file's lock for every statement.
+        if (!c.sqlite || !sharedReads)
+            return;
+        sqlite3_busy_timeout(c.sqlite, 0);
+        int rc = control(c, "BEGIN", nullptr);
+        if (rc == SQLITE_OK && (rc = control(c, "SELECT 1 FROM sqlite_master LIMIT 1", nullptr)) != SQLITE_OK)
+            control(c, "ROLLBACK", nullptr);
+        sqlite3_busy_timeout(c.sqlite, kSqliteBusyMs);
+        if (rc == SQLITE_OK) {
+            c.groupReads = true;
+            opened(c);
+        } else {
+            sharedReads = false;   // a writer is at work: read as without a group
+        }
+        return;
+    }
     if (c.kind == ProviderKind::PostgreSQL) {
         if (control(c, "BEGIN", nullptr) != 0)
             return;   // the statement commits on its own, as without a group
         // Deferred checks fail the statement that breaks them, as they would
         // with a commit per statement, instead of the group's commit.
         control(c, "SET CONSTRAINTS ALL IMMEDIATE", nullptr);
-    } else if (c.sqlite) {
-        // Take the write lock now, so a concurrent writer cannot make a later
-        // statement fail mid-group. Never wait for it while holding another
-        // database's lock: commit those first.
-        int rc = SQLITE_BUSY;
-        if (!open.empty()) {
-            sqlite3_busy_timeout(c.sqlite, 0);
-            rc = control(c, "BEGIN IMMEDIATE", nullptr);
-            sqlite3_busy_timeout(c.sqlite, kSqliteBusyMs);
-            if (isBusy(rc))
-                while (!open.empty())
-                    commitOne(*open.front());
-        }
-        for (int attempt = 0; isBusy(rc) && attempt < kBusyAttempts; ++attempt)
-            rc = control(c, "BEGIN IMMEDIATE", nullptr);
-        if (rc != SQLITE_OK)
-            return;   // the statement commits on its own, as without a group
-    } else {
-        return;
+    } else if (!c.sqlite || !beginSqlite(c, "BEGIN IMMEDIATE", nullptr)) {
+        return;   // the statement commits on its own, as without a group
     }
+    c.groupReads = false;
+    opened(c);
+}
+
+void GroupState::opened(ConnectionState& c)
+{
     c.groupOpen = true;
     if (open.empty() && !sinceFirstBegin.isValid())
         sinceFirstBegin.start();
     open.push_back(&c);
+}
+
+bool GroupState::beginSqlite(ConnectionState& c, const char* begin, const char* lock)
+{
+    // Take the lock now (the write lock, or a reader's), so that no later
+    // statement of the group waits for it. Never wait for it while holding
+    // another database's lock: commit those first.
+    const auto take = [&] {
+        int rc = control(c, begin, nullptr);
+        if (rc == SQLITE_OK && lock) {
+            rc = control(c, lock, nullptr);
+            if (rc != SQLITE_OK)
+                control(c, "ROLLBACK", nullptr);
+        }
+        return rc;
+    };
+    int rc = SQLITE_BUSY;
+    if (!open.empty()) {
+        sqlite3_busy_timeout(c.sqlite, 0);
+        rc = take();
+        sqlite3_busy_timeout(c.sqlite, kSqliteBusyMs);
+        if (isBusy(rc))
+            while (!open.empty())
+                commitOne(*open.front());
+    }
+    for (int attempt = 0; isBusy(rc) && attempt < kBusyAttempts; ++attempt)
+        rc = take();
+    return rc == SQLITE_OK;
 }
 
 bool GroupState::commitOne(ConnectionState& c, bool midGroup)
@@ -152,13 +194,38 @@ bool GroupState::commitOne(ConnectionState& c, bool midGroup)
     if (!c.groupOpen)
         return true;
     c.groupOpen = false;
+    if (c.groupReads) {
+        // Nothing to keep; the file's readers let writers in again.
+        c.groupReads = false;
+        if (c.open && (!c.sqlite || !sqlite3_get_autocommit(c.sqlite)) && control(c, "COMMIT", nullptr) != 0)
+            control(c, "ROLLBACK", nullptr);
+        return true;
+    }
+    // A commit waits for the file's readers: this run's go first.
+    for (size_t i = 0; i < open.size();) {
+        if (open[i]->groupReads)
+            commitOne(*open[i]);
+        else
+            ++i;
+    }
     // Finished statements hold no locks that a commit would wait for.
     for (auto& s : c.statements)
         s->finish();
     DataError error;
     bool ok = false;
     if (c.open) {
-        int rc = control(c, "COMMIT", &error);
+        int rc = SQLITE_BUSY;
+        if (c.sqlite && sharedReads) {
+            // Readers of the file in other processes: from now on this run's
+            // readers do not hold the lock for a whole group either.
+            sqlite3_busy_timeout(c.sqlite, 0);
+            rc = control(c, "COMMIT", &error);
+            sqlite3_busy_timeout(c.sqlite, kSqliteBusyMs);
+            if (isBusy(rc))
+                sharedReads = false;
+        }
+        if (!c.sqlite || isBusy(rc))
+            rc = control(c, "COMMIT", &error);
         // SQLite keeps the transaction when its commit meets a reader: wait
         // again, as a writer would, instead of losing the work.
         for (int attempt = 0; c.sqlite && isBusy(rc) && !sqlite3_get_autocommit(c.sqlite) && attempt < kBusyAttempts;
@@ -189,6 +256,7 @@ void GroupState::rollbackAll()
         if (!c.groupOpen)
             continue;
         c.groupOpen = false;
+        c.groupReads = false;
         for (auto& s : c.statements)
             s->finish();
         if (c.open && (!c.sqlite || !sqlite3_get_autocommit(c.sqlite)))
@@ -209,6 +277,10 @@ void GroupState::lostBy(ConnectionState& c)
 {
     std::erase(open, &c);
     c.groupOpen = false;
+    if (c.groupReads) {
+        c.groupReads = false;   // only reads: nothing is lost
+        return;
+    }
     undo(makeError(adErrProviderFailure,
                    QStringLiteral("The database rolled back the open transaction after a failed statement.")));
 }
@@ -216,8 +288,11 @@ void GroupState::lostBy(ConnectionState& c)
 int GroupState::settle()
 {
     bool anyCommitted = false;
-    while (!undone && !open.empty())
-        anyCommitted = commitOne(*open.front(), false) || anyCommitted;
+    while (!undone && !open.empty()) {
+        ConnectionState& c = *open.front();
+        const bool wrote = !c.groupReads;
+        anyCommitted = (commitOne(c, false) && wrote) || anyCommitted;
+    }
     pending = 0;
     sinceFirstBegin.invalidate();
     if (!undone) {

@@ -63,6 +63,7 @@ struct ConnectionState {
     // open on this connection.
     std::shared_ptr<GroupState> group;
     bool groupOpen = false;
+    bool groupReads = false;   // the group's transaction here has only read (SQLite)
     // The database this connection reaches (file or server and database),
     // worked out once per Open.
     QString databaseKey;
@@ -105,6 +106,10 @@ struct GroupState {
     // False once part of that work was committed on its own: running the
     // records again would write it twice.
     bool replayable = true;
+    // SQLite reads share a read transaction per group until another process
+    // is seen waiting for (or holding) a file's lock: then a reader that
+    // holds the lock for a whole group would slow every writer of the file.
+    bool sharedReads = true;
 
     // Before a statement on c: commits the members c must see or must not
     // wait behind, opens c's transaction when the statement writes.
@@ -112,6 +117,10 @@ struct GroupState {
     // Commits c's open transaction. midGroup: the other members' work stays
     // open (the group's records are not all settled by it).
     bool commitOne(ConnectionState& c, bool midGroup = true);
+    void opened(ConnectionState& c);
+    // BEGIN on SQLite, then lock (a statement that takes the read lock), never
+    // waiting while other members hold locks.
+    bool beginSqlite(ConnectionState& c, const char* begin, const char* lock);
     // Commits every member; the outcome of CommitGroup::commit.
     int settle();
     // The database ended the group's work or c's transaction (a failed

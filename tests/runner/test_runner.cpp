@@ -947,7 +947,7 @@ TEST_F(CommitGroups, ATargetThatCannotGrowCountsOnlyWhatIsStored)
 TEST_F(CommitGroups, RunnersWritingTwoFilesInOppositeOrdersFailNoRecord)
 {
     constexpr int kRunners = 4;
-    constexpr int kRows = 2000;
+    constexpr int kRows = 3000;
     const QString first = dir_.filePath(QStringLiteral("first.db"));
     const QString second = dir_.filePath(QStringLiteral("second.db"));
     for (const QString& db : {first, second})
@@ -957,7 +957,11 @@ TEST_F(CommitGroups, RunnersWritingTwoFilesInOppositeOrdersFailNoRecord)
         const QString source = dir_.filePath(QStringLiteral("source%1.db").arg(i));
         customers(source, kRows, i * 100000);
         const bool reversed = i % 2 == 1;
+        // A Lookup first reads the file the runner writes second (on the
+        // same connection), as the runners of the other order write it.
         const std::vector<TargetStep> steps{
+            {QStringLiteral("LOOK"), QStringLiteral("two"), sqliteConn(reversed ? first : second),
+             QStringLiteral("customer_copy"), QStringLiteral("Lookup"), {{"id", 3, "", "SOURCE(\"id\")"}}},
             {QStringLiteral("ONE"), QStringLiteral("one"), sqliteConn(reversed ? second : first),
              QStringLiteral("customer_copy"), QStringLiteral("UpdateInsert"), kCopyFields},
             {QStringLiteral("TWO"), QStringLiteral("two"), sqliteConn(reversed ? first : second),
@@ -976,6 +980,7 @@ TEST_F(CommitGroups, RunnersWritingTwoFilesInOppositeOrdersFailNoRecord)
     for (const Row& r : runs) {
         EXPECT_EQ(number(r, "RINSERTS"), 2 * kRows);
         EXPECT_EQ(number(r, "RERRORS"), 0);
+        EXPECT_EQ(text(r, "RESULT"), QStringLiteral("Completed"));
     }
     EXPECT_EQ(Db(first).count("customer_copy"), kRunners * kRows);
     EXPECT_EQ(Db(second).count("customer_copy"), kRunners * kRows);
