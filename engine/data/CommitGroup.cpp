@@ -112,7 +112,8 @@ void GroupState::before(ConnectionState& c, bool writes)
         // Each record commits here anyway: the group gains nothing.
         if (!o.groupReads)
             stayPerRecord = perRecord = true;
-        commitOne(o);   // removes it from open
+        commitOne(o);   // removes it, and may remove others: look again
+        i = 0;
     }
     if (c.groupOpen && c.groupReads && writes)
         commitOne(c);   // a reader cannot become a writer while another one waits: take the write lock anew

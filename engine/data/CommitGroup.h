@@ -23,6 +23,9 @@
 // group's short lock instead of failing; PostgreSQL: deferred constraints
 // made immediate, so they fail the statement that breaks them as a commit
 // per statement would). It stays open across records until the group is due.
+// SQLite reads of a group share one read transaction per connection (not one
+// lock per statement) until another process is seen at the file's lock; a
+// commit first ends this run's read transactions, which would hold it up.
 // Visibility inside the run is that of a commit per statement: before a
 // statement on one connection, the open transactions of the other members
 // that reach the same database are committed. A failing statement undoes
