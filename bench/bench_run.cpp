@@ -12,11 +12,15 @@
 //
 // The first round fills empty targets, the second updates every row (the
 // formula's text changes between them); every target is checked equal to the
-// engine's. Then a run where every record fails against one where every
-// record succeeds, and the peak memory of a 1,000,000-row run (in a child
-// process, so the rounds before do not count).
+// engine's. Then two flows over several databases against the single-target
+// rate of the first round: a Lookup in a second SQLite file before the
+// UpdateInsert, and the UpdateInsert written to two SQLite files. Then a run
+// where every record fails against one where every record succeeds, and the
+// peak memory of a 1,000,000-row run (in a child process, so the rounds
+// before do not count).
 //
-//   bench_run [--dir D] [--rows N] [--fail-rows N] [--no-big]
+//   bench_run [--dir D] [--rows N] [--flow-rows N] [--fail-rows N] [--no-big]
+//             --flow-rows: records of the two flows (as many as --rows)
 //             D defaults to $TMPDIR, else /var/tmp (a disk on most machines)
 //   bench_run --big [--rows N]   one run over N source rows (1,000,000),
 //                                printing resident memory as it goes and the peak
@@ -179,6 +183,71 @@ bool writeIntegration(const QString& file, const QString& sourceDb, const QStrin
         return false;
     f.write(xml.toUtf8());
     return true;
+}
+
+// The flows over several databases: START -> SOURCE -> steps -> END, where
+// each step is a storage node on a file of its own. Lookup: REF (a Lookup of
+// the source id in ref.db) then TARGET, whose note comes from REF. Two
+// targets: TARGET then COPY, the same UpdateInsert into a second file.
+bool writeFlow(const QString& file, const QString& sourceDb, const QString& firstDb, const QString& secondDb,
+               bool lookup)
+{
+    if (!writeIntegration(file, sourceDb, firstDb, 1))
+        return false;
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    QString xml = QString::fromUtf8(f.readAll());
+    f.close();
+    const int at = xml.indexOf(QStringLiteral("<node type=\"storage\""));
+    const int end = xml.indexOf(QStringLiteral("</node>"), at) + 7;
+    QString target = xml.mid(at, end - at);
+    QString second;
+    if (lookup) {
+        second = QStringLiteral(
+            "<node type=\"storage\" x=\"4400\" y=\"1500\" caption=\"REF\">\n"
+            "<storageconn><connname>bench reference</connname><connstring>Provider=SQLite;Data Source=%1</connstring>"
+            "<operation>Lookup</operation></storageconn>\n"
+            "<storagetarget type=\"table\">ref</storagetarget>\n<storagefields>\n"
+            "<field name=\"id\" type=\"3\" size=\"4\"><f_value></f_value><f_lookup>SOURCE(\"id\")</f_lookup></field>\n"
+            "</storagefields>\n<previous caption=\"\">2</previous><next caption=\"\">3</next>\n</node>\n")
+                     .arg(xmlEscape(secondDb));
+        target.replace(QStringLiteral("<f_value>SOURCE(\"note\")</f_value>"), QStringLiteral("<f_value>REF(\"region\")</f_value>"));
+        target.replace(QStringLiteral("<previous caption=\"\">2</previous><next caption=\"\">4</next>"),
+                       QStringLiteral("<previous caption=\"\">5</previous><next caption=\"\">4</next>"));
+        // SOURCE -> REF (node 5) -> TARGET (node 3) -> END.
+        xml.replace(QStringLiteral("<previous caption=\"\">1</previous><next caption=\"\">3</next>"),
+                    QStringLiteral("<previous caption=\"\">1</previous><next caption=\"\">5</next>"));
+    } else {
+        second = QString(target)
+                     .replace(QStringLiteral("caption=\"TARGET\""), QStringLiteral("caption=\"COPY\""))
+                     .replace(QStringLiteral("bench target"), QStringLiteral("bench copy"))
+                     .replace(xmlEscape(firstDb), xmlEscape(secondDb))
+                     .replace(QStringLiteral("<previous caption=\"\">2</previous><next caption=\"\">4</next>"),
+                              QStringLiteral("<previous caption=\"\">3</previous><next caption=\"\">4</next>"));
+        // SOURCE -> TARGET (node 3) -> COPY (node 5) -> END.
+        target.replace(QStringLiteral("<next caption=\"\">4</next>"), QStringLiteral("<next caption=\"\">5</next>"));
+    }
+    xml.replace(at, end - at, target);
+    // Node 5 comes after END (node 4).
+    const int nodesEnd = xml.indexOf(QStringLiteral("</nodes>"));
+    xml.insert(nodesEnd, second);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    f.write(xml.toUtf8());
+    return true;
+}
+
+// ref(id, region) for every source id.
+bool buildReference(const QString& path, int rows)
+{
+    sqlite3* db = nullptr;
+    const QString sql = QStringLiteral("CREATE TABLE ref (id INTEGER PRIMARY KEY, region TEXT);"
+                                       "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < %1) "
+                                       "INSERT INTO ref SELECT x, 'region ' || (x % 17) FROM n;").arg(rows);
+    const bool ok = sqlite3_open(path.toUtf8().constData(), &db) == SQLITE_OK && exec(db, sql.toUtf8().constData());
+    sqlite3_close(db);
+    return ok;
 }
 
 struct EngineResult {
@@ -421,7 +490,7 @@ long bigRunPeakKb(const QString& dir)
     return m.hasMatch() ? m.captured(1).toLong() : -1;
 }
 
-int runBoth(const QString& dir, int rows, int failRows, bool big)
+int runBoth(const QString& dir, int rows, int flowRows, int failRows, bool big)
 {
     const QString source = dir + QStringLiteral("/source.db");
     const QString engineTarget = dir + QStringLiteral("/target_engine.db");
@@ -470,6 +539,31 @@ int runBoth(const QString& dir, int rows, int failRows, bool big)
     if (!ok)
         return 1;
 
+    // Flows over several databases, inserting into empty targets as the
+    // first round did.
+    const QString flowSource = dir + QStringLiteral("/source_flow.db");
+    const QString reference = dir + QStringLiteral("/reference.db");
+    const QString lookupTarget = dir + QStringLiteral("/target_lookup.db");
+    const QString firstTarget = dir + QStringLiteral("/target_first.db");
+    const QString secondTarget = dir + QStringLiteral("/target_second.db");
+    if (!buildSource(flowSource, flowRows) || !buildReference(reference, flowRows)
+        || !createDb(lookupTarget, kTargetTable) || !createDb(firstTarget, kTargetTable)
+        || !createDb(secondTarget, kTargetTable) || !writeFlow(file, flowSource, lookupTarget, reference, true))
+        return 1;
+    const EngineResult withLookup = runEngine(file);
+    if (!writeFlow(file, flowSource, firstTarget, secondTarget, false))
+        return 1;
+    const EngineResult twoTargets = runEngine(file);
+    ok = engineOk(withLookup, RunOutcome::Completed) && engineOk(twoTargets, RunOutcome::Completed);
+    if (ok && (withLookup.stats.Totals[1] != flowRows || withLookup.stats.Totals[3] != flowRows
+               || twoTargets.stats.Totals[1] != 2 * flowRows || tableText(firstTarget) != tableText(secondTarget))) {
+        std::printf("  flows: not every record was written\n");
+        ok = false;
+    }
+    if (!ok)
+        return 1;
+    const double singleRate = rate(rows, rounds.front().engine);
+
     // Every record failing against every record succeeding, same source.
     const QString failSource = dir + QStringLiteral("/source_fail.db");
     const QString okTarget = dir + QStringLiteral("/target_ok.db");
@@ -491,12 +585,27 @@ int runBoth(const QString& dir, int rows, int failRows, bool big)
     for (const Round& r : rounds)
         std::printf("  %-8s engine vs Python %6.2fx   engine vs C API %6.2fx\n", r.what, r.python / r.engine,
                     r.capi / r.engine);
+    // A share far below one reads better as a fraction.
+    const auto share = [](double r) {
+        char text[32];
+        if (r > 0 && r < 0.1)
+            std::snprintf(text, sizeof text, "1/%.0f", 1 / r);
+        else
+            std::snprintf(text, sizeof text, "%.2fx", r);
+        return std::string(text);
+    };
+    std::printf("  Lookup in a second file, then the UpdateInsert: %s the single-target rate\n",
+                share(rate(flowRows, withLookup.seconds) / singleRate).c_str());
+    std::printf("  the UpdateInsert into two files:                %s the single-target rate\n",
+                share(rate(flowRows, twoTargets.seconds) / singleRate).c_str());
     std::printf("  %d failing records take %.2fx the time of %d succeeding ones\n\n", failRows,
                 failing.seconds / succeeding.seconds, failRows);
     std::printf("records/s\n");
     for (const Round& r : rounds)
         std::printf("  %-8s engine %9.0f   C API %9.0f   Python %9.0f\n", r.what, rate(rows, r.engine),
                     rate(rows, r.capi), rate(rows, r.python));
+    std::printf("  flows    Lookup first %9.0f   two targets %9.0f   (%d records; single target %.0f)\n",
+                rate(flowRows, withLookup.seconds), rate(flowRows, twoTargets.seconds), flowRows, singleRate);
     std::printf("  %d records all succeeding %.2f s, all failing %.2f s\n", failRows, succeeding.seconds,
                 failing.seconds);
     std::printf("peak resident memory of this process (VmHWM): %ld kB\n", procStatusKb("VmHWM:"));
@@ -588,6 +697,7 @@ int main(int argc, char* argv[])
     bool withBig = true;
     int rows = -1;
     int failRows = 10'000;
+    int flowRows = -1;
     QString base = qEnvironmentVariable("TMPDIR");
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--big") == 0)
@@ -598,6 +708,8 @@ int main(int argc, char* argv[])
             withBig = false;
         else if (std::strcmp(argv[i], "--rows") == 0 && i + 1 < argc)
             rows = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--flow-rows") == 0 && i + 1 < argc)
+            flowRows = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--fail-rows") == 0 && i + 1 < argc)
             failRows = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc)
@@ -618,5 +730,7 @@ int main(int argc, char* argv[])
         rows = big ? 1'000'000 : 100'000;
     if (failRows <= 0)
         failRows = 10'000;
-    return big ? runBig(dir.path(), rows, pg) : runBoth(dir.path(), rows, failRows, withBig);
+    if (flowRows <= 0)
+        flowRows = rows;
+    return big ? runBig(dir.path(), rows, pg) : runBoth(dir.path(), rows, flowRows, failRows, withBig);
 }

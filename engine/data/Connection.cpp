@@ -424,28 +424,49 @@ bool ConnectionState::controlExec(const QString& sql)
     return ok;
 }
 
-StatementScope::StatementScope(ConnectionState& c, bool writes, bool grouped) : c_(c)
+StatementScope::StatementScope(ConnectionState& c, bool writes, bool grouped, bool sqliteSavepoint) : c_(c)
 {
     enterStatement(c_, writes, grouped);
-    if (c_.open && c_.kind == ProviderKind::PostgreSQL && c_.inTransaction())
+    if (!c_.open || !c_.inTransaction())
+        return;
+    if (c_.kind == ProviderKind::PostgreSQL)
         active_ = c_.controlExec(QStringLiteral("SAVEPOINT mdx_statement"));
+    else if (sqliteSavepoint && c_.sqlite)
+        active_ = sqlite3_exec(c_.sqlite, "SAVEPOINT mdx_statement", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 StatementScope::~StatementScope()
 {
-    if (active_ && c_.open)
-        c_.controlExec(QStringLiteral("RELEASE SAVEPOINT mdx_statement"));
+    if (!active_ || !c_.open)
+        return;
+    if (c_.sqlite) {
+        if (!sqlite3_get_autocommit(c_.sqlite))
+            sqlite3_exec(c_.sqlite, "RELEASE SAVEPOINT mdx_statement", nullptr, nullptr, nullptr);
+        return;
+    }
+    c_.controlExec(QStringLiteral("RELEASE SAVEPOINT mdx_statement"));
 }
 
-void StatementScope::failed()
+void StatementScope::failed(const QString& sqlState)
 {
-    if (active_ && c_.open)
-        c_.controlExec(QStringLiteral("ROLLBACK TO SAVEPOINT mdx_statement"));
+    if (active_ && c_.open) {
+        if (!c_.sqlite)
+            c_.controlExec(QStringLiteral("ROLLBACK TO SAVEPOINT mdx_statement"));
+        else if (!sqlite3_get_autocommit(c_.sqlite))
+            sqlite3_exec(c_.sqlite, "ROLLBACK TO SAVEPOINT mdx_statement", nullptr, nullptr, nullptr);
+    }
+    if (!c_.groupOpen || !c_.group)
+        return;
     // SQLite undoes only the failed statement, except for a few failures
-    // (disk full, I/O, an ON CONFLICT ROLLBACK clause) that end the whole
-    // transaction: a commit group must hear of that.
-    if (c_.groupOpen && c_.group && c_.sqlite && sqlite3_get_autocommit(c_.sqlite))
+    // (disk full, I/O, a ROLLBACK from a constraint or a trigger) that end
+    // the whole transaction: a commit group must hear of that.
+    if (c_.sqlite && sqlite3_get_autocommit(c_.sqlite))
         c_.group->lostBy(c_);
+    // A deadlock or serialization failure is the group's doing (its
+    // transaction holds the locks of earlier records): with a commit per
+    // record it would not have happened.
+    else if (!c_.group->perRecord && (sqlState == u"40P01" || sqlState == u"40001"))
+        c_.group->undo(makeError(adErrProviderFailure, QStringLiteral("A deadlock undid the open transaction.")));
 }
 
 DataError ConnectionState::record(long number, const QString& description)

@@ -64,6 +64,10 @@ struct WriterState {
     // run after the insert).
     bool returning = false;
     bool rereadInserts = false;
+    // SQLite: a statement that fails under FAIL (a conflict clause or a
+    // trigger's RAISE) keeps what it wrote before failing; where the schema
+    // can do that, writes run under a savepoint that undoes it.
+    bool savepoint = false;
     std::vector<std::unique_ptr<WriterOp>> ops;
     QVariantList binds;       // reused from call to call
 
@@ -281,6 +285,14 @@ bool TableWriter::open(const Connection& connection, const QString& table)
             while (q.next())
                 if (rollback.match(q.value(0).toString()).hasMatch())
                     s.grouped = false;
+        // Triggers of other tables run within the write too.
+        static const QRegularExpression fail(QStringLiteral(R"re(\bFAIL\b)re"), QRegularExpression::CaseInsensitiveOption);
+        QSqlQuery schema(s.conn->db());
+        s.savepoint = false;
+        if (schema.exec(QStringLiteral("SELECT sql FROM sqlite_master WHERE sql LIKE '%FAIL%' "
+                                       "UNION ALL SELECT sql FROM sqlite_temp_master WHERE sql LIKE '%FAIL%'")))
+            while (!s.savepoint && schema.next())
+                s.savepoint = fail.match(schema.value(0).toString()).hasMatch();
     }
     QStringList cols;
     for (const auto& c : s.schema.columns)
@@ -545,7 +557,7 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
             }
         }
         sqlite3_stmt* st = op.raw;
-        detail::StatementScope scope(c, writes, s.grouped);
+        detail::StatementScope scope(c, writes, s.grouped, writes && s.savepoint);
         for (qsizetype i = 0; i < binds.size(); ++i) {
             const int bound = bindDirectOrNoMemory(st, static_cast<int>(i) + 1, binds[i]);
             if (bound != SQLITE_OK) {
@@ -600,7 +612,7 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
     }
     // Prepared under the statement's savepoint: on PostgreSQL a statement
     // the server refuses to prepare would end the open transaction.
-    detail::StatementScope scope(c, writes, s.grouped);
+    detail::StatementScope scope(c, writes, s.grouped, writes && s.savepoint);
     DataError e;
     auto q = c.statement(op.sql, &e);
     if (!q) {
@@ -619,7 +631,7 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
             failed.Description = own;
         s.fail(failed);
         q->finish();
-        scope.failed();
+        scope.failed(s.lastError.SQLState);
         return false;
     }
     if (rows) {

@@ -573,6 +573,49 @@ bool Recordset::setAbsolutePosition(long position)
     return true;
 }
 
+Recordset::RowMark Recordset::markRow() const
+{
+    const auto& s = *d_;
+    RowMark mark;
+    if (s.mode == Mode::Streaming) {
+        if (!s.spool || s.streamAtEnd)
+            return mark;
+        const detail::RowSpool::Mark m = s.spool->lastRow();
+        mark.offset = m.offset;
+        mark.read = m.read;
+        mark.position = s.streamPos;
+        return mark;
+    }
+    if (s.mode == Mode::Materialised || s.mode == Mode::Disconnected)
+        mark.position = s.pos + 1;
+    return mark;
+}
+
+bool Recordset::returnToRow(const RowMark& mark)
+{
+    auto& s = *d_;
+    if (s.mode == Mode::Streaming) {
+        if (!s.spool || mark.offset < 0)
+            return false;
+        if (!s.spool->returnTo({mark.offset, mark.read}, s.current)) {
+            s.streamAtEnd = true;
+            s.current.clear();
+            return s.fail(adErrProviderFailure, QStringLiteral("The snapshot of the rows cannot be read again."));
+        }
+        s.streamPos = mark.position;
+        s.streamAtEnd = false;
+        s.clearError();
+        return true;
+    }
+    if ((s.mode != Mode::Materialised && s.mode != Mode::Disconnected) || mark.position < 1
+        || mark.position > static_cast<long>(s.rows.size()))
+        return false;
+    s.pos = mark.position - 1;
+    s.currentDeleted = false;
+    s.clearError();
+    return true;
+}
+
 bool Recordset::MoveFirst()
 {
     auto& s = *d_;

@@ -96,6 +96,16 @@ public:
     bool MovePrevious();
     bool MoveLast();
     bool Move(long rows);
+    // The current row as a place to come back to, and the way back: a full
+    // run reads the records of an undone commit group again. Snapshots and
+    // rows read at Open only; false elsewhere.
+    struct RowMark {
+        qint64 offset = -1;
+        long read = 0;
+        long position = 0;
+    };
+    RowMark markRow() const;
+    bool returnToRow(const RowMark& mark);
 
     // Fields.
     int FieldCount() const;

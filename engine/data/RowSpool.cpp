@@ -101,6 +101,7 @@ bool RowSpool::next(QVariantList& row)
 {
     if (m_failed || m_read >= m_count)
         return false;
+    m_rowStart = m_file.pos();
     quint32 n = 0;
     m_stream >> n;
     if (m_stream.status() == QDataStream::Ok)
@@ -126,6 +127,18 @@ bool RowSpool::next(QVariantList& row)
     }
     ++m_read;
     return true;
+}
+
+bool RowSpool::returnTo(const Mark& mark, QVariantList& row)
+{
+    if (mark.offset < 0 || mark.read < 1 || !m_file.seek(mark.offset)) {
+        m_failed = m_failed || mark.offset >= 0;
+        return false;
+    }
+    m_stream.resetStatus();
+    m_failed = false;
+    m_read = mark.read - 1;
+    return next(row);
 }
 
 } // namespace ado::detail

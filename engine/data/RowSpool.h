@@ -23,6 +23,16 @@ public:
     bool failed() const { return m_failed; }
     long count() const { return m_count; }
 
+    // The row last read, as a place to read it again from (a run replays
+    // records whose work was undone).
+    struct Mark {
+        qint64 offset = -1;
+        long read = 0;
+    };
+    Mark lastRow() const { return {m_rowStart, m_read}; }
+    // Reads the marked row again; the rows after it follow.
+    bool returnTo(const Mark& mark, QVariantList& row);
+
 private:
     QString writeError() const;
 
@@ -30,6 +40,7 @@ private:
     QDataStream m_stream;
     long m_count = 0;
     long m_read = 0;
+    qint64 m_rowStart = -1;
     bool m_failed = false;
     int m_errno = 0;   // the system's reason for the first failed write
 };

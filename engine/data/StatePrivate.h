@@ -63,6 +63,11 @@ struct ConnectionState {
     // open on this connection.
     std::shared_ptr<GroupState> group;
     bool groupOpen = false;
+    bool groupReads = false;   // the group's transaction here has only read (SQLite)
+    // The database this connection reaches (file or server and database),
+    // worked out once per Open.
+    QString databaseKey;
+    quint64 databaseKeyOpen = 0;   // generation + 1 it was worked out for
 
     ~ConnectionState();
     bool inTransaction() const { return transLevel > 0 || groupOpen; }
@@ -81,11 +86,12 @@ struct ConnectionState {
     bool controlExec(const QString& sql);
 };
 
-// Shared state of a CommitGroup (see CommitGroup.h). At most one member has
-// a transaction open at a time: a statement on one member commits the others.
+// Shared state of a CommitGroup (see CommitGroup.h).
 struct GroupState {
     int maxRecords = 1000;
     int maxMilliseconds = 200;
+    bool perRecord = false;      // every record commits on its own
+    bool stayPerRecord = false;  // connections of one database meet in this run: a group gains nothing
     std::vector<std::weak_ptr<ConnectionState>> members;
     std::vector<ConnectionState*> open;
     long records = 0;      // records done
@@ -94,15 +100,34 @@ struct GroupState {
     long pending = 0;      // records done since everything was last committed
     QElapsedTimer sinceFirstBegin;
     std::function<void(const DataError&)> onFailure;
+    // The work since the last settled record was undone (rolled back).
+    bool undone = false;
+    DataError undoneBy;
+    // False once part of that work was committed on its own: running the
+    // records again would write it twice.
+    bool replayable = true;
+    // SQLite reads share a read transaction per group until another process
+    // is seen waiting for (or holding) a file's lock: then a reader that
+    // holds the lock for a whole group would slow every writer of the file.
+    bool sharedReads = true;
 
-    // Before a statement on c: commits every other member, opens c's
-    // transaction when the statement writes.
-    void before(ConnectionState& c, bool writes, bool grouped = true);
-    bool commitOne(ConnectionState& c);
-    bool commitAll();
-    // The database ended c's transaction itself (a failed statement on SQLite
-    // can): its uncommitted work is gone and is reported.
+    // Before a statement on c: commits the members c must see or must not
+    // wait behind, opens c's transaction when the statement writes.
+    void before(ConnectionState& c, bool writes);
+    // Commits c's open transaction. midGroup: the other members' work stays
+    // open (the group's records are not all settled by it).
+    bool commitOne(ConnectionState& c, bool midGroup = true);
+    void opened(ConnectionState& c);
+    // BEGIN on SQLite, then lock (a statement that takes the read lock), never
+    // waiting while other members hold locks.
+    bool beginSqlite(ConnectionState& c, const char* begin, const char* lock);
+    // Commits every member; the outcome of CommitGroup::commit.
+    int settle();
+    // The database ended the group's work or c's transaction (a failed
+    // statement, a deadlock): everything open is rolled back.
+    void undo(const DataError& why);
     void lostBy(ConnectionState& c);
+    void rollbackAll();
 };
 
 // SQLite's own handle behind a Qt connection (null for other drivers).
@@ -114,9 +139,9 @@ QVariant sqliteValue(sqlite3_stmt* st, int column);
 std::vector<FieldInfo> sqliteStatementFields(sqlite3_stmt* st, bool hasRow);
 
 // Called before every statement: the connection's commit group, if any,
-// gets its say. writes is false for statements that only read.
-// grouped false: the statement must commit on its own (the database
-// would end a whole transaction when it fails).
+// gets its say. writes is false for statements that only read. grouped is
+// no longer needed: a statement whose failure ends a whole transaction makes
+// the group run its records again (see CommitGroup.h).
 void enterStatement(ConnectionState& c, bool writes, bool grouped = true);
 // True for SQL that only reads (SELECT, WITH, PRAGMA, VALUES, EXPLAIN).
 bool isReadOnlySql(const QString& sql);
@@ -124,12 +149,17 @@ bool isReadOnlySql(const QString& sql);
 // PostgreSQL abandons the whole transaction when one statement in it fails,
 // while callers expect only that statement to fail (a test run goes on with
 // the next record inside its transaction). There, inside a transaction, each
-// statement runs under a savepoint of its own, rolled back when it fails.
+// statement runs under a savepoint of its own, rolled back when it fails;
+// on SQLite where asked.
 class StatementScope {
 public:
-    explicit StatementScope(ConnectionState& c, bool writes = true, bool grouped = true);
+    // sqliteSavepoint: SQLite too runs the statement under a savepoint (a
+    // failure that would keep part of the statement's work, FAIL, is undone).
+    explicit StatementScope(ConnectionState& c, bool writes = true, bool grouped = true, bool sqliteSavepoint = false);
     ~StatementScope();
-    void failed();   // undo the statement; the transaction stays usable
+    // Undoes the statement; the transaction stays usable. sqlState: the
+    // failure's code (a deadlock undoes the commit group's work).
+    void failed(const QString& sqlState = QString());
     StatementScope(const StatementScope&) = delete;
     StatementScope& operator=(const StatementScope&) = delete;
 

@@ -452,15 +452,20 @@ void RunEngine::RunLoop()
 
     emit m_process.ProcessStarted(m_stats);
     m_sourceData.MoveFirst();
+    m_groupMarked = false;
     while (!m_sourceData.IsEOF() && !m_cancel) {
+        if (!m_groupMarked)
+            markGroupStart();
         ProcessRecord();
+        if (!log->IsCritical()) {
+            ++m_stats.CurrRecord;
+            settleGroup(m_group->recordDone());
+        }
         if (log->IsCritical()) {
             m_outcome = RunOutcome::Critical;
             releaseSource();
             return;
         }
-        ++m_stats.CurrRecord;
-        m_group->recordDone();
         emit m_process.StatisticsAdded(m_stats);
         if (!m_sourceData.MoveNext()) {
             // The source stopped delivering rows: the run cannot go on, and
@@ -471,10 +476,18 @@ void RunEngine::RunLoop()
             return;
         }
     }
+    // The last group commits while its records can still run again; the end
+    // event and the execution row tell of committed work.
+    settleGroup(m_group->commit());
+    if (log->IsCritical()) {
+        m_outcome = RunOutcome::Critical;
+        releaseSource();
+        return;
+    }
     if (m_cancel)
         log->AddLog(tr("Execution Stopped by user request"), true);
     releaseSource();
-    endCommitGroup(false);   // the end event and the execution row tell of committed work
+    endCommitGroup(false);
     m_stats.EndTime = QDateTime::currentDateTime();
     if (m_cancel)
         m_outcome = RunOutcome::Cancelled;
@@ -489,19 +502,28 @@ void RunEngine::RunLoop()
 void RunEngine::startCommitGroup()
 {
     // Every step connection of the run, so that a statement on one first
-    // commits what the others wrote.
-    m_group = std::make_unique<ado::CommitGroup>();
+    // commits what the others wrote to the same database. Set, this
+    // variable commits every record on its own: the outcome a group must
+    // give, which tests compare it with.
+    const QByteArray every = qgetenv("MERIDOX_COMMIT_EVERY_RECORD");
+    const bool perRecord = !every.isEmpty() && every != "0";
+    m_group = std::make_unique<ado::CommitGroup>(perRecord ? 1 : 1000);
     for (const cShapeRef& node : m_process.Shapes()->Collection())
         if (node->objType == aData || node->objType == aStorage)
             m_group->join(node->cnSource);
     m_group->setFailureHandler([this](const ado::DataError& e) { logError(e.Description, e.Number); });
+    m_heldLines.clear();
+    m_holdLines = true;
+    m_groupMarked = false;
 }
 
 void RunEngine::endCommitGroup(bool critical)
 {
     if (!m_group)
         return;
-    const bool kept = m_group->commit();
+    const bool kept = m_group->commit() == ado::CommitGroup::Committed;
+    m_holdLines = false;
+    releaseHeldLines();
     if (critical) {
         // Records processed before the stop; the steps of the stopping
         // record that succeeded are kept with them.
@@ -510,6 +532,92 @@ void RunEngine::endCommitGroup(bool critical)
                                 + QString::number(records));
     }
     m_group.reset();
+}
+
+void RunEngine::markGroupStart()
+{
+    m_groupMark = m_sourceData.markRow();
+    m_groupStats = m_stats;
+    m_groupErrorRows = m_errorRows;
+    m_groupMarked = true;
+}
+
+void RunEngine::settleGroup(ado::CommitGroup::Outcome outcome)
+{
+    switch (outcome) {
+    case ado::CommitGroup::Pending:
+        return;
+    case ado::CommitGroup::Committed:
+        break;
+    case ado::CommitGroup::Undone:
+        if (m_group->perRecord())
+            loseRecord(m_groupStats);
+        else
+            replayGroup();
+        break;
+    }
+    releaseHeldLines();
+    m_groupMarked = false;
+}
+
+void RunEngine::replayGroup()
+{
+    const std::int32_t first = m_groupStats.CurrRecord;
+    const std::int32_t last = m_stats.CurrRecord;
+    if (!m_sourceData.returnToRow(m_groupMark)) {
+        // The records cannot be read again: their work is reported lost.
+        logError(QStringLiteral("The work of records %1 to %2 could not be committed: %3")
+                     .arg(first + 1)
+                     .arg(last)
+                     .arg(m_group->undoneBy().Description),
+                 m_group->undoneBy().Number);
+        return;
+    }
+    // What the records counted and logged goes with their work: they run
+    // again, each committed on its own, and only that outcome counts.
+    m_stats = m_groupStats;
+    m_errorRows = m_groupErrorRows;
+    m_heldLines.clear();
+    m_group->setPerRecord(true);
+    clsLog* log = m_process.Log();
+    for (std::int32_t record = first; record < last; ++record) {
+        if (record > first && !m_sourceData.MoveNext())
+            break;
+        const tStatistic before = m_stats;
+        ProcessRecord();
+        if (log->IsCritical())
+            break;
+        ++m_stats.CurrRecord;
+        if (m_group->recordDone() == ado::CommitGroup::Undone)
+            loseRecord(before);
+        releaseHeldLines();
+    }
+    m_group->setPerRecord(false);
+}
+
+void RunEngine::loseRecord(const tStatistic& before)
+{
+    int lost = 0;
+    for (int slot = 1; slot <= tStatistic::AllOperations; ++slot) {
+        const std::int32_t done = m_stats.Success[slot] - before.Success[slot];
+        m_stats.Success[slot] -= done;
+        m_stats.Errors[slot] += done;
+        lost += done;
+    }
+    if (lost > 0)
+        logError(QStringLiteral("The work of record %1 could not be committed: %2")
+                     .arg(m_stats.CurrRecord)
+                     .arg(m_group->undoneBy().Description),
+                 m_group->undoneBy().Number, m_stats.CurrRecord - 1);
+}
+
+void RunEngine::releaseHeldLines()
+{
+    std::vector<HeldLine> lines;
+    lines.swap(m_heldLines);
+    for (const HeldLine& line : lines)
+        m_process.Log()->AddLog(line.text, true, m_process.Filename(), QString::number(line.number), line.record,
+                                true);
 }
 
 void RunEngine::releaseSource()
@@ -605,13 +713,21 @@ void RunEngine::ProcessRecord()
     }
 }
 
-void RunEngine::logError(const QString& text, long number)
+void RunEngine::logError(const QString& text, long number, std::int32_t record)
 {
     // Failures that no statistic counts (a lookup that finds no row, a
     // formula error, a cycle) still make the run one with errors.
     ++m_errorRows;
-    m_process.Log()->AddLog(text, true, m_process.Filename(), QString::number(number),
-                            m_stats.CurrRecord, true);
+    if (record < 0)
+        record = m_stats.CurrRecord;
+    // The lines of a group's records wait for its commit: were its work
+    // undone, the rerun says again what still fails. With a commit per
+    // record nothing is run again, and a line is said at once.
+    if (m_holdLines && m_group && !m_group->perRecord()) {
+        m_heldLines.push_back({text, number, record});
+        return;
+    }
+    m_process.Log()->AddLog(text, true, m_process.Filename(), QString::number(number), record, true);
 }
 
 void RunEngine::count(int slot, bool success)

@@ -107,8 +107,17 @@ private:
     void releaseSource();
     void startCommitGroup();
     void endCommitGroup(bool critical);
+    // Where the group's records start: what a rerun of them starts from.
+    void markGroupStart();
+    // Acts on the group's answer for the records since markGroupStart.
+    void settleGroup(ado::CommitGroup::Outcome outcome);
+    void replayGroup();
+    // The record's work was not kept: what it counted as done failed.
+    void loseRecord(const tStatistic& before);
+    void releaseHeldLines();
     void maybeYield();
-    void logError(const QString& text, long number);
+    // record: the RECORD of the error row (-1: the current record).
+    void logError(const QString& text, long number, std::int32_t record = -1);
     StepRun& stepRun(const cShape& step);
     StepRun* findStepRun(const cShape& step) const;
     bool connectStep(cShape& step);
@@ -136,6 +145,20 @@ private:
     // storage step and the row it stands on for the current record.
     std::map<const cShape*, std::unique_ptr<StepRun>> m_stepRuns;
     std::unique_ptr<ado::CommitGroup> m_group;   // a full run's writes, committed in groups
+    // What the records of the open group counted, logged and started from:
+    // their error lines wait for the group's commit, and all of it is set
+    // back when the group's work is undone and its records run again.
+    struct HeldLine {
+        QString text;
+        long number = 0;
+        std::int32_t record = 0;
+    };
+    std::vector<HeldLine> m_heldLines;
+    bool m_holdLines = false;
+    bool m_groupMarked = false;
+    tStatistic m_groupStats;
+    int m_groupErrorRows = 0;
+    ado::Recordset::RowMark m_groupMark;
     std::function<void()> m_yield;
     QElapsedTimer m_sinceYield;
     // "Step" as the run's failure lines say it, translated once per run: a

@@ -44,7 +44,15 @@ protected:
     cShapeRef start, src, tgt, aud, stop;
 };
 
+// The lines of a group's records reach the log when the group commits; with
+// a commit per record a failure is said while its record runs.
+struct EveryRecordCommits {
+    EveryRecordCommits() { qputenv("MERIDOX_COMMIT_EVERY_RECORD", "1"); }
+    ~EveryRecordCommits() { qunsetenv("MERIDOX_COMMIT_EVERY_RECORD"); }
+};
+
 TEST_F(Control, CancelDuringRecordThreeEndsTheWalkAndTheRunWithARow) {
+    EveryRecordCommits perRecord;
     standard();
     int ended = 0;
     int writtenAtEnd = -1;
@@ -151,6 +159,7 @@ TEST_F(Control, ASourceThatFailsWhileReadRunsNoRecordAndSaysWhy) {
 }
 
 TEST_F(Control, ACriticalStopMidRunCommitsTheWorkBeforeIt) {
+    EveryRecordCommits perRecord;
     standard();
     // A critical entry while record 3 runs (its first step fails on the Null
     // city) stops the run after that record's walk.

@@ -17,9 +17,9 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QSet>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -33,6 +33,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -188,6 +189,56 @@ QString flowXml(const QString& sourceConn, const QString& sourceType, const QStr
                           "</nodes>\n<formula></formula>\n</meridox>\n")
                .arg(4400 + 1900 * int(steps.size()))
                .arg(end - 1);
+    return xml;
+}
+
+// One storage step of flowXml.
+struct TargetStep {
+    QString caption;
+    QString connName;
+    QString conn;
+    QString table;
+    QString operation;
+    std::vector<TargetField> fields;
+};
+
+// START -> SOURCE (a whole table) -> each step in turn -> END.
+QString flowXml(const QString& sourceConn, const QString& sourceTable, const std::vector<TargetStep>& steps)
+{
+    const int stop = 3 + int(steps.size());
+    QString xml = QStringLiteral(
+        "<?xml version=\"1.0\"?>\n<meridox>\n<nodes>\n"
+        "<node type=\"start\" x=\"600\" y=\"500\" caption=\"START\"><next caption=\"\">2</next></node>\n");
+    xml += QStringLiteral("<node type=\"data\" x=\"2500\" y=\"500\" caption=\"SOURCE\">\n"
+                          "<dataconn><connname>source</connname><connstring>%1</connstring></dataconn>\n"
+                          "<datasource type=\"table\">%2</datasource>\n<datafields>\n"
+                          "<field name=\"id\" type=\"3\" size=\"4\"/>\n</datafields>\n"
+                          "<previous caption=\"\">1</previous>\n<next caption=\"\">3</next>\n</node>\n")
+               .arg(xmlEscaped(sourceConn), xmlEscaped(sourceTable));
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const TargetStep& t = steps[i];
+        const int index = 3 + int(i);
+        xml += QStringLiteral("<node type=\"storage\" x=\"%1\" y=\"500\" caption=\"%2\">\n"
+                              "<storageconn><connname>%3</connname><connstring>%4</connstring>"
+                              "<operation>%5</operation></storageconn>\n"
+                              "<storagetarget type=\"table\">%6</storagetarget>\n<storagefields>\n")
+                   .arg(4400 + 1900 * int(i))
+                   .arg(t.caption, xmlEscaped(t.connName), xmlEscaped(t.conn), t.operation, xmlEscaped(t.table));
+        for (const TargetField& f : t.fields)
+            xml += QStringLiteral("<field name=\"%1\" type=\"%2\" size=\"255\"><f_value>%3</f_value>"
+                                  "<f_lookup>%4</f_lookup></field>\n")
+                       .arg(QString::fromUtf8(f.name))
+                       .arg(f.type)
+                       .arg(xmlEscaped(QString::fromUtf8(f.value)), xmlEscaped(QString::fromUtf8(f.lookup)));
+        xml += QStringLiteral("</storagefields>\n<previous caption=\"\">%1</previous>\n<next caption=\"\">%2</next>\n"
+                              "</node>\n")
+                   .arg(index - 1)
+                   .arg(index + 1);
+    }
+    xml += QStringLiteral("<node type=\"stop\" x=\"9000\" y=\"500\" caption=\"END\">"
+                          "<previous caption=\"\">%1</previous></node>\n"
+                          "</nodes>\n<formula></formula>\n</meridox>\n")
+               .arg(stop - 1);
     return xml;
 }
 
@@ -1379,3 +1430,520 @@ TEST_F(Runner, PasswordsAndControlCharactersNeverReachTheLogRaw)
 }
 
 }  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------- commit groups
+
+// What a run leaves behind: the target's rows, the execution row's counters
+// and the error rows (their text without the time prefix).
+struct Outcome {
+    int exit = -1;
+    std::vector<QStringList> rows;
+    QString counters;
+    QStringList errors;
+
+    std::string text() const
+    {
+        QString s = QStringLiteral("exit %1\n%2\n").arg(exit).arg(counters);
+        for (const QString& e : errors)
+            s += e + QLatin1Char('\n');
+        s += QStringLiteral("%1 rows\n").arg(rows.size());
+        for (const QStringList& r : rows)
+            s += r.join(QLatin1Char('|')) + QLatin1Char('\n');
+        return s.toStdString();
+    }
+};
+
+// The runs of a test in two modes: in groups (as shipped) and forced to one
+// commit per record, each with run data of its own, so that their outcomes
+// can be compared.
+class CommitGroups : public Runner {
+protected:
+    QString home(bool perRecord) const
+    {
+        const QString path = dir_.filePath(perRecord ? QStringLiteral("per-record") : QStringLiteral("grouped"));
+        QDir().mkpath(path);
+        return path;
+    }
+
+    QProcessEnvironment environmentOf(bool perRecord) const
+    {
+        QProcessEnvironment env = environment();
+        env.insert(QStringLiteral("MERIDOX_HOME"), home(perRecord));
+        env.insert(QStringLiteral("MERIDOX_CONFIG"), home(perRecord) + QStringLiteral("/Meridox.conf"));
+        env.insert(QStringLiteral("MERIDOX_EVENTLOG_FILE"), home(perRecord) + QStringLiteral("/events.log"));
+        if (perRecord)
+            env.insert(QStringLiteral("MERIDOX_COMMIT_EVERY_RECORD"), QStringLiteral("1"));
+        else
+            env.remove(QStringLiteral("MERIDOX_COMMIT_EVERY_RECORD"));
+        return env;
+    }
+
+    // Starts the runner; a prefix (a shell line ending in exec) runs it.
+    std::unique_ptr<QProcess> start(const QString& file, bool perRecord, const QString& shellPrefix = QString())
+    {
+        auto p = std::make_unique<QProcess>();
+        p->setProcessEnvironment(environmentOf(perRecord));
+        p->setWorkingDirectory(home(perRecord));
+        if (shellPrefix.isEmpty())
+            p->start(runnerProgram(), {file});
+        else
+            p->start(QStringLiteral("bash"),
+                     {QStringLiteral("-c"), shellPrefix + QStringLiteral(" exec \"$0\" \"$@\""), runnerProgram(), file});
+        EXPECT_TRUE(p->waitForStarted(10000));
+        return p;
+    }
+
+    // Waits for the runner and reads what its run left.
+    Outcome finish(QProcess& p, bool perRecord, const std::function<std::vector<QStringList>()>& rows)
+    {
+        Outcome o;
+        if (!p.waitForFinished(180000)) {
+            p.kill();
+            p.waitForFinished();
+            ADD_FAILURE() << "runner did not finish";
+            return o;
+        }
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << p.readAllStandardError().toStdString();
+        o.exit = p.exitCode();
+        o.rows = rows();
+        const std::vector<Row> runs = storeRows(home(perRecord), executiondata);
+        if (!runs.empty()) {
+            const Row& r = runs.back();
+            o.counters = QStringLiteral("ROWS %1 RINSERTS %2 RUPDATES %3 RDELETED %4 RERRORS %5 %6")
+                             .arg(number(r, "ROWS"))
+                             .arg(number(r, "RINSERTS"))
+                             .arg(number(r, "RUPDATES"))
+                             .arg(number(r, "RDELETED"))
+                             .arg(number(r, "RERRORS"))
+                             .arg(text(r, "RESULT"));
+        }
+        static const QRegularExpression prefix(QStringLiteral(R"(^.*?\.\d\d: )"));
+        for (const Row& e : storeRows(home(perRecord), executionlogdata))
+            o.errors << QStringLiteral("record %1 #%2 %3")
+                            .arg(number(e, "RECORD"))
+                            .arg(text(e, "ERRNUMBER"))
+                            .arg(text(e, "ERRDESC").remove(prefix));
+        return o;
+    }
+
+    Outcome runOnce(const QString& file, bool perRecord, const std::function<std::vector<QStringList>()>& rows,
+                    const QString& shellPrefix = QString())
+    {
+        auto p = start(file, perRecord, shellPrefix);
+        return finish(*p, perRecord, rows);
+    }
+
+    // A source of n customers (id, 'c' || id) in the given file.
+    static void customers(const QString& file, int n, int offset = 0, bool descending = false)
+    {
+        Db(file).exec(QStringLiteral("DROP TABLE IF EXISTS customers;"
+                                     "CREATE TABLE customers (id INTEGER, name TEXT);"
+                                     "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < %1) "
+                                     "INSERT INTO customers SELECT x + %2, 'c' || (x + %2) FROM n ORDER BY x %3;")
+                          .arg(n)
+                          .arg(offset)
+                          .arg(descending ? QStringLiteral("DESC") : QStringLiteral("ASC"))
+                          .toUtf8()
+                          .constData());
+    }
+
+    QString copyInto(const QString& name, const QString& targetConn, const QString& table = QStringLiteral("customer_copy"),
+                     const QString& operation = QStringLiteral("UpdateInsert"))
+    {
+        const QString path = dir_.filePath(name);
+        EXPECT_TRUE(writeFile(path, integrationXml(sqliteConn(source_), QStringLiteral("customers"), targetConn, table,
+                                                   operation, kCopyFields)));
+        return path;
+    }
+
+    static std::function<std::vector<QStringList>()> sqliteRows(const QString& file, const char* sql)
+    {
+        const std::string query = sql;
+        return [file, query] { return Db(file).rows(query.c_str()); };
+    }
+};
+
+// Another process reads the target (rollback journal) for longer than a
+// writer waits: the group's commit waits again instead of losing the work,
+// as one commit per record would.
+TEST_F(CommitGroups, ACommitThatMeetsAReaderWaitsAndLosesNothing)
+{
+    customers(source_, 300);
+    const QString grouped = dir_.filePath(QStringLiteral("grouped.db"));
+    const QString perRecord = dir_.filePath(QStringLiteral("per-record.db"));
+    for (const QString& db : {grouped, perRecord})
+        Db(db).exec("CREATE TABLE customer_copy (id INTEGER PRIMARY KEY, name TEXT NOT NULL);");
+    Db readerA(grouped);
+    Db readerB(perRecord);
+    for (Db* reader : {&readerA, &readerB}) {
+        reader->exec("BEGIN");
+        reader->rows("SELECT COUNT(*) FROM customer_copy");
+    }
+    auto a = start(copyInto(QStringLiteral("grouped.xml"), sqliteConn(grouped)), false);
+    auto b = start(copyInto(QStringLiteral("per-record.xml"), sqliteConn(perRecord)), true);
+    QThread::msleep(11500);
+    readerA.exec("COMMIT");
+    readerB.exec("COMMIT");
+    const char* sql = "SELECT id, name FROM customer_copy ORDER BY id";
+    const Outcome g = finish(*a, false, sqliteRows(grouped, sql));
+    const Outcome p = finish(*b, true, sqliteRows(perRecord, sql));
+    EXPECT_EQ(g.text(), p.text());
+    EXPECT_EQ(g.rows.size(), 300u);
+    EXPECT_EQ(g.counters.toStdString(), std::string("ROWS 300 RINSERTS 300 RUPDATES 0 RDELETED 0 RERRORS 0 Completed"));
+    EXPECT_TRUE(g.errors.isEmpty()) << g.text();
+}
+
+// A trigger of another table rolls the whole transaction back (RAISE or an
+// ON CONFLICT ROLLBACK column) on record 50: that record fails alone.
+TEST_F(CommitGroups, ARollbackReachedThroughAnotherTableCostsOnlyItsRecord)
+{
+    customers(source_, 120);
+    const char* schemas[] = {
+        "CREATE TABLE audit (id INTEGER, name TEXT);"
+        "CREATE TRIGGER audit_check BEFORE INSERT ON audit WHEN new.id = 50 "
+        "BEGIN SELECT RAISE(ROLLBACK, 'the audit refuses record 50'); END;",
+        "CREATE TABLE audit (id INTEGER, name TEXT UNIQUE ON CONFLICT ROLLBACK);"
+        "INSERT INTO audit VALUES (0, 'c50');",
+    };
+    int variant = 0;
+    for (const char* schema : schemas) {
+        SCOPED_TRACE(schema);
+        ++variant;
+        Outcome outcomes[2];
+        for (bool perRecord : {false, true}) {
+            const QString db = dir_.filePath(QStringLiteral("target%1%2.db").arg(variant).arg(perRecord));
+            Db(db).exec("CREATE TABLE customer_copy (id INTEGER PRIMARY KEY, name TEXT NOT NULL);");
+            Db(db).exec(schema);
+            Db(db).exec("CREATE TRIGGER copy_audit AFTER INSERT ON customer_copy "
+                        "BEGIN INSERT INTO audit VALUES (new.id, new.name); END;");
+            QFile::remove(home(perRecord) + QStringLiteral("/executedlogdata.xml"));
+            const QString file = copyInto(QStringLiteral("rollback%1%2.xml").arg(variant).arg(perRecord), sqliteConn(db));
+            outcomes[perRecord] = runOnce(file, perRecord, sqliteRows(db, "SELECT id FROM customer_copy ORDER BY id"));
+        }
+        const Outcome& g = outcomes[0];
+        EXPECT_EQ(g.text(), outcomes[1].text());
+        EXPECT_EQ(g.rows.size(), 119u);
+        EXPECT_EQ(g.counters.toStdString(), std::string("ROWS 120 RINSERTS 120 RUPDATES 0 RDELETED 0 RERRORS 1 Completed with errors"));
+        ASSERT_EQ(g.errors.size(), 1) << g.text();
+        EXPECT_TRUE(g.errors[0].startsWith(QStringLiteral("record 49 "))) << g.text();
+    }
+}
+
+// An AFTER trigger that raises FAIL ends its statement without undoing the
+// row the statement wrote: the record fails, and its row is not kept.
+TEST_F(CommitGroups, ARowWhoseTriggerFailsIsNotKept)
+{
+    customers(source_, 10);
+    Outcome outcomes[2];
+    for (bool perRecord : {false, true}) {
+        const QString db = dir_.filePath(QStringLiteral("fail%1.db").arg(perRecord));
+        Db(db).exec("CREATE TABLE customer_copy (id INTEGER PRIMARY KEY, name TEXT NOT NULL);"
+                    "CREATE TRIGGER refuse AFTER INSERT ON customer_copy WHEN new.id = 5 "
+                    "BEGIN SELECT RAISE(FAIL, 'record 5 is refused'); END;");
+        const QString file = copyInto(QStringLiteral("fail%1.xml").arg(perRecord), sqliteConn(db));
+        outcomes[perRecord] = runOnce(file, perRecord, sqliteRows(db, "SELECT id FROM customer_copy ORDER BY id"));
+    }
+    const Outcome& g = outcomes[0];
+    EXPECT_EQ(g.text(), outcomes[1].text());
+    EXPECT_EQ(g.rows, (std::vector<QStringList>{{"1"}, {"2"}, {"3"}, {"4"}, {"6"}, {"7"}, {"8"}, {"9"}, {"10"}}));
+    EXPECT_EQ(g.counters.toStdString(), std::string("ROWS 10 RINSERTS 10 RUPDATES 0 RDELETED 0 RERRORS 1 Completed with errors"));
+    ASSERT_EQ(g.errors.size(), 1) << g.text();
+    EXPECT_TRUE(g.errors[0].contains(QStringLiteral("record 5 is refused"))) << g.text();
+}
+
+// The target's file cannot grow past a limit: the records whose work could
+// not be stored count as failed, each with its error row, and every record
+// counted as written is in the target.
+TEST_F(CommitGroups, ATargetThatCannotGrowCountsOnlyWhatIsStored)
+{
+    customers(source_, 300);
+    Outcome outcomes[2];
+    for (bool perRecord : {false, true}) {
+        const QString db = dir_.filePath(QStringLiteral("small%1.db").arg(perRecord));
+        // Every row takes about 4 kB of the file.
+        Db(db).exec("CREATE TABLE customer_copy (id INTEGER PRIMARY KEY, name TEXT NOT NULL, pad BLOB);"
+                    "CREATE TRIGGER pad AFTER INSERT ON customer_copy "
+                    "BEGIN UPDATE customer_copy SET pad = zeroblob(4000) WHERE id = new.id; END;");
+        const QString file = copyInto(QStringLiteral("small%1.xml").arg(perRecord), sqliteConn(db));
+        // Files of the runner stop growing at 400 kB (and it is not killed for it).
+        outcomes[perRecord] = runOnce(file, perRecord, sqliteRows(db, "SELECT id FROM customer_copy ORDER BY id"),
+                                      QStringLiteral("trap '' XFSZ; ulimit -f 400 || exit 99;"));
+        if (outcomes[perRecord].exit == 99)
+            GTEST_SKIP() << "no file size limit can be set here";
+    }
+    const Outcome& g = outcomes[0];
+    EXPECT_EQ(g.text(), outcomes[1].text());
+    EXPECT_GT(g.rows.size(), 10u);
+    EXPECT_LT(g.rows.size(), 300u);
+    EXPECT_EQ(g.counters.toStdString(), QStringLiteral("ROWS 300 RINSERTS 300 RUPDATES 0 RDELETED 0 RERRORS %1 Completed with errors")
+                              .arg(300 - g.rows.size())
+                              .toStdString());
+    EXPECT_EQ(g.errors.size(), qsizetype(300 - g.rows.size())) << g.text();
+}
+
+// Runners that write two files in opposite orders neither wait for each
+// other for ever nor fail a record: a group never waits for one file's lock
+// while it holds the other's.
+TEST_F(CommitGroups, RunnersWritingTwoFilesInOppositeOrdersFailNoRecord)
+{
+    constexpr int kRunners = 4;
+    constexpr int kRows = 3000;
+    const QString first = dir_.filePath(QStringLiteral("first.db"));
+    const QString second = dir_.filePath(QStringLiteral("second.db"));
+    for (const QString& db : {first, second})
+        Db(db).exec("CREATE TABLE customer_copy (id INTEGER PRIMARY KEY, name TEXT NOT NULL);");
+    std::vector<std::unique_ptr<QProcess>> runners;
+    for (int i = 0; i < kRunners; ++i) {
+        const QString source = dir_.filePath(QStringLiteral("source%1.db").arg(i));
+        customers(source, kRows, i * 100000);
+        const bool reversed = i % 2 == 1;
+        // A Lookup first reads the file the runner writes second (on the
+        // same connection), as the runners of the other order write it.
+        const std::vector<TargetStep> steps{
+            {QStringLiteral("LOOK"), QStringLiteral("two"), sqliteConn(reversed ? first : second),
+             QStringLiteral("customer_copy"), QStringLiteral("Lookup"), {{"id", 3, "", "SOURCE(\"id\")"}}},
+            {QStringLiteral("ONE"), QStringLiteral("one"), sqliteConn(reversed ? second : first),
+             QStringLiteral("customer_copy"), QStringLiteral("UpdateInsert"), kCopyFields},
+            {QStringLiteral("TWO"), QStringLiteral("two"), sqliteConn(reversed ? first : second),
+             QStringLiteral("customer_copy"), QStringLiteral("UpdateInsert"), kCopyFields},
+        };
+        const QString file = dir_.filePath(QStringLiteral("both%1.xml").arg(i));
+        ASSERT_TRUE(writeFile(file, flowXml(sqliteConn(source), QStringLiteral("customers"), steps)));
+        runners.push_back(start(file, false));
+    }
+    for (auto& p : runners) {
+        ASSERT_TRUE(p->waitForFinished(120000));
+        EXPECT_EQ(p->exitCode(), 0);
+    }
+    const std::vector<Row> runs = storeRows(home(false), executiondata);
+    ASSERT_EQ(runs.size(), size_t(kRunners));
+    for (const Row& r : runs) {
+        EXPECT_EQ(number(r, "RINSERTS"), 2 * kRows);
+        EXPECT_EQ(number(r, "RERRORS"), 0);
+        EXPECT_EQ(text(r, "RESULT"), QStringLiteral("Completed"));
+    }
+    EXPECT_EQ(Db(first).count("customer_copy"), kRunners * kRows);
+    EXPECT_EQ(Db(second).count("customer_copy"), kRunners * kRows);
+    EXPECT_TRUE(storeRows(home(false), executionlogdata).empty());
+}
+
+} // namespace
+
+namespace {
+
+// The same on the PostgreSQL server of MERIDOX_PG_CONNECTION, each test in a
+// database of its own (the server may be shared, and one test ends sessions).
+class ServerCommitGroups : public CommitGroups {
+protected:
+    void SetUp() override
+    {
+        CommitGroups::SetUp();
+        server_ = qEnvironmentVariable("MERIDOX_PG_CONNECTION");
+        if (server_.isEmpty())
+            GTEST_SKIP() << "MERIDOX_PG_CONNECTION is not set";
+        static const QRegularExpression catalog(QStringLiteral("Initial Catalog=[^;]*"));
+        database_ = QStringLiteral("runner_groups_%1").arg(QCoreApplication::applicationPid());
+        pg_ = QString(server_).replace(catalog, QStringLiteral("Initial Catalog=") + database_);
+        serverExec({QStringLiteral("DROP DATABASE IF EXISTS ") + database_,
+                    QStringLiteral("CREATE DATABASE ") + database_});
+    }
+    void TearDown() override
+    {
+        if (!server_.isEmpty())
+            serverExec({QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(database_)});
+        CommitGroups::TearDown();
+    }
+    void serverExec(const QStringList& statements) { execOn(server_, statements); }
+    void pgExec(const QStringList& statements) { execOn(pg_, statements); }
+    static void execOn(const QString& connection, const QStringList& statements)
+    {
+        ado::Connection c;
+        ASSERT_TRUE(c.Open(connection)) << c.lastError().Description.toStdString();
+        for (const QString& sql : statements) {
+            c.Execute(sql);
+            ASSERT_EQ(c.Errors().Count(), 0) << sql.toStdString() << ": "
+                                             << c.Errors().Item(0).Description.toStdString();
+        }
+    }
+    std::function<std::vector<QStringList>()> pgRows(const QString& sql) const
+    {
+        const QString connection = pg_;
+        return [connection, sql] {
+            std::vector<QStringList> out;
+            ado::Connection c;
+            EXPECT_TRUE(c.Open(connection));
+            ado::Recordset rs = c.Execute(sql);
+            while (rs.hasCurrentRecord()) {
+                QStringList row;
+                for (int i = 0; i < rs.FieldCount(); ++i)
+                    row << rs.value(i).toString();
+                out.push_back(row);
+                rs.MoveNext();
+            }
+            return out;
+        };
+    }
+
+    QString server_;
+    QString database_;
+    QString pg_;
+};
+
+// A deferred unique key, a deferred foreign key and a deferred constraint
+// trigger, each broken by record 77 of 120: that record fails, named in its
+// error row, and the other 119 are kept.
+TEST_F(ServerCommitGroups, DeferredConstraintsFailOnlyTheRecordThatBreaksThem)
+{
+    customers(source_, 120);
+    Db(source_).exec("UPDATE customers SET name = 'bad' WHERE id = 77;");
+    pgExec({QStringLiteral("CREATE TABLE parent (name text PRIMARY KEY)"),
+            QStringLiteral("INSERT INTO parent SELECT 'c' || i FROM generate_series(1, 120) AS i"),
+            QStringLiteral("CREATE FUNCTION refuse_bad() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                           "IF NEW.name = 'bad' THEN RAISE EXCEPTION 'refused %', NEW.name; END IF; RETURN NULL; END $$")});
+    const QStringList variants{
+        QStringLiteral("CREATE TABLE %1 (id integer PRIMARY KEY, name text NOT NULL, "
+                       "UNIQUE (name) DEFERRABLE INITIALLY DEFERRED); INSERT INTO %1 VALUES (1000, 'bad')"),
+        QStringLiteral("CREATE TABLE %1 (id integer PRIMARY KEY, name text NOT NULL "
+                       "REFERENCES parent DEFERRABLE INITIALLY DEFERRED)"),
+        QStringLiteral("CREATE TABLE %1 (id integer PRIMARY KEY, name text NOT NULL); "
+                       "CREATE CONSTRAINT TRIGGER refuse AFTER INSERT OR UPDATE ON %1 DEFERRABLE INITIALLY DEFERRED "
+                       "FOR EACH ROW EXECUTE FUNCTION refuse_bad()"),
+    };
+    for (int v = 0; v < variants.size(); ++v) {
+        SCOPED_TRACE(variants[v].toStdString());
+        Outcome outcomes[2];
+        for (bool perRecord : {false, true}) {
+            const QString table = QStringLiteral("copy_%1_%2").arg(v).arg(perRecord);
+            pgExec(variants[v].arg(table).split(QStringLiteral("; ")));
+            QFile::remove(home(perRecord) + QStringLiteral("/executedlogdata.xml"));
+            const QString file = copyInto(QStringLiteral("deferred%1%2.xml").arg(v).arg(perRecord), pg_, table);
+            outcomes[perRecord] = runOnce(
+                file, perRecord, pgRows(QStringLiteral("SELECT id, name FROM %1 WHERE id <= 120 ORDER BY id").arg(table)));
+            // The messages name the table.
+            outcomes[perRecord].errors.replaceInStrings(table, QStringLiteral("copy"));
+        }
+        const Outcome& g = outcomes[0];
+        EXPECT_EQ(g.text(), outcomes[1].text());
+        EXPECT_EQ(g.rows.size(), 119u);
+        EXPECT_EQ(g.counters.toStdString(), std::string("ROWS 120 RINSERTS 120 RUPDATES 0 RDELETED 0 RERRORS 1 Completed with errors"));
+        ASSERT_EQ(g.errors.size(), 1) << g.text();
+        EXPECT_TRUE(g.errors[0].startsWith(QStringLiteral("record 76 "))) << g.text();
+    }
+}
+
+// The server ends the run's session mid-run: what the run counts as
+// inserted is what the target holds, and every other record failed.
+TEST_F(ServerCommitGroups, ASessionEndedByTheServerCountsOnlyCommittedWork)
+{
+    constexpr int kRows = 6000;
+    customers(source_, kRows);
+    pgExec({QStringLiteral("CREATE TABLE copy (id integer PRIMARY KEY, name text NOT NULL)")});
+    auto p = start(copyInto(QStringLiteral("ended.xml"), pg_, QStringLiteral("copy"), QStringLiteral("Insert")), false);
+    // Once a group is committed, end every session of the test's database.
+    const auto count = pgRows(QStringLiteral("SELECT COUNT(*) FROM copy"));
+    bool ended = false;
+    for (int i = 0; i < 3000 && !ended && p->state() != QProcess::NotRunning; ++i) {
+        const auto n = count();
+        if (!n.empty() && n.front().value(0).toInt() > 0) {
+            serverExec({QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '%1'")
+                            .arg(database_)});
+            ended = true;
+        }
+        QThread::msleep(5);
+    }
+    const Outcome g = finish(*p, false, count);
+    SCOPED_TRACE(g.counters.toStdString());
+    if (!ended)
+        GTEST_SKIP() << "the run ended before its session could be";
+    const std::vector<Row> runs = storeRows(home(false), executiondata);
+    ASSERT_EQ(runs.size(), 1u) << g.text();
+    const long long stored = g.rows.front().value(0).toLongLong();
+    EXPECT_LT(stored, kRows);
+    EXPECT_EQ(number(runs[0], "RINSERTS"), kRows);
+    EXPECT_EQ(number(runs[0], "RINSERTS") - number(runs[0], "RERRORS"), stored);
+    EXPECT_EQ(g.errors.size(), kRows - stored);
+}
+
+// Runners that update the same keys in opposite orders wait for each other's
+// locks, as with one commit per record; none fails a record on a deadlock.
+TEST_F(ServerCommitGroups, RunnersUpdatingTheSameKeysInOppositeOrdersFailNoRecord)
+{
+    constexpr int kRunners = 6;
+    constexpr int kRows = 3000;
+    pgExec({QStringLiteral("CREATE TABLE copy (id integer PRIMARY KEY, name text NOT NULL)"),
+            QStringLiteral("INSERT INTO copy SELECT i, 'none' FROM generate_series(1, %1) AS i").arg(kRows)});
+    std::vector<std::unique_ptr<QProcess>> runners;
+    for (int i = 0; i < kRunners; ++i) {
+        const QString source = dir_.filePath(QStringLiteral("source%1.db").arg(i));
+        customers(source, kRows, 0, i % 2 == 1);
+        Db(source).exec(QStringLiteral("UPDATE customers SET name = 'runner %1'").arg(i).toUtf8().constData());
+        const QString file = dir_.filePath(QStringLiteral("keys%1.xml").arg(i));
+        ASSERT_TRUE(writeFile(file, integrationXml(sqliteConn(source), QStringLiteral("customers"), pg_,
+                                                   QStringLiteral("copy"), QStringLiteral("UpdateInsert"), kCopyFields)));
+        runners.push_back(start(file, false));
+    }
+    for (auto& p : runners) {
+        ASSERT_TRUE(p->waitForFinished(180000));
+        EXPECT_EQ(p->exitCode(), 0);
+    }
+    const std::vector<Row> runs = storeRows(home(false), executiondata);
+    ASSERT_EQ(runs.size(), size_t(kRunners));
+    for (const Row& r : runs) {
+        EXPECT_EQ(number(r, "RUPDATES"), kRows);
+        EXPECT_EQ(number(r, "RERRORS"), 0);
+    }
+    const std::vector<Row> errors = storeRows(home(false), executionlogdata);
+    EXPECT_TRUE(errors.empty()) << (errors.empty() ? std::string() : text(errors.front(), "ERRDESC").toStdString());
+    EXPECT_EQ(pgRows(QStringLiteral("SELECT COUNT(*) FROM copy"))().front().value(0), QString::number(kRows));
+}
+
+} // namespace
+
+namespace {
+
+// Twelve runners write one file at once, after another process held its
+// write lock for longer than two waits of a writer: a runner that waits for
+// the lock keeps waiting, as it would for commits one per record by others;
+// it fails no record "database is locked". One runner commits every record.
+TEST_F(CommitGroups, TwelveRunnersIntoOneFileFailNoRecord)
+{
+    constexpr int kRunners = 12;
+    constexpr int kRows = 2000;
+    const QString target = dir_.filePath(QStringLiteral("shared.db"));
+    Db(target).exec("CREATE TABLE customer_copy (id INTEGER PRIMARY KEY, name TEXT NOT NULL);");
+    Db holder(target);
+    holder.exec("BEGIN IMMEDIATE");
+    std::vector<std::unique_ptr<QProcess>> runners;
+    for (int i = 0; i < kRunners; ++i) {
+        const QString source = dir_.filePath(QStringLiteral("source%1.db").arg(i));
+        // The runner that commits every record flushes every record: it writes fewer.
+        customers(source, i == 0 ? kRows / 10 : kRows, i * 1000000);
+        const QString file = dir_.filePath(QStringLiteral("copy%1.xml").arg(i));
+        ASSERT_TRUE(writeFile(file, integrationXml(sqliteConn(source), QStringLiteral("customers"), sqliteConn(target),
+                                                   QStringLiteral("customer_copy"), QStringLiteral("Insert"),
+                                                   kCopyFields)));
+        runners.push_back(start(file, i == 0));
+    }
+    QThread::msleep(21000);
+    holder.exec("COMMIT");
+    for (auto& p : runners) {
+        ASSERT_TRUE(p->waitForFinished(300000));
+        EXPECT_EQ(p->exitCode(), 0);
+    }
+    for (bool perRecord : {false, true}) {
+        const std::vector<Row> runs = storeRows(home(perRecord), executiondata);
+        ASSERT_EQ(runs.size(), size_t(perRecord ? 1 : kRunners - 1));
+        for (const Row& r : runs) {
+            EXPECT_EQ(number(r, "RINSERTS"), perRecord ? kRows / 10 : kRows);
+            EXPECT_EQ(number(r, "RERRORS"), 0);
+        }
+        const std::vector<Row> errors = storeRows(home(perRecord), executionlogdata);
+        EXPECT_TRUE(errors.empty()) << errors.size() << " error rows, the first: "
+                                    << (errors.empty() ? std::string() : text(errors.front(), "ERRDESC").toStdString());
+    }
+    EXPECT_EQ(Db(target).count("customer_copy"), (kRunners - 1) * kRows + kRows / 10);
+}
+
+} // namespace
