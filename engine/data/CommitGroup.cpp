@@ -18,7 +18,7 @@ bool isReadOnlySql(const QString& sql)
     return readOnly.match(sql).hasMatch();
 }
 
-void enterStatement(ConnectionState& c, bool writes, bool /*grouped*/)
+void enterStatement(ConnectionState& c, bool writes)
 {
     if (c.group)
         c.group->before(c, writes);

@@ -424,9 +424,9 @@ bool ConnectionState::controlExec(const QString& sql)
     return ok;
 }
 
-StatementScope::StatementScope(ConnectionState& c, bool writes, bool grouped, bool sqliteSavepoint) : c_(c)
+StatementScope::StatementScope(ConnectionState& c, bool writes, bool sqliteSavepoint) : c_(c)
 {
-    enterStatement(c_, writes, grouped);
+    enterStatement(c_, writes);
     if (!c_.open || !c_.inTransaction())
         return;
     if (c_.kind == ProviderKind::PostgreSQL)

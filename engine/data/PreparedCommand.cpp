@@ -55,10 +55,6 @@ struct WriterState {
     QString selectList;
     DataError lastError;
     bool general = false;     // SQLite through the Qt driver, as other providers
-    // False for a table whose failed write ends the whole transaction
-    // (SQLite: ON CONFLICT ROLLBACK, a trigger raising ROLLBACK): its writes
-    // stay out of commit groups.
-    bool grouped = true;
     // Whether an insert can return the stored row (INSERT ... RETURNING),
     // and whether the row must be read again after it (SQLite triggers that
     // run after the insert).
@@ -271,20 +267,7 @@ bool TableWriter::open(const Connection& connection, const QString& table)
     }
     s.schema = std::move(*ts);
     s.quotedTable = s.conn->quote(table);
-    s.grouped = true;
     if (s.conn->kind == ProviderKind::SQLite) {
-        QSqlQuery q(s.conn->db());
-        q.prepare(QStringLiteral("SELECT sql FROM sqlite_master WHERE tbl_name = ? COLLATE NOCASE "
-                                 "UNION ALL SELECT sql FROM sqlite_temp_master WHERE tbl_name = ? COLLATE NOCASE"));
-        const QString bare = table.section(u'.', -1).remove(u'"').remove(u'[').remove(u']').remove(u'`');
-        q.addBindValue(bare);
-        q.addBindValue(bare);
-        static const QRegularExpression rollback(QStringLiteral(R"re(\bROLLBACK\b)re"),
-                                                 QRegularExpression::CaseInsensitiveOption);
-        if (q.exec())
-            while (q.next())
-                if (rollback.match(q.value(0).toString()).hasMatch())
-                    s.grouped = false;
         // Triggers of other tables run within the write too.
         static const QRegularExpression fail(QStringLiteral(R"re(\bFAIL\b)re"), QRegularExpression::CaseInsensitiveOption);
         QSqlQuery schema(s.conn->db());
@@ -557,7 +540,7 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
             }
         }
         sqlite3_stmt* st = op.raw;
-        detail::StatementScope scope(c, writes, s.grouped, writes && s.savepoint);
+        detail::StatementScope scope(c, writes, writes && s.savepoint);
         for (qsizetype i = 0; i < binds.size(); ++i) {
             const int bound = bindDirectOrNoMemory(st, static_cast<int>(i) + 1, binds[i]);
             if (bound != SQLITE_OK) {
@@ -612,7 +595,7 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
     }
     // Prepared under the statement's savepoint: on PostgreSQL a statement
     // the server refuses to prepare would end the open transaction.
-    detail::StatementScope scope(c, writes, s.grouped, writes && s.savepoint);
+    detail::StatementScope scope(c, writes, writes && s.savepoint);
     DataError e;
     auto q = c.statement(op.sql, &e);
     if (!q) {
@@ -695,7 +678,7 @@ bool changeByKey(detail::WriterState& s, WriterOp& op, const QVariantList& binds
     bool savepoint = false;
     if (guard) {
         // The commit group decides first whether a transaction is open.
-        detail::enterStatement(c, true, s.grouped);
+        detail::enterStatement(c, true);
         if (!c.inTransaction())
             own = c.db().transaction();
         else

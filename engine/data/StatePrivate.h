@@ -139,10 +139,10 @@ QVariant sqliteValue(sqlite3_stmt* st, int column);
 std::vector<FieldInfo> sqliteStatementFields(sqlite3_stmt* st, bool hasRow);
 
 // Called before every statement: the connection's commit group, if any,
-// gets its say. writes is false for statements that only read. grouped is
-// no longer needed: a statement whose failure ends a whole transaction makes
-// the group run its records again (see CommitGroup.h).
-void enterStatement(ConnectionState& c, bool writes, bool grouped = true);
+// gets its say. writes is false for statements that only read. A statement
+// whose failure ends a whole transaction makes the group run its records
+// again (see CommitGroup.h).
+void enterStatement(ConnectionState& c, bool writes);
 // True for SQL that only reads (SELECT, WITH, PRAGMA, VALUES, EXPLAIN).
 bool isReadOnlySql(const QString& sql);
 
@@ -155,7 +155,7 @@ class StatementScope {
 public:
     // sqliteSavepoint: SQLite too runs the statement under a savepoint (a
     // failure that would keep part of the statement's work, FAIL, is undone).
-    explicit StatementScope(ConnectionState& c, bool writes = true, bool grouped = true, bool sqliteSavepoint = false);
+    explicit StatementScope(ConnectionState& c, bool writes = true, bool sqliteSavepoint = false);
     ~StatementScope();
     // Undoes the statement; the transaction stays usable. sqlState: the
     // failure's code (a deadlock undoes the commit group's work).
