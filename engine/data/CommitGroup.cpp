@@ -270,8 +270,17 @@ void GroupState::undo(const DataError& why)
     if (!undone) {
         undone = true;
         undoneBy = why;
+        undoneByConflict = false;
     }
     rollbackAll();
+}
+
+void GroupState::conflict(const DataError& why)
+{
+    const bool first = !undone;
+    undo(why);
+    if (first)
+        undoneByConflict = true;
 }
 
 void GroupState::lostBy(ConnectionState& c)
@@ -383,6 +392,10 @@ void CommitGroup::setPerRecord(bool perRecord)
 bool CommitGroup::perRecord() const { return d_->perRecord; }
 
 DataError CommitGroup::undoneBy() const { return d_->undoneBy; }
+
+bool CommitGroup::undoneByConflict() const { return d_->undoneByConflict; }
+
+void CommitGroup::setRetryConflicts(bool retry) { d_->retryConflicts = retry; }
 
 long CommitGroup::committedRecords() const { return d_->kept; }
 

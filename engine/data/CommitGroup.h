@@ -79,8 +79,14 @@ public:
     // One commit per record (every recordDone commits).
     void setPerRecord(bool perRecord);
     bool perRecord() const;
-    // Why the last Undone outcome came about.
+    // Why the last Undone outcome came about; whether that was a deadlock
+    // or a serialization failure.
     DataError undoneBy() const;
+    bool undoneByConflict() const;
+    // With one commit per record, a deadlock or serialization failure
+    // undoes the record's work as well (Undone), so that the caller can try
+    // the record again; otherwise only the failing statement fails.
+    void setRetryConflicts(bool retry);
     // Records whose work is committed (counted by recordDone).
     long committedRecords() const;
 

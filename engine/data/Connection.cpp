@@ -464,9 +464,10 @@ void StatementScope::failed(const QString& sqlState)
         c_.group->lostBy(c_);
     // A deadlock or serialization failure is the group's doing (its
     // transaction holds the locks of earlier records): with a commit per
-    // record it would not have happened.
-    else if (!c_.group->perRecord && (sqlState == u"40P01" || sqlState == u"40001"))
-        c_.group->undo(makeError(adErrProviderFailure, QStringLiteral("A deadlock undid the open transaction.")));
+    // record it would not have happened. A record committed on its own that
+    // meets one (another run's group holds its rows) is tried again.
+    else if ((!c_.group->perRecord || c_.group->retryConflicts) && (sqlState == u"40P01" || sqlState == u"40001"))
+        c_.group->conflict(makeError(adErrProviderFailure, QStringLiteral("A deadlock undid the open transaction.")));
 }
 
 DataError ConnectionState::record(long number, const QString& description)

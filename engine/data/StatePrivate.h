@@ -103,6 +103,12 @@ struct GroupState {
     // The work since the last settled record was undone (rolled back).
     bool undone = false;
     DataError undoneBy;
+    // The work was undone by a deadlock or serialization failure, which
+    // another try of the same record may not meet.
+    bool undoneByConflict = false;
+    // Such failures undo the work with one commit per record too: the
+    // caller tries the record again.
+    bool retryConflicts = false;
     // False once part of that work was committed on its own: running the
     // records again would write it twice.
     bool replayable = true;
@@ -126,6 +132,7 @@ struct GroupState {
     // The database ended the group's work or c's transaction (a failed
     // statement, a deadlock): everything open is rolled back.
     void undo(const DataError& why);
+    void conflict(const DataError& why);
     void lostBy(ConnectionState& c);
     void rollbackAll();
 };

@@ -579,19 +579,42 @@ void RunEngine::replayGroup()
     m_errorRows = m_groupErrorRows;
     m_heldLines.clear();
     m_group->setPerRecord(true);
+    // A record committed on its own can still meet a deadlock with another
+    // run's group that holds the rows it needs: that other run gives way
+    // only after its own rerun, so the record is simply tried again, as
+    // one waits for a lock. Its lines wait for the outcome of the try.
+    m_group->setRetryConflicts(true);
+    m_replaying = true;
+    constexpr int kConflictTries = 20;
     clsLog* log = m_process.Log();
     for (std::int32_t record = first; record < last; ++record) {
         if (record > first && !m_sourceData.MoveNext())
             break;
         const tStatistic before = m_stats;
-        ProcessRecord();
+        const long errorRowsBefore = m_errorRows;
+        const auto mark = m_sourceData.markRow();
+        for (int attempt = 1;; ++attempt) {
+            ProcessRecord();
+            if (log->IsCritical())
+                break;
+            ++m_stats.CurrRecord;
+            if (m_group->recordDone() != ado::CommitGroup::Undone)
+                break;
+            if (m_group->undoneByConflict() && attempt < kConflictTries && m_sourceData.returnToRow(mark)) {
+                m_stats = before;
+                m_errorRows = errorRowsBefore;
+                m_heldLines.clear();
+                continue;
+            }
+            loseRecord(before);
+            break;
+        }
+        releaseHeldLines();
         if (log->IsCritical())
             break;
-        ++m_stats.CurrRecord;
-        if (m_group->recordDone() == ado::CommitGroup::Undone)
-            loseRecord(before);
-        releaseHeldLines();
     }
+    m_replaying = false;
+    m_group->setRetryConflicts(false);
     m_group->setPerRecord(false);
 }
 
@@ -723,7 +746,7 @@ void RunEngine::logError(const QString& text, long number, std::int32_t record)
     // The lines of a group's records wait for its commit: were its work
     // undone, the rerun says again what still fails. With a commit per
     // record nothing is run again, and a line is said at once.
-    if (m_holdLines && m_group && !m_group->perRecord()) {
+    if (m_holdLines && m_group && (!m_group->perRecord() || m_replaying)) {
         m_heldLines.push_back({text, number, record});
         return;
     }

@@ -155,6 +155,7 @@ private:
     };
     std::vector<HeldLine> m_heldLines;
     bool m_holdLines = false;
+    bool m_replaying = false;   // a group's records run again, one commit each
     bool m_groupMarked = false;
     tStatistic m_groupStats;
     int m_groupErrorRows = 0;
