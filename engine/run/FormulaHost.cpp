@@ -2,6 +2,7 @@
 
 #include <QHash>
 
+#include <algorithm>
 #include <unordered_map>
 
 #include "document/clsProcess.h"
@@ -457,6 +458,9 @@ struct FormulaHost::Impl {
         // name is a step bound at the last reset.
         QString objectName;
         QString field;
+        // The step the name stood for at the binding of `boundGeneration`.
+        quint64 generation = 0;
+        StepObject* step = nullptr;
     };
     QHash<QString, Plan> plans;
     // The step objects the last reset bound, by the name scripts see, and
@@ -464,6 +468,8 @@ struct FormulaHost::Impl {
     // have given the names other meanings.
     std::vector<std::pair<QString, std::shared_ptr<StepObject>>> bound;
     bool pristine = false;
+    // Changes when another set of steps is bound.
+    quint64 boundGeneration = 1;
 
     Impl(clsProcess& p, RunEngine& e) : process(p), engine(e) {}
 
@@ -517,6 +523,7 @@ void FormulaHost::forgetSteps()
     d->stepObjects.clear();
     d->shapeObjects.clear();
     d->bound.clear();
+    ++d->boundGeneration;
     // A new run may come with other formulas.
     d->plans.clear();
 }
@@ -524,17 +531,26 @@ void FormulaHost::forgetSteps()
 bool FormulaHost::ResetScript()
 {
     d->script.Reset();
-    d->bound.clear();
+    std::vector<std::pair<QString, std::shared_ptr<StepObject>>> bound;
+    bound.reserve(d->bound.size());
     for (const cShapeRef& node : d->engine.stepsInOrder()) {
         // A step that cannot be reached from scripts (no data, a caption
         // that is no identifier or is taken) is left out.
         if (d->engine.isStepReachable(*node)) {
             std::shared_ptr<StepObject> object = d->stepObject(*node);
             // The helper below takes the name SQLExecute whatever holds it.
+            const QLatin1String helper("SQLExecute");
             if (d->script.AddObject(node->sCaption, object)
-                && node->sCaption.compare(QLatin1String("SQLExecute"), Qt::CaseInsensitive) != 0)
-                d->bound.emplace_back(node->sCaption, std::move(object));
+                && (node->sCaption.size() != helper.size()
+                    || node->sCaption.compare(helper, Qt::CaseInsensitive) != 0))
+                bound.emplace_back(node->sCaption, std::move(object));
         }
+    }
+    const bool same = std::equal(bound.begin(), bound.end(), d->bound.begin(), d->bound.end(),
+                                 [](const auto& a, const auto& b) { return a.second == b.second; });
+    if (!same) {
+        d->bound = std::move(bound);
+        ++d->boundGeneration;
     }
     d->script.AddObject(QStringLiteral("Steps"), d->steps);
     if (!d->sqlExecute)
@@ -613,8 +629,8 @@ bool plainFieldReference(const QString& text, QString& name, QString& field)
 FormulaHost::Result FormulaHost::EvaluateValue(const QString& value)
 {
     vbs::ScriptControl& sc = d->script;
-    auto known = d->plans.constFind(value);
-    if (known == d->plans.cend()) {
+    auto known = d->plans.find(value);
+    if (known == d->plans.end()) {
         Impl::Plan plan;
         if (value.contains(kFormulaPrefix)) {
             const QString name = value.mid(kFormulaPrefix.size());
@@ -639,7 +655,7 @@ FormulaHost::Result FormulaHost::EvaluateValue(const QString& value)
         }
         known = d->plans.insert(value, std::move(plan));
     }
-    const Impl::Plan& plan = *known;
+    Impl::Plan& plan = *known;
     if (plan.code) {
         d->pristine = false;
         if (!sc.AddCode(plan.code))
@@ -650,7 +666,11 @@ FormulaHost::Result FormulaHost::EvaluateValue(const QString& value)
         return success(v);
     }
     if (!plan.objectName.isEmpty() && d->pristine) {
-        if (StepObject* step = d->boundStep(plan.objectName)) {
+        if (plan.generation != d->boundGeneration) {
+            plan.step = d->boundStep(plan.objectName);
+            plan.generation = d->boundGeneration;
+        }
+        if (StepObject* step = plan.step) {
             // What the interpreter would do for Step("Field"), without it.
             vbs::ScriptErrorInfo e;
             try {
