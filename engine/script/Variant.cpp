@@ -258,7 +258,7 @@ void IScriptObject::put(int, std::span<Variant>, const Variant&)
 
 // ---------------------------------------------------------------- variant
 
-void Variant::clear() noexcept
+void Variant::release() noexcept
 {
     switch (type_) {
     case VarType::String: u_.str.~QString(); break;
@@ -266,8 +266,6 @@ void Variant::clear() noexcept
     case VarType::Array: u_.arr.~ArrayRef(); break;
     default: break;
     }
-    type_ = VarType::Empty;
-    u_.i64 = 0;
 }
 
 void Variant::copyFrom(const Variant& o)
