@@ -2,6 +2,7 @@
 
 #include <QHash>
 
+#include <algorithm>
 #include <unordered_map>
 
 #include "document/clsProcess.h"
@@ -445,6 +446,31 @@ struct FormulaHost::Impl {
     std::unordered_map<const cShape*, std::shared_ptr<ShapeObject>> shapeObjects;
     std::shared_ptr<StepsObject> steps;
 
+    // Compiled once per run and handed back to the interpreter, so that a
+    // record neither hashes nor looks up the texts again.
+    vbs::PreparedCode sqlExecute;
+    vbs::PreparedExpr main;
+    // How a value text of the run is evaluated.
+    struct Plan {
+        vbs::PreparedCode code;   // a named formula: its code, then Main
+        vbs::PreparedExpr expr;   // an expression
+        // Step("Field") on a name, read without the interpreter when the
+        // name is a step bound at the last reset.
+        QString objectName;
+        QString field;
+        // The step the name stood for at the binding of `boundGeneration`.
+        quint64 generation = 0;
+        StepObject* step = nullptr;
+    };
+    QHash<QString, Plan> plans;
+    // The step objects the last reset bound, by the name scripts see, and
+    // whether only those reads ran since: any script code run since may
+    // have given the names other meanings.
+    std::vector<std::pair<QString, std::shared_ptr<StepObject>>> bound;
+    bool pristine = false;
+    // Changes when another set of steps is bound.
+    quint64 boundGeneration = 1;
+
     Impl(clsProcess& p, RunEngine& e) : process(p), engine(e) {}
 
     std::shared_ptr<StepObject> stepObject(cShape& node)
@@ -463,6 +489,14 @@ struct FormulaHost::Impl {
         if (!slot)
             slot = std::make_shared<ShapeObject>(node);
         return slot;
+    }
+
+    StepObject* boundStep(const QString& name) const
+    {
+        for (const auto& [bName, object] : bound)
+            if (bName.compare(name, Qt::CaseInsensitive) == 0)
+                return object.get();
+        return nullptr;
     }
 };
 
@@ -488,19 +522,41 @@ void FormulaHost::forgetSteps()
 {
     d->stepObjects.clear();
     d->shapeObjects.clear();
+    d->bound.clear();
+    ++d->boundGeneration;
+    // A new run may come with other formulas.
+    d->plans.clear();
 }
 
 bool FormulaHost::ResetScript()
 {
     d->script.Reset();
+    std::vector<std::pair<QString, std::shared_ptr<StepObject>>> bound;
+    bound.reserve(d->bound.size());
     for (const cShapeRef& node : d->engine.stepsInOrder()) {
         // A step that cannot be reached from scripts (no data, a caption
         // that is no identifier or is taken) is left out.
-        if (d->engine.isStepReachable(*node))
-            d->script.AddObject(node->sCaption, d->stepObject(*node));
+        if (d->engine.isStepReachable(*node)) {
+            std::shared_ptr<StepObject> object = d->stepObject(*node);
+            // The helper below takes the name SQLExecute whatever holds it.
+            const QLatin1String helper("SQLExecute");
+            if (d->script.AddObject(node->sCaption, object)
+                && (node->sCaption.size() != helper.size()
+                    || node->sCaption.compare(helper, Qt::CaseInsensitive) != 0))
+                bound.emplace_back(node->sCaption, std::move(object));
+        }
+    }
+    const bool same = std::equal(bound.begin(), bound.end(), d->bound.begin(), d->bound.end(),
+                                 [](const auto& a, const auto& b) { return a.second == b.second; });
+    if (!same) {
+        d->bound = std::move(bound);
+        ++d->boundGeneration;
     }
     d->script.AddObject(QStringLiteral("Steps"), d->steps);
-    d->script.AddCode(kSqlExecuteCode);
+    if (!d->sqlExecute)
+        d->script.Prepare(kSqlExecuteCode, d->sqlExecute);
+    d->script.AddCode(d->sqlExecute);
+    d->pristine = true;
     return true;
 }
 
@@ -545,27 +601,94 @@ FormulaHost::Result success(const vbs::Variant& v)
 
 }  // namespace
 
+namespace {
+
+// Name("Field") and nothing else: a field reference the host can read
+// itself, as the interpreter would through the step object.
+bool plainFieldReference(const QString& text, QString& name, QString& field)
+{
+    const qsizetype open = text.indexOf(u'(');
+    if (open < 1 || !text.endsWith(QLatin1String("\")")) || text.size() < open + 4 || text.at(open + 1) != u'"')
+        return false;
+    for (qsizetype i = 0; i < open; ++i) {
+        const QChar c = text.at(i);
+        const bool letter = (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+        if (!(letter || (i > 0 && ((c >= u'0' && c <= u'9') || c == u'_'))))
+            return false;
+    }
+    const QStringView inner = QStringView(text).mid(open + 2, text.size() - open - 4);
+    if (inner.contains(u'"') || inner.contains(u'\r') || inner.contains(u'\n'))
+        return false;
+    name = text.left(open);
+    field = inner.toString();
+    return true;
+}
+
+}  // namespace
+
 FormulaHost::Result FormulaHost::EvaluateValue(const QString& value)
 {
     vbs::ScriptControl& sc = d->script;
-    if (value.contains(kFormulaPrefix)) {
-        const QString name = value.mid(kFormulaPrefix.size());
-        const tFormula* formula = d->process.Formulas()->Collection().item(name);
-        if (!formula) {
-            Result r;
-            r.ok = false;
-            r.number = vbs::err::InvalidCall;
-            r.description = vbs::errorDescription(vbs::err::InvalidCall);
-            return r;
+    auto known = d->plans.find(value);
+    if (known == d->plans.end()) {
+        Impl::Plan plan;
+        if (value.contains(kFormulaPrefix)) {
+            const QString name = value.mid(kFormulaPrefix.size());
+            const tFormula* formula = d->process.Formulas()->Collection().item(name);
+            if (!formula) {
+                Result r;
+                r.ok = false;
+                r.number = vbs::err::InvalidCall;
+                r.description = vbs::errorDescription(vbs::err::InvalidCall);
+                return r;
+            }
+            // Code that does not compile fails each time it is met, and is
+            // not kept.
+            if (!sc.Prepare(formula->formula, plan.code))
+                return failure(sc.Error());
+            if (!d->main && !sc.PrepareExpression(QStringLiteral("Main"), d->main))
+                return failure(sc.Error());
+        } else {
+            if (!sc.PrepareExpression(value, plan.expr))
+                return failure(sc.Error());
+            plainFieldReference(value, plan.objectName, plan.field);
         }
-        if (!sc.AddCode(formula->formula))
+        known = d->plans.insert(value, std::move(plan));
+    }
+    Impl::Plan& plan = *known;
+    if (plan.code) {
+        d->pristine = false;
+        if (!sc.AddCode(plan.code))
             return failure(sc.Error());
-        const vbs::Variant v = sc.Eval(QStringLiteral("Main"));
+        const vbs::Variant v = sc.Eval(d->main);
         if (sc.Error().Number)
             return failure(sc.Error());
         return success(v);
     }
-    const vbs::Variant v = sc.Eval(value);
+    if (!plan.objectName.isEmpty() && d->pristine) {
+        if (plan.generation != d->boundGeneration) {
+            plan.step = d->boundStep(plan.objectName);
+            plan.generation = d->boundGeneration;
+        }
+        if (StepObject* step = plan.step) {
+            // What the interpreter would do for Step("Field"), without it.
+            vbs::ScriptErrorInfo e;
+            try {
+                return success(step->value(plan.field));
+            } catch (const vbs::ScriptError& error) {
+                e.Number = error.number;
+                e.Description = error.description;
+            } catch (const std::bad_alloc&) {
+                e.Number = 7;
+                e.Description = vbs::errorDescription(7);
+            }
+            e.Line = 1;
+            e.Text = value;
+            return failure(e);
+        }
+    }
+    d->pristine = false;
+    const vbs::Variant v = sc.Eval(plan.expr);
     if (sc.Error().Number)
         return failure(sc.Error());
     return success(v);
@@ -574,6 +697,7 @@ FormulaHost::Result FormulaHost::EvaluateValue(const QString& value)
 FormulaHost::Result FormulaHost::CheckCode(const QString& code)
 {
     vbs::ScriptControl& sc = d->script;
+    d->pristine = false;
     if (!sc.AddCode(code))
         return failure(sc.Error());
     const vbs::Variant v = sc.Eval(QStringLiteral("Main"));

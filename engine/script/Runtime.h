@@ -81,7 +81,9 @@ struct GlobalEntry {
     void reset()
     {
         kind = baseKind;
-        value = baseValue;
+        // Most entries (built-in functions, names never assigned) hold
+        // nothing, and a reset runs before every storage step.
+        if (!value.isEmpty() || !baseValue.isEmpty()) value = baseValue;
         builtin = baseBuiltin;
         proc = nullptr;
         cls = nullptr;

@@ -13,8 +13,10 @@ using namespace rt;
 struct ScriptControl::Caches {
     QHash<QString, std::shared_ptr<CodeBlock>> code;
     QHash<QString, std::shared_ptr<CompiledExpr>> exprs;
-    // Object names already checked: hosts add the same names before every use.
-    QHash<QString, bool> names;
+    // Object names already checked, with their global entries (null for a
+    // name that cannot name an object): hosts add the same names before
+    // every use.
+    QHash<QString, GlobalEntry*> names;
 };
 
 // Caches are bounded so that generated texts cannot grow them for ever;
@@ -107,22 +109,22 @@ static bool validName(const QString& name)
 bool ScriptControl::AddObject(const QString& Name, ObjectRef Object)
 {
     error_.Clear();
+    // The entry of a valid name, null for an invalid one.
+    GlobalEntry* e = nullptr;
     auto known = caches_->names.constFind(Name);
-    bool nameOk;
     if (known != caches_->names.cend()) {
-        nameOk = *known;
+        e = *known;
     } else {
-        nameOk = validName(Name);
+        if (validName(Name)) e = in_->entry(Name);
         if (caches_->names.size() < kMaxCachedTexts)
-            caches_->names.insert(Name, nameOk);
+            caches_->names.insert(Name, e);
     }
-    if (!nameOk || !Object) {
+    if (!e || !Object) {
         error_.Number = err::InvalidCall;
         error_.Description = errorDescription(err::InvalidCall);
         error_.Source = QStringLiteral("ScriptControl");
         return false;
     }
-    GlobalEntry* e = in_->entry(Name);
     if (e->kind == GlobalEntry::HostObject) {
         error_.Number = 457;
         error_.Description = errorDescription(457);
@@ -136,25 +138,34 @@ bool ScriptControl::AddObject(const QString& Name, ObjectRef Object)
     return true;
 }
 
-bool ScriptControl::AddCode(const QString& Code)
+// The compiled code of a text, from the cache or compiled now; throws
+// ParseError.
+std::shared_ptr<CodeBlock> ScriptControl::compiledCode(const QString& code)
 {
-    begin();
-    std::shared_ptr<CodeBlock> block;
+    auto it = caches_->code.constFind(code);
+    if (it != caches_->code.cend()) return *it;
+    ++compiles_;
+    std::shared_ptr<CodeBlock> block = compileCode(*in_, code);
+    if (caches_->code.size() >= kMaxCachedTexts) caches_->code.clear();
+    caches_->code.insert(code, block);
+    return block;
+}
+
+std::shared_ptr<CompiledExpr> ScriptControl::compiledExpr(const QString& expression)
+{
+    auto it = caches_->exprs.constFind(expression);
+    if (it != caches_->exprs.cend()) return *it;
+    ++compiles_;
+    std::shared_ptr<CompiledExpr> ce = compileExpression(*in_, expression);
+    if (caches_->exprs.size() >= kMaxCachedTexts) caches_->exprs.clear();
+    caches_->exprs.insert(expression, ce);
+    return ce;
+}
+
+// Defines the block's names and runs its statements; begin() was called.
+bool ScriptControl::install(const std::shared_ptr<CodeBlock>& block)
+{
     try {
-        auto it = caches_->code.constFind(Code);
-        if (it != caches_->code.cend()) {
-            block = *it;
-        } else {
-            ++compiles_;
-            try {
-                block = compileCode(*in_, Code);
-            } catch (const ParseError& pe) {
-                error_ = compileError(pe, Code);
-                return false;
-            }
-            if (caches_->code.size() >= kMaxCachedTexts) caches_->code.clear();
-            caches_->code.insert(Code, block);
-        }
         in_->install(block);
         Frame f{in_.get(), nullptr, nullptr, false, nullptr, {}};
         execBlock(block->body, f);
@@ -165,31 +176,110 @@ bool ScriptControl::AddCode(const QString& Code)
     return false;
 }
 
+Variant ScriptControl::evaluate(const CompiledExpr& ce, const QString& text)
+{
+    try {
+        Frame f{in_.get(), nullptr, nullptr, false, nullptr, {}};
+        return ce.expr->eval(f);
+    } catch (...) {
+        failRuntime(caughtError(), text);
+    }
+    return Variant();
+}
+
+bool ScriptControl::AddCode(const QString& Code)
+{
+    begin();
+    std::shared_ptr<CodeBlock> block;
+    try {
+        try {
+            block = compiledCode(Code);
+        } catch (const ParseError& pe) {
+            error_ = compileError(pe, Code);
+            return false;
+        }
+    } catch (...) {
+        failRuntime(caughtError(), QString());
+        return false;
+    }
+    return install(block);
+}
+
 Variant ScriptControl::Eval(const QString& Expression)
 {
     begin();
+    std::shared_ptr<CompiledExpr> ce;
     try {
-        std::shared_ptr<CompiledExpr> ce;
-        auto it = caches_->exprs.constFind(Expression);
-        if (it != caches_->exprs.cend()) {
-            ce = *it;
-        } else {
-            ++compiles_;
-            try {
-                ce = compileExpression(*in_, Expression);
-            } catch (const ParseError& pe) {
-                error_ = compileError(pe, Expression);
-                return Variant();
-            }
-            if (caches_->exprs.size() >= kMaxCachedTexts) caches_->exprs.clear();
-            caches_->exprs.insert(Expression, ce);
+        try {
+            ce = compiledExpr(Expression);
+        } catch (const ParseError& pe) {
+            error_ = compileError(pe, Expression);
+            return Variant();
         }
-        Frame f{in_.get(), nullptr, nullptr, false, nullptr, {}};
-        return ce->expr->eval(f);
+    } catch (...) {
+        failRuntime(caughtError(), Expression);
+        return Variant();
+    }
+    return evaluate(*ce, Expression);
+}
+
+bool ScriptControl::Prepare(const QString& Code, PreparedCode& out)
+{
+    begin();
+    try {
+        try {
+            out.block_ = compiledCode(Code);
+            return true;
+        } catch (const ParseError& pe) {
+            error_ = compileError(pe, Code);
+        }
+    } catch (...) {
+        failRuntime(caughtError(), QString());
+    }
+    out.block_.reset();
+    return false;
+}
+
+bool ScriptControl::PrepareExpression(const QString& Expression, PreparedExpr& out)
+{
+    begin();
+    try {
+        try {
+            out.expr_ = compiledExpr(Expression);
+            out.text_ = Expression;
+            return true;
+        } catch (const ParseError& pe) {
+            error_ = compileError(pe, Expression);
+        }
     } catch (...) {
         failRuntime(caughtError(), Expression);
     }
-    return Variant();
+    out.expr_.reset();
+    return false;
+}
+
+bool ScriptControl::AddCode(const PreparedCode& Code)
+{
+    begin();
+    if (!Code.block_) {
+        error_.Number = err::InvalidCall;
+        error_.Description = errorDescription(err::InvalidCall);
+        error_.Source = QStringLiteral("ScriptControl");
+        return false;
+    }
+    return install(Code.block_);
+}
+
+Variant ScriptControl::Eval(const PreparedExpr& Expression)
+{
+    begin();
+    if (!Expression.expr_) {
+        error_.Number = err::InvalidCall;
+        error_.Description = errorDescription(err::InvalidCall);
+        error_.Source = QStringLiteral("ScriptControl");
+        return Variant();
+    }
+    return evaluate(*Expression.expr_, Expression.text_);
 }
 
 Variant ScriptControl::Run(const QString& ProcedureName, std::span<const Variant> Args)

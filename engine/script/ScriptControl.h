@@ -22,7 +22,27 @@
 
 namespace vbs {
 
-namespace rt { struct Interp; }
+namespace rt { struct Interp; struct CodeBlock; struct CompiledExpr; struct GlobalEntry; }
+
+// A code text or an expression compiled once, for a host that adds or
+// evaluates the same text over and over: handing it back skips even the
+// lookup of the text in the cache. Valid for the ScriptControl that made it.
+class PreparedCode {
+public:
+    explicit operator bool() const { return block_ != nullptr; }
+private:
+    friend class ScriptControl;
+    std::shared_ptr<rt::CodeBlock> block_;
+};
+
+class PreparedExpr {
+public:
+    explicit operator bool() const { return expr_ != nullptr; }
+private:
+    friend class ScriptControl;
+    std::shared_ptr<rt::CompiledExpr> expr_;
+    QString text_;
+};
 
 struct ScriptErrorInfo {
     int Number = 0;          // 0: no error
@@ -52,6 +72,13 @@ public:
     bool AddCode(const QString& Code);
     // Evaluates an expression; Empty (and Error() set) on failure.
     Variant Eval(const QString& Expression);
+    // Compiles a code text or an expression once (false, and Error() set,
+    // when it does not compile); AddCode and Eval of the result then behave
+    // as they do for the text.
+    bool Prepare(const QString& Code, PreparedCode& out);
+    bool PrepareExpression(const QString& Expression, PreparedExpr& out);
+    bool AddCode(const PreparedCode& Code);
+    Variant Eval(const PreparedExpr& Expression);
     // Calls a procedure by name with argument values.
     Variant Run(const QString& ProcedureName, std::span<const Variant> Args = {});
 
@@ -68,6 +95,10 @@ public:
 private:
     struct Caches;
     void begin();
+    std::shared_ptr<rt::CodeBlock> compiledCode(const QString& code);
+    std::shared_ptr<rt::CompiledExpr> compiledExpr(const QString& expression);
+    bool install(const std::shared_ptr<rt::CodeBlock>& block);
+    Variant evaluate(const rt::CompiledExpr& expr, const QString& text);
     void failRuntime(const struct ScriptError& e, const QString& fallbackText);
 
     std::unique_ptr<rt::Interp> in_;

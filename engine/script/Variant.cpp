@@ -1,6 +1,8 @@
 #include "script/Variant.h"
 
 #include <QDate>
+#include <QVarLengthArray>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -256,7 +258,7 @@ void IScriptObject::put(int, std::span<Variant>, const Variant&)
 
 // ---------------------------------------------------------------- variant
 
-void Variant::clear() noexcept
+void Variant::release() noexcept
 {
     switch (type_) {
     case VarType::String: u_.str.~QString(); break;
@@ -264,8 +266,6 @@ void Variant::clear() noexcept
     case VarType::Array: u_.arr.~ArrayRef(); break;
     default: break;
     }
-    type_ = VarType::Empty;
-    u_.i64 = 0;
 }
 
 void Variant::copyFrom(const Variant& o)
@@ -727,21 +727,50 @@ DateTimeParts splitDate(double serial)
     return p;
 }
 
+namespace {
+
+// Decimal digits of a value, at least `width` of them (zeros in front).
+void appendNumber(QString& s, int value, int width = 0)
+{
+    char16_t buf[16];
+    int n = 0;
+    const bool negative = value < 0;
+    unsigned u = negative ? 0u - unsigned(value) : unsigned(value);
+    do {
+        buf[n++] = char16_t(u'0' + u % 10);
+        u /= 10;
+    } while (u);
+    while (n < width) buf[n++] = u'0';
+    if (negative) buf[n++] = u'-';
+    std::reverse(buf, buf + n);
+    s.append(reinterpret_cast<const QChar*>(buf), n);
+}
+
+} // namespace
+
 QString formatDate(double serial)
 {
     DateTimeParts p = splitDate(serial);
     bool hasTime = p.hour || p.minute || p.second;
     bool hasDate = !(p.year == 1899 && p.month == 12 && p.day == 30);
     QString s;
-    if (hasDate) s = QStringLiteral("%1/%2/%3").arg(p.month).arg(p.day).arg(p.year);
+    s.reserve(24);
+    if (hasDate) {
+        appendNumber(s, p.month);
+        s += u'/';
+        appendNumber(s, p.day);
+        s += u'/';
+        appendNumber(s, p.year);
+    }
     if (hasTime || !hasDate) {
         int h12 = p.hour % 12 == 0 ? 12 : p.hour % 12;
         if (!s.isEmpty()) s += u' ';
-        s += QStringLiteral("%1:%2:%3 %4")
-                 .arg(h12)
-                 .arg(p.minute, 2, 10, QChar(u'0'))
-                 .arg(p.second, 2, 10, QChar(u'0'))
-                 .arg(p.hour < 12 ? u"AM" : u"PM");
+        appendNumber(s, h12);
+        s += u':';
+        appendNumber(s, p.minute, 2);
+        s += u':';
+        appendNumber(s, p.second, 2);
+        s += p.hour < 12 ? QLatin1String(" AM") : QLatin1String(" PM");
     }
     return s;
 }
@@ -789,7 +818,7 @@ int expandYear(const DateToken& t)
 
 std::optional<double> parseDate(QStringView text)
 {
-    std::vector<DateToken> toks;
+    QVarLengthArray<DateToken, 16> toks;
     for (qsizetype i = 0; i < text.size();) {
         QChar c = text[i];
         if (c.isSpace()) { ++i; continue; }
@@ -820,10 +849,10 @@ std::optional<double> parseDate(QStringView text)
     }
     // Time: h:mm[:ss] [AM|PM], or h AM|PM.
     int hour = -1, minute = 0, second = 0;
-    std::vector<DateToken> dateToks;
-    for (size_t i = 0; i < toks.size(); ++i) {
+    QVarLengthArray<DateToken, 16> dateToks;
+    for (qsizetype i = 0; i < toks.size(); ++i) {
         const DateToken& t = toks[i];
-        auto isAmPm = [&](size_t k) {
+        auto isAmPm = [&](qsizetype k) {
             if (k >= toks.size() || toks[k].kind != DateToken::Word) return 0;
             QString w = toks[k].text.toUpper();
             if (w == u"AM" || w == u"A") return 1;
@@ -835,7 +864,7 @@ std::optional<double> parseDate(QStringView text)
                           isAmPm(i + 1));
         if (!timeStart) { dateToks.push_back(t); continue; }
         hour = t.value;
-        size_t k = i + 1;
+        qsizetype k = i + 1;
         int part = 0;
         while (k + 1 < toks.size() && toks[k].kind == DateToken::Sep && toks[k].sep == u':' &&
                toks[k + 1].kind == DateToken::Number && part < 2) {
@@ -856,7 +885,7 @@ std::optional<double> parseDate(QStringView text)
         if (hour > 23 || minute > 59 || second > 59) return std::nullopt;
         i = k - 1;
     }
-    std::vector<DateToken> nums;
+    QVarLengthArray<DateToken, 8> nums;
     int month = 0;
     bool monthFirst = false;
     for (const DateToken& t : dateToks) {
@@ -870,7 +899,8 @@ std::optional<double> parseDate(QStringView text)
     DateTimeParts p;
     bool hasDate = !nums.empty() || month;
     if (hasDate) {
-        int currentYear = QDate::currentDate().year();
+        // Only a date without its year asks the clock.
+        auto currentYear = [] { return QDate::currentDate().year(); };
         int y = 0, m = 0, d = 0;
         if (month) {
             m = month;
@@ -880,7 +910,7 @@ std::optional<double> parseDate(QStringView text)
                 d = firstIsYear ? nums[1].value : nums[0].value;
             } else if (nums.size() == 1) {
                 if (nums[0].digits >= 3 || nums[0].value > 31) { y = expandYear(nums[0]); d = 1; }
-                else { y = currentYear; d = nums[0].value; }
+                else { y = currentYear(); d = nums[0].value; }
             } else {
                 return std::nullopt;
             }
@@ -894,7 +924,7 @@ std::optional<double> parseDate(QStringView text)
             }
         } else if (nums.size() == 2) {
             if (nums[1].digits >= 3 || nums[1].value > 31) { m = nums[0].value; d = 1; y = expandYear(nums[1]); }
-            else { m = nums[0].value; d = nums[1].value; y = currentYear; }
+            else { m = nums[0].value; d = nums[1].value; y = currentYear(); }
         } else {
             return std::nullopt;
         }

@@ -203,7 +203,14 @@ public:
     ArrayData& mutableArr();
 
 private:
-    void clear() noexcept;
+    // Inline: most values a formula makes and drops own nothing.
+    void clear() noexcept
+    {
+        if (type_ == VarType::String || type_ == VarType::Object || type_ == VarType::Array) release();
+        type_ = VarType::Empty;
+        u_.i64 = 0;
+    }
+    void release() noexcept;   // destroys the string, object or array held
     void copyFrom(const Variant& o);
     void moveFrom(Variant&& o) noexcept;
 

@@ -227,6 +227,27 @@ TEST_F(Operations, ANullKeyFailsTheStepInsteadOfMatchingOtherRows) {
     expectExecutionRow(executions().at(0), st, "Completed with errors");
 }
 
+TEST_F(Operations, AKeyNamingAFieldItsStepLacksFailsAlikeReadDirectlyOrThroughAnExpression) {
+    // A key that is only Step("Field") is read without the interpreter; the
+    // same reference inside an expression is the interpreter's: both fail
+    // with the collection's message and number.
+    cShapeRef plain = flow.storage("TGT", "target", conn("target"), "tgt", "UpdateInsert",
+                                   {{"id", "SRC(\"id\")", "SRC(\"nope\")"}});
+    cShapeRef wrapped = flow.storage("TGT2", "target", conn("target"), "tgt", "UpdateInsert",
+                                     {{"id", "SRC(\"id\")", "(SRC(\"nope\"))"}});
+    run({plain, wrapped});
+    EXPECT_TRUE(target().isEmpty());
+    const auto errors = errorRows();
+    ASSERT_EQ(errors.size(), 6u);
+    const QString item = QStringLiteral(
+        "Item cannot be found in the collection corresponding to the requested name or ordinal.");
+    EXPECT_TRUE(errors[0].value("ERRDESC").toString().contains("TGT: SRC(\"nope\") --> id " + item))
+        << errors[0].value("ERRDESC").toString().toStdString();
+    EXPECT_TRUE(errors[1].value("ERRDESC").toString().contains("TGT2: (SRC(\"nope\")) --> id " + item))
+        << errors[1].value("ERRDESC").toString().toStdString();
+    EXPECT_EQ(errors[0].value("ERRNUMBER"), errors[1].value("ERRNUMBER"));
+}
+
 TEST_F(Operations, FormulasComputeValuesAndKeysAndReachTheDatabase) {
     exec("target", {"CREATE TABLE cities (code TEXT, country TEXT)",
                     "INSERT INTO cities VALUES ('Oslo', 'Norway'), ('Rome', 'Italy'), ('Lyon', 'France')",
