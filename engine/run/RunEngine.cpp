@@ -73,12 +73,24 @@ struct StoragePlanValue {
 };
 
 // The step being executed and what its failure is counted and logged as:
-// the field mapping being applied names the failing field.
+// the field mapping being applied names the failing field. The mapping's
+// text ("value --> field") is put together only when something fails: the
+// two halves are strings of the step's plan, which outlives the step.
 struct StepFailure {
     cShape& step;
     QString operation;
-    QString context;
     int editMode = ado::adEditNone;
+    const QString* contextFrom = nullptr;
+    const QString* contextTo = nullptr;
+
+    void setContext(const QString& from, const QString& to)
+    {
+        contextFrom = &from;
+        contextTo = &to;
+    }
+    void clearContext() { contextFrom = contextTo = nullptr; }
+    bool hasContext() const { return contextFrom != nullptr; }
+    QString context() const { return hasContext() ? *contextFrom + QStringLiteral(" --> ") + *contextTo : QString(); }
 };
 
 // What a storage step needs for every record, worked out once per run: the
@@ -976,8 +988,8 @@ void RunEngine::failStep(StepFailure& failure, const QString& description, long 
     if (m_stepWord.isEmpty())
         m_stepWord = tr("Step");
     QString text = m_stepWord + QLatin1Char(' ') + failure.step.sCaption + QStringLiteral(": ");
-    if (!failure.context.isEmpty())
-        text += failure.context + QLatin1Char(' ');
+    if (failure.hasContext())
+        text += failure.context() + QLatin1Char(' ');
     logError(text + description, number);
     countFailure(failure.editMode, failure.operation);
 }
@@ -985,7 +997,7 @@ void RunEngine::failStep(StepFailure& failure, const QString& description, long 
 void RunEngine::ExecuteStorageStep(cShape& step)
 {
     const tStorage* record = step.storageRecord();
-    StepFailure failure{step, record ? record->shpOperation : QString(), QString(), ado::adEditNone};
+    StepFailure failure{step, record ? record->shpOperation : QString()};
     StepRun& run = stepRun(step);
     // The step's previous row is gone whatever happens below.
     run.present = false;
@@ -1042,7 +1054,7 @@ bool RunEngine::lookup(StepFailure& failure, StepRun& run, std::optional<QVarian
         return true;
     QVariantList keyValues;
     for (int i = 0; i < plan.keyExprs.size(); ++i) {
-        failure.context = plan.keyExprs.at(i) + QStringLiteral(" --> ") + plan.keyColumns.at(i);
+        failure.setContext(plan.keyExprs.at(i), plan.keyColumns.at(i));
         const FormulaHost::Result r = m_host->EvaluateValue(plan.keyExprs.at(i));
         // A key that cannot be evaluated, like a Null key, would look up the
         // wrong rows (a new row on every rerun): the step fails instead.
@@ -1057,7 +1069,7 @@ bool RunEngine::lookup(StepFailure& failure, StepRun& run, std::optional<QVarian
         // Empty compares as an empty text, as a quoted literal would.
         keyValues << (r.empty ? QVariant(QString()) : r.value);
     }
-    failure.context.clear();
+    failure.clearContext();
     std::vector<QVariantList> rows;
     if (!run.plan.writer.select(plan.keyColumns, keyValues, rows, 1)) {
         // A key that cannot be a value of its column matches no row.
@@ -1105,7 +1117,7 @@ void RunEngine::deleteRow(StepFailure& failure, StepRun& run, const QVariantList
 bool RunEngine::evaluateField(StepFailure& failure, StoragePlanValue& v, QVariant& value)
 {
     if (v.formula) {
-        failure.context = v.fValue + QStringLiteral(" --> ") + v.fName;
+        failure.setContext(v.fValue, v.fName);
         const FormulaHost::Result r = m_host->EvaluateValue(v.fValue);
         if (r.ok) {
             value = r.value;
@@ -1121,12 +1133,12 @@ bool RunEngine::evaluateField(StepFailure& failure, StoragePlanValue& v, QVarian
         if (m_stepWord.isEmpty())
             m_stepWord = tr("Step");
         QString text = m_stepWord + QLatin1Char(' ') + failure.step.sCaption + QStringLiteral(": ")
-                       + failure.context + QLatin1Char(' ') + r.description;
+                       + failure.context() + QLatin1Char(' ') + r.description;
         logError(text, r.number);
         value = QVariant();
         return true;
     }
-    failure.context = (v.reference ? v.refField : v.fValue) + QStringLiteral(" --> ") + v.fName;
+    failure.setContext(v.reference ? v.refField : v.fValue, v.fName);
     if (!v.reference) {
         failStep(failure, kInvalidCall, 5);
         return false;
@@ -1194,7 +1206,7 @@ void RunEngine::writeRow(StepFailure& failure, StepRun& run, RowAction action,
         }
         row[v.column] = converted;
     }
-    failure.context.clear();
+    failure.clearContext();
 
     if (isNew) {
         long inserted = -1;
