@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <csignal>
 #include <cstdio>
 
 #include "EventLog.h"
@@ -22,8 +23,6 @@
 #include "run/RunEngine.h"
 #include "run/clsLog.h"
 #include "stores/cMeridoxData.h"
-
-#include <csignal>
 
 namespace {
 
