@@ -9,6 +9,12 @@
 //            record, WAL and synchronous=NORMAL
 //   Python   the same per-record work as a python3 sqlite3 script, one
 //            commit per record, WAL and synchronous=NORMAL
+//   runner   MeridoxRunner on the same integration, timed as a process
+//            (its start and exit included)
+//   set-based  the job as one INSERT ... SELECT ... ON CONFLICT DO UPDATE
+//            in one transaction: the limit for this job
+//   per-record limit  the C API's per-record work in one transaction at
+//            the default settings: the limit for a record-by-record engine
 //
 // The first round fills empty targets, the second updates every row (the
 // formula's text changes between them); every target is checked equal to the
@@ -303,7 +309,9 @@ void bindTextOrNull(sqlite3_stmt* st, int i, sqlite3_stmt* from, int col)
 // The same work by hand: stream the source, select the target row by id,
 // insert or update it; every statement commits on its own, in WAL mode with
 // synchronous=NORMAL (one fsync per checkpoint instead of two per commit).
-DirectResult runDirect(const QString& sourceDb, const QString& targetDb, int run)
+// With oneTransaction, all of it in one transaction at SQLite's default
+// settings: the most a record-by-record engine can get from SQLite.
+DirectResult runDirect(const QString& sourceDb, const QString& targetDb, int run, bool oneTransaction = false)
 {
     DirectResult r;
     sqlite3* src = nullptr;
@@ -317,8 +325,10 @@ DirectResult runDirect(const QString& sourceDb, const QString& targetDb, int run
         return r;
     }
     sqlite3_busy_timeout(dst, 10000);
-    exec(dst, "PRAGMA journal_mode=WAL");
-    exec(dst, "PRAGMA synchronous=NORMAL");
+    if (!oneTransaction) {
+        exec(dst, "PRAGMA journal_mode=WAL");
+        exec(dst, "PRAGMA synchronous=NORMAL");
+    }
     sqlite3_stmt *read = nullptr, *sel = nullptr, *ins = nullptr, *upd = nullptr;
     sqlite3_prepare_v2(src, "SELECT id, code, name, amount, qty, created, active, note FROM src", -1, &read, nullptr);
     sqlite3_prepare_v2(dst, "SELECT id, code, label, amount, qty, created, active, note FROM tgt WHERE id = ?", -1,
@@ -327,7 +337,7 @@ DirectResult runDirect(const QString& sourceDb, const QString& targetDb, int run
                        -1, &ins, nullptr);
     sqlite3_prepare_v2(dst, "UPDATE tgt SET code = ?, label = ?, amount = ?, qty = ?, created = ?, active = ?, note = ? "
                             "WHERE id = ?", -1, &upd, nullptr);
-    r.ok = read && sel && ins && upd;
+    r.ok = read && sel && ins && upd && (!oneTransaction || exec(dst, "BEGIN"));
     const std::string suffix = " / run " + std::to_string(run);
     std::string label;
     while (r.ok && sqlite3_step(read) == SQLITE_ROW) {
@@ -361,6 +371,8 @@ DirectResult runDirect(const QString& sourceDb, const QString& targetDb, int run
         sqlite3_reset(w);
         ++(exists ? r.updates : r.inserts);
     }
+    if (r.ok && oneTransaction)
+        r.ok = exec(dst, "COMMIT");
     sqlite3_finalize(read);
     sqlite3_finalize(sel);
     sqlite3_finalize(ins);
@@ -413,6 +425,68 @@ DirectResult runPython(const QString& script, const QString& sourceDb, const QSt
     r.inserts = out[1].toLong();
     r.updates = out[2].trimmed().toLong();
     r.ok = r.seconds > 0;
+    return r;
+}
+
+// The whole job as one statement at SQLite's default settings, the source
+// attached: the limit for this job. upper() folds ASCII only, as the
+// formula's UCase does on these names.
+DirectResult runSetBased(const QString& sourceDb, const QString& targetDb, int run)
+{
+    DirectResult r;
+    sqlite3* dst = nullptr;
+    QElapsedTimer timer;
+    timer.start();
+    if (sqlite3_open(targetDb.toUtf8().constData(), &dst) != SQLITE_OK) {
+        sqlite3_close(dst);
+        return r;
+    }
+    sqlite3_stmt* att = nullptr;
+    sqlite3_prepare_v2(dst, "ATTACH DATABASE ? AS s", -1, &att, nullptr);
+    const QByteArray path = sourceDb.toUtf8();
+    sqlite3_bind_text(att, 1, path.constData(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
+    r.ok = att && sqlite3_step(att) == SQLITE_DONE;
+    sqlite3_finalize(att);
+    const long before = r.ok ? static_cast<long>(sqlite3_total_changes(dst)) : 0;
+    // "WHERE true" keeps ON CONFLICT from being read as part of the SELECT.
+    const std::string sql =
+        "INSERT INTO tgt (id, code, label, amount, qty, created, active, note)"
+        " SELECT id, code, upper(name) || ' / run " + std::to_string(run) + "', amount, qty, created, active, note"
+        " FROM s.src WHERE true ON CONFLICT(id) DO UPDATE SET code = excluded.code, label = excluded.label,"
+        " amount = excluded.amount, qty = excluded.qty, created = excluded.created, active = excluded.active,"
+        " note = excluded.note";
+    r.ok = r.ok && exec(dst, "BEGIN") && exec(dst, sql.c_str()) && exec(dst, "COMMIT");
+    const long written = r.ok ? static_cast<long>(sqlite3_total_changes(dst)) - before : 0;
+    sqlite3_close(dst);
+    r.seconds = timer.nsecsElapsed() / 1e9;
+    // An upsert counts one change per row, inserted or updated.
+    (run == 1 ? r.inserts : r.updates) = written;
+    return r;
+}
+
+// MeridoxRunner of MERIDOX_BIN_DIR, else the one beside this program.
+QString runnerPath()
+{
+    QString dir = qEnvironmentVariable("MERIDOX_BIN_DIR");
+    if (dir.isEmpty())
+        dir = QCoreApplication::applicationDirPath();
+    return dir + QStringLiteral("/MeridoxRunner");
+}
+
+// The runner as a user starts it, process start and exit included.
+DirectResult runRunner(const QString& file)
+{
+    DirectResult r;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    QElapsedTimer timer;
+    timer.start();
+    p.start(runnerPath(), {file});
+    const bool finished = p.waitForFinished(-1);
+    r.seconds = timer.nsecsElapsed() / 1e9;
+    r.ok = finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (!r.ok)
+        std::fprintf(stderr, "%s: exit %d %s\n", qPrintable(runnerPath()), p.exitCode(), p.readAll().constData());
     return r;
 }
 
@@ -496,10 +570,15 @@ int runBoth(const QString& dir, int rows, int flowRows, int failRows, bool big)
     const QString engineTarget = dir + QStringLiteral("/target_engine.db");
     const QString directTarget = dir + QStringLiteral("/target_capi.db");
     const QString pythonTarget = dir + QStringLiteral("/target_python.db");
+    const QString setTarget = dir + QStringLiteral("/target_set.db");
+    const QString limitTarget = dir + QStringLiteral("/target_limit.db");
+    const QString runnerTarget = dir + QStringLiteral("/target_runner.db");
+    const QString runnerFile = dir + QStringLiteral("/bench_runner.xml");
     const QString script = dir + QStringLiteral("/per_record.py");
     const QString file = dir + QStringLiteral("/bench.xml");
     if (!buildSource(source, rows) || !createDb(engineTarget, kTargetTable) || !createDb(directTarget, kTargetTable)
-        || !createDb(pythonTarget, kTargetTable))
+        || !createDb(pythonTarget, kTargetTable) || !createDb(setTarget, kTargetTable)
+        || !createDb(limitTarget, kTargetTable) || !createDb(runnerTarget, kTargetTable))
         return 1;
     {
         QFile f(script);
@@ -510,10 +589,10 @@ int runBoth(const QString& dir, int rows, int flowRows, int failRows, bool big)
 
     std::printf("UpdateInsert of %d source rows (8 columns, 1 formula field) in %s, %d cores\n", rows,
                 qPrintable(dir), QThread::idealThreadCount());
-    std::printf("engine at SQLite's default settings; C API and Python: one commit per record, WAL, "
-                "synchronous=NORMAL\n\n");
+    std::printf("engine, runner, set-based statement and per-record limit (one transaction) at SQLite's default\n"
+                "settings; C API and Python: one commit per record, WAL, synchronous=NORMAL\n\n");
     bool ok = true;
-    struct Round { const char* what; double engine, capi, python; };
+    struct Round { const char* what; double engine, capi, python, runner, setBased, limit; };
     std::vector<Round> rounds;
     for (int run = 1; run <= 2 && ok; ++run) {
         const char* what = run == 1 ? "inserts" : "updates";
@@ -522,19 +601,29 @@ int runBoth(const QString& dir, int rows, int flowRows, int failRows, bool big)
         const EngineResult e = runEngine(file);
         const DirectResult d = runDirect(source, directTarget, run);
         const DirectResult py = runPython(script, source, pythonTarget, run);
-        ok = engineOk(e, RunOutcome::Completed) && d.ok && py.ok;
+        if (!writeIntegration(runnerFile, source, runnerTarget, run))
+            return 1;
+        const DirectResult proc = runRunner(runnerFile);
+        const DirectResult set = runSetBased(source, setTarget, run);
+        const DirectResult limit = runDirect(source, limitTarget, run, true);
+        ok = engineOk(e, RunOutcome::Completed) && d.ok && py.ok && proc.ok && set.ok && limit.ok;
         const long done = run == 1 ? e.stats.Totals[1] : e.stats.Totals[2];
-        if (done != rows || (run == 1 ? d.inserts : d.updates) != rows || (run == 1 ? py.inserts : py.updates) != rows) {
-            std::printf("  %s: not every record was written (engine %ld, C API %ld, Python %ld)\n", what, done,
-                        run == 1 ? d.inserts : d.updates, run == 1 ? py.inserts : py.updates);
+        const auto written = [run](const DirectResult& x) { return run == 1 ? x.inserts : x.updates; };
+        if (done != rows || written(d) != rows || written(py) != rows || written(set) != rows
+            || written(limit) != rows) {
+            std::printf("  %s: not every record was written (engine %ld, C API %ld, Python %ld, set-based %ld,"
+                        " one transaction %ld)\n", what, done, written(d), written(py), written(set), written(limit));
             ok = false;
         }
+        // The runner's count is in its target: equal to the engine's.
         const std::string engineRows = tableText(engineTarget);
-        if (engineRows != tableText(directTarget) || engineRows != tableText(pythonTarget)) {
+        if (engineRows != tableText(directTarget) || engineRows != tableText(pythonTarget)
+            || engineRows != tableText(runnerTarget) || engineRows != tableText(setTarget)
+            || engineRows != tableText(limitTarget)) {
             std::printf("  %s: the targets differ\n", what);
             ok = false;
         }
-        rounds.push_back({what, e.seconds, d.seconds, py.seconds});
+        rounds.push_back({what, e.seconds, d.seconds, py.seconds, proc.seconds, set.seconds, limit.seconds});
     }
     if (!ok)
         return 1;
@@ -581,6 +670,10 @@ int runBoth(const QString& dir, int rows, int flowRows, int failRows, bool big)
     if (!ok)
         return 1;
 
+    std::printf("the runner as a process (start included): its rate over the limits' rates\n");
+    for (const Round& r : rounds)
+        std::printf("  %-8s runner vs set-based statement %5.3fx   runner vs per-record limit %5.3fx\n", r.what,
+                    r.setBased / r.runner, r.limit / r.runner);
     std::printf("ratios (time of the other / time of the engine: above 1 means the engine is faster)\n");
     for (const Round& r : rounds)
         std::printf("  %-8s engine vs Python %6.2fx   engine vs C API %6.2fx\n", r.what, r.python / r.engine,
@@ -602,7 +695,9 @@ int runBoth(const QString& dir, int rows, int flowRows, int failRows, bool big)
                 failing.seconds / succeeding.seconds, failRows);
     std::printf("records/s\n");
     for (const Round& r : rounds)
-        std::printf("  %-8s engine %9.0f   C API %9.0f   Python %9.0f\n", r.what, rate(rows, r.engine),
+        std::printf("  %-8s runner %9.0f   set-based %9.0f   per-record limit %9.0f\n"
+                    "           engine %9.0f   C API %9.0f   Python %9.0f\n",
+                    r.what, rate(rows, r.runner), rate(rows, r.setBased), rate(rows, r.limit), rate(rows, r.engine),
                     rate(rows, r.capi), rate(rows, r.python));
     std::printf("  flows    Lookup first %9.0f   two targets %9.0f   (%d records; single target %.0f)\n",
                 rate(flowRows, withLookup.seconds), rate(flowRows, twoTargets.seconds), flowRows, singleRate);
