@@ -138,28 +138,34 @@ bool ScriptControl::AddObject(const QString& Name, ObjectRef Object)
     return true;
 }
 
+namespace {
+
+// The entry of text in cache, or compile(text) kept there; a full cache is
+// emptied first. compile throws ParseError, and nothing is kept then.
+template <typename Cache, typename Compile>
+auto cachedCompile(Cache& cache, const QString& text, uint64_t& compiles, Compile compile)
+{
+    auto it = cache.constFind(text);
+    if (it != cache.cend()) return *it;
+    ++compiles;
+    auto compiled = compile();
+    if (cache.size() >= kMaxCachedTexts) cache.clear();
+    cache.insert(text, compiled);
+    return compiled;
+}
+
+} // namespace
+
 // The compiled code of a text, from the cache or compiled now; throws
 // ParseError.
 std::shared_ptr<CodeBlock> ScriptControl::compiledCode(const QString& code)
 {
-    auto it = caches_->code.constFind(code);
-    if (it != caches_->code.cend()) return *it;
-    ++compiles_;
-    std::shared_ptr<CodeBlock> block = compileCode(*in_, code);
-    if (caches_->code.size() >= kMaxCachedTexts) caches_->code.clear();
-    caches_->code.insert(code, block);
-    return block;
+    return cachedCompile(caches_->code, code, compiles_, [&] { return compileCode(*in_, code); });
 }
 
 std::shared_ptr<CompiledExpr> ScriptControl::compiledExpr(const QString& expression)
 {
-    auto it = caches_->exprs.constFind(expression);
-    if (it != caches_->exprs.cend()) return *it;
-    ++compiles_;
-    std::shared_ptr<CompiledExpr> ce = compileExpression(*in_, expression);
-    if (caches_->exprs.size() >= kMaxCachedTexts) caches_->exprs.clear();
-    caches_->exprs.insert(expression, ce);
-    return ce;
+    return cachedCompile(caches_->exprs, expression, compiles_, [&] { return compileExpression(*in_, expression); });
 }
 
 // Defines the block's names and runs its statements; begin() was called.
