@@ -838,7 +838,22 @@ const std::vector<FieldInfo>& Recordset::fieldInfos() const
 
 QVariant Recordset::value(int index) const
 {
-    return Fields(index).Value();
+    // What Fields(index).Value() gives, without a field object per read: a
+    // run reads every mapped column of every record this way.
+    auto& s = *d_;
+    if (!s.requireOpen())
+        return {};
+    if (index < 0 || index >= FieldCount()) {
+        s.fail(adErrItemNotFound);
+        return {};
+    }
+    const QVariantList* row = s.currentRow();
+    if (!row || index >= row->size()) {
+        s.fail(adErrNoCurrentRecord);
+        return {};
+    }
+    s.clearError();
+    return (*row)[index];
 }
 
 QVariant Recordset::value(const QString& name) const

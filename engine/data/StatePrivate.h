@@ -222,7 +222,13 @@ struct RecordsetState {
     bool useRowId = false;
 
     void setFields(std::vector<FieldInfo> f);
-    void clearError() { lastError = DataError{}; }
+    void clearError()
+    {
+        // Called on every move and read: most often there is nothing to clear.
+        if (lastError.Number != 0 || lastError.NativeError != 0 || !lastError.Description.isNull()
+            || !lastError.Source.isNull() || !lastError.SQLState.isNull())
+            lastError = DataError{};
+    }
     bool fail(long number, const QString& description = QString());
     bool fail(const DataError& e);
     bool requireOpen();

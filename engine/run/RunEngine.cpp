@@ -65,6 +65,7 @@ struct StoragePlanValue {
     QString refStep;
     QString refField;
     bool isKey = false;       // also a lookup field: never overwritten on an existing row
+    int slot = -1;            // position of its column among those an insert writes
     // The referenced step and, for the source, its column: found on the
     // first record of the run instead of by name on every record.
     bool resolved = false;
@@ -109,6 +110,7 @@ struct RunEngine::StoragePlan {
     QStringList keyColumns;
     QStringList keyExprs;
     std::vector<Value> values;
+    QStringList insertColumns;     // what an insert writes: each written column once, in mapping order
     QStringList locateColumns;     // how a found row is addressed for update and delete
     std::vector<int> locateIndexes;
     QStringList primaryKey;
@@ -375,6 +377,7 @@ bool RunEngine::PrepareRun(bool execute)
     log->AddLog(QStringLiteral("MeridoxRunner: starting process"));
 
     m_stepRuns.clear();
+    m_walkNext.clear();
     m_sourceData = ado::Recordset();
     m_host->forgetSteps();
 
@@ -725,7 +728,12 @@ void RunEngine::ProcessRecord()
     clsLog* log = m_process.Log();
     std::vector<std::int16_t> visited{step->Index};
     while (step->objType != aStop) {
-        step = NextStep(step, QString());
+        // Every record walks the same links: each step's successor is looked
+        // up once per run.
+        auto next = m_walkNext.find(step->Index);
+        if (next == m_walkNext.end())
+            next = m_walkNext.insert(step->Index, NextStep(step, QString()));
+        step = *next;
         if (!step)
             break;
         if (std::find(visited.begin(), visited.end(), step->Index) != visited.end()) {
@@ -965,6 +973,16 @@ bool RunEngine::preparePlan(cShape& step, StepRun& run)
             plan.values.push_back(std::move(v));
         }
     }
+    for (StoragePlan::Value& v : plan.values) {
+        if (v.column < 0)
+            continue;
+        const QString& name = schema.columns[size_t(v.column)].name;
+        v.slot = static_cast<int>(plan.insertColumns.indexOf(name));
+        if (v.slot < 0) {
+            v.slot = static_cast<int>(plan.insertColumns.size());
+            plan.insertColumns << name;
+        }
+    }
     for (int i : schema.primaryKey) {
         plan.primaryKey << schema.columns[size_t(i)].name;
         plan.primaryIndexes.push_back(i);
@@ -1165,13 +1183,18 @@ void RunEngine::writeRow(StepFailure& failure, StepRun& run, RowAction action,
 {
     StoragePlan& plan = run.plan;
     const bool isNew = action == RowAction::Insert;
+    // An insert writes every mapped column (the plan's list, the same object
+    // on every record, so the writer finds its statement at once); an update
+    // only those whose value changes.
     QStringList columns;
     QVariantList values;
-    QVariantList row = isNew ? QVariantList() : *found;
+    QVariantList row;
     if (isNew) {
         failure.editMode = ado::adEditAdd;
-        for (size_t i = 0; i < plan.columns->size(); ++i)
-            row << QVariant();
+        row.resize(qsizetype(plan.columns->size()));
+        values.resize(plan.insertColumns.size());
+    } else {
+        row = *found;
     }
     for (StoragePlan::Value& v : plan.values) {
         if (!isNew && v.isKey)
@@ -1193,10 +1216,14 @@ void RunEngine::writeRow(StepFailure& failure, StepRun& run, RowAction action,
                      ado::adErrMultipleStep);
             return;
         }
-        if (!isNew && sameValue(converted, row.value(v.column)))
+        if (isNew) {
+            row[v.column] = converted;
+            values[v.slot] = std::move(converted);
             continue;
-        if (!isNew)
-            failure.editMode = ado::adEditInProgress;
+        }
+        if (sameValue(converted, row.value(v.column)))
+            continue;
+        failure.editMode = ado::adEditInProgress;
         const int existing = columns.indexOf(info.name);
         if (existing >= 0) {
             values[existing] = converted;
@@ -1211,7 +1238,7 @@ void RunEngine::writeRow(StepFailure& failure, StepRun& run, RowAction action,
     if (isNew) {
         long inserted = -1;
         QVariantList stored;
-        if (!plan.writer.insert(columns, values, &inserted, &stored)) {
+        if (!plan.writer.insert(plan.insertColumns, values, &inserted, &stored)) {
             failStep(failure, plan.writer.lastError().Description, plan.writer.lastError().Number);
             return;
         }
@@ -1223,9 +1250,9 @@ void RunEngine::writeRow(StepFailure& failure, StepRun& run, RowAction action,
         if (!stored.isEmpty())
             row = std::move(stored);
         else
-            readBack(run, static_cast<int>(columns.size()), row);
+            readBack(run, static_cast<int>(plan.insertColumns.size()), row);
         run.present = true;
-        run.row = row;
+        run.row = std::move(row);
         count(tStatistic::slot(vlmInsert), true);
         return;
     }
@@ -1238,7 +1265,7 @@ void RunEngine::writeRow(StepFailure& failure, StepRun& run, RowAction action,
         failStep(failure, plan.writer.lastError().Description, plan.writer.lastError().Number);
         return;
     }
-    run.row = row;
+    run.row = std::move(row);
     count(tStatistic::slot(vlmUpdate), true);
 }
 

@@ -139,6 +139,8 @@ private:
     // Steps keyed by caption (case-insensitive) and in document order.
     QHash<QString, cShapeRef> m_steps;
     std::vector<cShapeRef> m_stepsInOrder;
+    // The step each step leads to, by node number, found on the first record.
+    QHash<std::int16_t, cShapeRef> m_walkNext;
     // One connection per connection name, kept for the life of the process.
     QHash<QString, ado::Connection> m_connections;
     // What the run keeps for each step: its connection state, the plan of a
