@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QThread>
 #include <QTimer>
 
 #include "admin/frmExecutionLog.h"
@@ -119,8 +120,12 @@ TEST_F(RunProgress, CancelStopsTheRunAndTheEndFollows)
     // The user presses Cancel while record 20 is behind; the press reaches the
     // window at the engine's next yield.
     QObject::connect(&Process, &clsProcess::StatisticsAdded, window, [&](const tStatistic& st) {
-        if (st.CurrRecord == 20)
+        if (st.CurrRecord == 20) {
             QTimer::singleShot(0, window, [window] { window->cmdCancelar()->click(); });
+            // The engine yields at most every 10 ms, and these records may
+            // all be written sooner: the next step is past that interval.
+            QThread::msleep(12);
+        }
     });
     window->ActionRun(&Process);
 
@@ -214,8 +219,10 @@ TEST_F(RunProgress, ClosingTheWindowDuringARunCancelsIt)
     BuildCopyIntegration(Process, 3000, Conn(QStringLiteral("target")));
     QPointer<frmStatistics> window = new frmStatistics;
     QObject::connect(&Process, &clsProcess::StatisticsAdded, window, [&](const tStatistic& st) {
-        if (st.CurrRecord == 5)
+        if (st.CurrRecord == 5) {
             QTimer::singleShot(0, window, [&] { window->ActionClose(); });
+            QThread::msleep(12);   // past the engine's yield interval, as above
+        }
     });
     window->ActionRun(&Process);
     EXPECT_LT(Process.Statistics().CurrRecord, 3000);
