@@ -30,6 +30,9 @@ TEST(StringBuiltins, LengthCaseAndTrim)
     EXPECT_EQ(str("UCase", {S("aBc")}), "ABC");
     EXPECT_EQ(str("LCase", {S("ÀB")}), "àb");
     EXPECT_EQ(str("UCase", {S("straße")}), "STRAßE");
+    // The letters' neighbours in ASCII stay as they are.
+    EXPECT_EQ(str("UCase", {S("@az[`{AZ")}), "@AZ[`{AZ");
+    EXPECT_EQ(str("LCase", {S("@AZ[`{az")}), "@az[`{az");
     EXPECT_TRUE(call("UCase", {Null()}).isNull());
     // Only blanks are trimmed; tabs stay.
     EXPECT_EQ(str("Trim", {S("  a b \t ")}), "a b \t");

@@ -110,9 +110,16 @@ Variant mapCase(Args a, bool upper)
     if (isNullArg(a, 0))
         return Variant::null();
     QString s = toStr(a[0]);
-    for (QChar& c : s)
-        if (!c.isSurrogate())
+    for (QChar& c : s) {
+        // Plain ASCII, most of what a run maps, without the Unicode tables.
+        const char16_t u = c.unicode();
+        if (u < 0x80) {
+            if (upper ? (u >= u'a' && u <= u'z') : (u >= u'A' && u <= u'Z'))
+                c = QChar(char16_t(u ^ 0x20));
+        } else if (!c.isSurrogate()) {
             c = upper ? c.toUpper() : c.toLower();
+        }
+    }
     return Variant(std::move(s));
 }
 
