@@ -23,8 +23,20 @@ enum Tag : quint8 { Invalid = 0, LongLong = 1, Int = 2, Double = 3, String = 4, 
 // Text and bytes give their length first; this one stands for a null value.
 constexpr quint32 kNullLength = std::numeric_limits<quint32>::max();
 
-// Rows go to the file, and come back from it, in blocks of about this size.
+// Rows go to the file, and come back from it, in blocks of about this size;
+// the buffer only grows past it for a row larger than a block, and shrinks
+// back after it.
 constexpr qsizetype kBlock = 512 * 1024;
+constexpr qsizetype kWriteBuffer = kBlock + kBlock / 8;
+constexpr qsizetype kReadBuffer = 2 * kBlock;
+
+void resizeBuffer(std::vector<char>& buf, qsizetype size)
+{
+    if (qsizetype(buf.size()) == size)
+        return;
+    buf.resize(size_t(size));
+    buf.shrink_to_fit();
+}
 
 QDataStream& prepared(QDataStream& s)
 {
@@ -131,7 +143,7 @@ bool RowSpool::create(QString* error)
             *error = QStringLiteral("The rows cannot be held in a temporary file: ") + m_file.errorString();
         return false;
     }
-    m_buf.assign(size_t(kBlock + kBlock / 8), '\0');
+    resizeBuffer(m_buf, kWriteBuffer);
     m_used = 0;
     m_pos = 0;
     m_bufStart = 0;
@@ -257,6 +269,7 @@ bool RowSpool::flush()
         m_size += n;
     }
     m_used = 0;
+    resizeBuffer(m_buf, kWriteBuffer);
     return true;
 }
 
@@ -269,8 +282,7 @@ bool RowSpool::finish(QString* error)
             *error = QStringLiteral("The rows cannot be written to a temporary file: ") + writeError();
         return false;
     }
-    if (qsizetype(m_buf.size()) < 2 * kBlock)
-        m_buf.resize(size_t(2 * kBlock));
+    resizeBuffer(m_buf, kReadBuffer);
     return rewind();
 }
 
@@ -295,8 +307,9 @@ bool RowSpool::fill(qsizetype need)
         m_used -= m_pos;
         m_pos = 0;
     }
-    if (need > qsizetype(m_buf.size()))
-        m_buf.resize(size_t(need));
+    const qsizetype size = std::max(need, kReadBuffer);
+    if (m_used <= size)
+        resizeBuffer(m_buf, size);
     const int fd = m_file.handle();
     while (m_used < need) {
         const qint64 at = m_bufStart + m_used;
