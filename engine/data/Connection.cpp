@@ -10,6 +10,8 @@
 #include <QSqlIndex>
 #include <QSqlRecord>
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <sqlite3.h>
 
 namespace ado {
@@ -377,6 +379,50 @@ QVariant sqliteValue(sqlite3_stmt* st, int i)
         return QString::fromUtf8(p, sqlite3_column_bytes(st, i));
     }
     }
+}
+
+QVariant sqliteFieldValue(sqlite3_stmt* st, int i, const FieldInfo& field)
+{
+    // Only where normalizeValue would give exactly this; everything else
+    // (ranges it rejects, text to be parsed, numbers to be written) takes
+    // the full conversion.
+    const int t = field.type;
+    switch (sqlite3_column_type(st, i)) {
+    case SQLITE_NULL:
+        return QVariant();
+    case SQLITE_INTEGER: {
+        const qint64 n = sqlite3_column_int64(st, i);
+        auto within = [n](qint64 lo, qint64 hi) { return n >= lo && n <= hi; };
+        switch (t) {
+        case adBigInt: return QVariant(qlonglong(n));
+        case adInteger:
+            if (within(std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()))
+                return QVariant(int(n));
+            break;
+        case adSmallInt: if (within(-32768, 32767)) return QVariant(int(n)); break;
+        case adUnsignedTinyInt: if (within(0, 255)) return QVariant(int(n)); break;
+        case adDouble: return QVariant(double(n));
+        // A whole number is its own decimal (normalizeValue checks no precision).
+        case adDecimal: case adNumeric: return QVariant(qlonglong(n));
+        default: break;
+        }
+        break;
+    }
+    case SQLITE_FLOAT: {
+        const double d = sqlite3_column_double(st, i);
+        if (t == adDouble && std::isfinite(d))
+            return QVariant(d);
+        break;
+    }
+    case SQLITE_TEXT:
+        // Text to a text field is kept as it is (normalizeValue checks no length).
+        if (isTextType(t))
+            return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, i)), sqlite3_column_bytes(st, i));
+        break;
+    default:
+        break;
+    }
+    return normalizeValue(sqliteValue(st, i), field);
 }
 
 std::vector<FieldInfo> sqliteStatementFields(sqlite3_stmt* st, bool hasRow)

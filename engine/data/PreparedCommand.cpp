@@ -566,7 +566,7 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
                 QVariantList row(all ? n : 1);
                 if (all)
                     for (int i = 0; i < n; ++i)
-                        row[i] = detail::normalizeValue(detail::sqliteValue(st, i), s.schema.columns[static_cast<size_t>(i)]);
+                        row[i] = detail::sqliteFieldValue(st, i, s.schema.columns[static_cast<size_t>(i)]);
                 else
                     row[0] = detail::sqliteValue(st, 0);
                 rows->push_back(std::move(row));

@@ -172,8 +172,9 @@ bool openSqliteCursor(RecordsetState& s, const std::shared_ptr<detail::Connectio
     if (rc == SQLITE_ROW) {
         const int n = static_cast<int>(s.fields.size());
         s.current.resize(n);
+        QVariant* out = s.current.data();
         for (int i = 0; i < n; ++i)
-            s.current[i] = detail::normalizeValue(detail::sqliteValue(cursor->stmt, i), s.fields[static_cast<size_t>(i)]);
+            out[i] = detail::sqliteFieldValue(cursor->stmt, i, s.fields[static_cast<size_t>(i)]);
         s.streamPos = 1;
         conn->track(cursor);
         s.cursor = std::move(cursor);
@@ -690,8 +691,9 @@ bool Recordset::MoveNext()
             const int rc = sqlite3_step(st);
             if (rc == SQLITE_ROW) {
                 const int n = static_cast<int>(s.fields.size());
+                QVariant* out = s.current.data();
                 for (int i = 0; i < n; ++i)
-                    s.current[i] = detail::normalizeValue(detail::sqliteValue(st, i), s.fields[static_cast<size_t>(i)]);
+                    out[i] = detail::sqliteFieldValue(st, i, s.fields[static_cast<size_t>(i)]);
                 ++s.streamPos;
                 return true;
             }

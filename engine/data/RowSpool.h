@@ -3,9 +3,10 @@
 // Rows written once to a temporary file and read back in order: a source
 // of any size is held on disk, not in memory (internal to the data layer).
 
-#include <QDataStream>
 #include <QTemporaryFile>
 #include <QVariantList>
+
+#include <vector>
 
 namespace ado::detail {
 
@@ -34,10 +35,19 @@ public:
     bool returnTo(const Mark& mark, QVariantList& row);
 
 private:
+    bool flush();
+    // At least need bytes from the read position on in the buffer.
+    bool fill(qsizetype need);
     QString writeError() const;
 
     QTemporaryFile m_file;
-    QDataStream m_stream;
+    // Rows are encoded here and go to the file a large block at a time;
+    // reading fills it from the file the same way.
+    std::vector<char> m_buf;
+    qsizetype m_used = 0;      // writing: bytes encoded; reading: bytes held
+    qsizetype m_pos = 0;       // reading: next byte to decode
+    qint64 m_bufStart = 0;     // reading: file offset of the buffer's first byte
+    qint64 m_size = 0;         // bytes in the file
     long m_count = 0;
     long m_read = 0;
     qint64 m_rowStart = -1;

@@ -141,6 +141,8 @@ struct GroupState {
 sqlite3* sqliteHandle(const QSqlDatabase& db);
 // A result column of the current row, as the Qt driver gives it.
 QVariant sqliteValue(sqlite3_stmt* st, int column);
+// The same brought to the field's representation, as normalizeValue brings it.
+QVariant sqliteFieldValue(sqlite3_stmt* st, int column, const FieldInfo& field);
 // Fields of an SQLite statement as fieldsOfQuery gives them; hasRow says
 // whether the statement stands on a row (it types undeclared columns).
 std::vector<FieldInfo> sqliteStatementFields(sqlite3_stmt* st, bool hasRow);

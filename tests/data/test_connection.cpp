@@ -628,6 +628,92 @@ TEST_F(SqliteDb, TableWriterGivesTheSameThroughSqliteAndThroughTheQtDriver)
     EXPECT_TRUE(snapshot.IsEOF());
 }
 
+// A snapshot larger than the blocks its file is written and read in (one
+// row larger than a block): every value comes back as the source gives it,
+// kind, Null and empty alike, and a marked row is read again with the rows
+// after it, whether it is still at hand or far behind.
+TEST_F(SqliteDb, SnapshotKeepsEveryValueAndReadsAgainFromAMark)
+{
+    exec(cn, "CREATE TABLE k (id INTEGER PRIMARY KEY, big BIGINT, r REAL, t TEXT, bl BLOB, b BOOLEAN, dt DATETIME, "
+             "d DECIMAL(10,2), u, i INT, s SMALLINT, ti TINYINT, vc VARCHAR(3))");
+    exec(cn, "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 3000) "
+             "INSERT INTO k SELECT x, CASE x % 4 WHEN 0 THEN NULL ELSE x * 10000000000 END, "
+             "CASE x % 5 WHEN 0 THEN NULL ELSE x / 7.0 END, "
+             "CASE x % 6 WHEN 0 THEN NULL WHEN 1 THEN '' ELSE replace(hex(zeroblob(x % 450)), '0', 'x') || 'Zoë 中 😀' END, "
+             "CASE x % 3 WHEN 0 THEN NULL WHEN 1 THEN X'' ELSE randomblob(x % 200) END, x % 2, "
+             "CASE x % 7 WHEN 0 THEN NULL ELSE '2024-02-29 13:05:07.250' END, CASE x % 8 WHEN 0 THEN NULL ELSE x * 1.25 END, "
+             "CASE x % 4 WHEN 0 THEN x WHEN 1 THEN 'text' WHEN 2 THEN 2.5 ELSE NULL END, "
+             "x * (x % 3 - 1) * 1000000, x * 29 - 20000, x % 300, CASE x % 3 WHEN 0 THEN x ELSE 'longer' END FROM c");
+    exec(cn, "UPDATE k SET t = replace(hex(zeroblob(300000)), '0', 'y') WHERE id = 1500");
+    const QString sql = "SELECT * FROM k ORDER BY id";
+    std::vector<QVariantList> rows;
+    Recordset streamed;
+    ASSERT_TRUE(streamed.Open(sql, cn, adOpenForwardOnly, adLockReadOnly));
+    for (; !streamed.IsEOF(); streamed.MoveNext()) {
+        QVariantList row;
+        for (int i = 0; i < streamed.FieldCount(); ++i)
+            row << streamed.value(i);
+        rows.push_back(row);
+    }
+    ASSERT_EQ(rows.size(), 3000u);
+    // The values SQLite's handle gives are the driver's, brought to their
+    // fields' types (out of a field's range, kept as they are).
+    Recordset whole;
+    ASSERT_TRUE(whole.Open(sql, cn, adOpenStatic, adLockReadOnly));
+    int mismatches = 0;
+    for (size_t n = 0; n < rows.size() && mismatches < 5; ++n, whole.MoveNext())
+        for (int i = 0; i < whole.FieldCount(); ++i)
+            if (whole.value(i).typeId() != rows[n][i].typeId() || whole.value(i) != rows[n][i]) {
+                ADD_FAILURE() << "row " << n << " field " << i << ": " << whole.value(i).toString().toStdString();
+                ++mismatches;
+            }
+
+    Recordset snapshot;
+    ASSERT_TRUE(snapshot.OpenSnapshot(sql, cn));
+    EXPECT_EQ(snapshot.RecordCount(), 3000);
+    auto same = [](const QVariant& a, const QVariant& b) {
+        if (a.isValid() != b.isValid() || a.typeId() != b.typeId() || a.isNull() != b.isNull() || a != b)
+            return false;
+        if (a.typeId() == QMetaType::QString)
+            return a.toString().isNull() == b.toString().isNull();
+        if (a.typeId() == QMetaType::QByteArray)
+            return a.toByteArray().isNull() == b.toByteArray().isNull();
+        return true;
+    };
+    // Reads from row `from` on to the end, as the source gave them.
+    auto readFrom = [&](size_t from) {
+        for (size_t n = from; n < rows.size(); ++n) {
+            if (snapshot.IsEOF())
+                return ::testing::AssertionFailure() << "ends before row " << n;
+            for (int i = 0; i < snapshot.FieldCount(); ++i)
+                if (!same(snapshot.value(i), rows[n][i]))
+                    return ::testing::AssertionFailure() << "row " << n << " field " << i << ": "
+                                                         << snapshot.value(i).toString().left(40).toStdString();
+            snapshot.MoveNext();
+        }
+        if (!snapshot.IsEOF())
+            return ::testing::AssertionFailure() << "rows after the last";
+        return ::testing::AssertionSuccess();
+    };
+    ASSERT_FALSE(snapshot.IsEOF());
+    const Recordset::RowMark first = snapshot.markRow();
+    EXPECT_TRUE(readFrom(0));
+    // Marks taken on the way: row 10 is blocks behind at the end, row 2995 at hand.
+    ASSERT_TRUE(snapshot.returnToRow(first));
+    for (int n = 0; n < 10; ++n)
+        snapshot.MoveNext();
+    const Recordset::RowMark far = snapshot.markRow();
+    for (int n = 10; n < 2995; ++n)
+        snapshot.MoveNext();
+    const Recordset::RowMark near = snapshot.markRow();
+    EXPECT_TRUE(readFrom(2995));
+    ASSERT_TRUE(snapshot.returnToRow(near));
+    EXPECT_TRUE(readFrom(2995));
+    ASSERT_TRUE(snapshot.returnToRow(far));
+    EXPECT_EQ(snapshot.AbsolutePosition(), 11);
+    EXPECT_TRUE(readFrom(10));
+}
+
 TEST_F(SqliteDb, ScrollingPositionsAndErrors)
 {
     exec(cn, "CREATE TABLE s (n INTEGER)");
