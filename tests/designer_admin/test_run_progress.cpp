@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QThread>
 #include <QTimer>
 
 #include "admin/frmExecutionLog.h"
@@ -39,6 +40,10 @@ protected:
                 return w;
         return nullptr;
     }
+
+    // The engine yields to events at most every 10 ms: a record that takes
+    // longer makes the next one yield, however fast the run goes.
+    static void waitPastTheNextYield() { QThread::msleep(15); }
 
     clsProcess Process;
 };
@@ -119,8 +124,10 @@ TEST_F(RunProgress, CancelStopsTheRunAndTheEndFollows)
     // The user presses Cancel while record 20 is behind; the press reaches the
     // window at the engine's next yield.
     QObject::connect(&Process, &clsProcess::StatisticsAdded, window, [&](const tStatistic& st) {
-        if (st.CurrRecord == 20)
+        if (st.CurrRecord == 20) {
             QTimer::singleShot(0, window, [window] { window->cmdCancelar()->click(); });
+            waitPastTheNextYield();
+        }
     });
     window->ActionRun(&Process);
 
@@ -214,8 +221,10 @@ TEST_F(RunProgress, ClosingTheWindowDuringARunCancelsIt)
     BuildCopyIntegration(Process, 3000, Conn(QStringLiteral("target")));
     QPointer<frmStatistics> window = new frmStatistics;
     QObject::connect(&Process, &clsProcess::StatisticsAdded, window, [&](const tStatistic& st) {
-        if (st.CurrRecord == 5)
+        if (st.CurrRecord == 5) {
             QTimer::singleShot(0, window, [&] { window->ActionClose(); });
+            waitPastTheNextYield();
+        }
     });
     window->ActionRun(&Process);
     EXPECT_LT(Process.Statistics().CurrRecord, 3000);
