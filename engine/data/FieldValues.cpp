@@ -238,18 +238,19 @@ bool isNumericVariant(const QVariant& v)
     }
 }
 
-// The kinds a record mostly carries, read where they stand: a whole number
-// into an integer or floating-point field, a floating-point number into a
-// floating-point field, text into a text field of at most maxChars characters
+// The kinds a record mostly carries, read where they stand: Null, a whole
+// number into an integer or floating-point field, a floating-point number into
+// a floating-point field, text into a text field of at most maxChars characters
 // (negative: no limit). Each gives what the general conversion gives; false
 // leaves the value to it, and so any error and its wording.
 bool convertCommon(const QVariant& value, int t, qsizetype maxChars, QVariant& out)
 {
     const QVariant::DataPtr& d = value.data_ptr();
     const int vt = d.typeId();
-    if (vt != QMetaType::Int && vt != QMetaType::LongLong && vt != QMetaType::Double && vt != QMetaType::QString)
+    if (vt != QMetaType::Int && vt != QMetaType::LongLong && vt != QMetaType::Double && vt != QMetaType::QString
+        && vt != QMetaType::UnknownType)
         return false;
-    if (d.is_null) {
+    if (d.is_null || vt == QMetaType::UnknownType) {
         out = QVariant();
         return true;
     }
@@ -291,14 +292,12 @@ bool convertCommon(const QVariant& value, int t, qsizetype maxChars, QVariant& o
 
 QVariant normalizeValue(const QVariant& raw, const FieldInfo& field)
 {
+    // One variable returned on every path: it is built in the caller's place.
     QVariant out;
-    if (convertCommon(raw, field.type, -1, out))
-        return out;
-    if (raw.isNull() || !raw.isValid())
-        return QVariant();
-    if (convertToFieldType(raw, FieldInfo(field.name, field.type, 0), out))
-        return out;
-    return raw;
+    if (!convertCommon(raw, field.type, -1, out) && !raw.isNull() && raw.isValid()
+        && !convertToFieldType(raw, FieldInfo(field.name, field.type, 0), out))
+        out = raw;
+    return out;
 }
 
 void makeBindValue(QVariant& v, const FieldInfo& field, ProviderKind kind)
