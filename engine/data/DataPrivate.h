@@ -31,5 +31,24 @@ QVariant normalizeValue(const QVariant& raw, const FieldInfo& field);
 QVariant padFixed(const QVariant& v, const FieldInfo& field);
 // A converted value as it is bound for a provider.
 QVariant toBindValue(const QVariant& v, const FieldInfo& field, ProviderKind kind);
+// The same, changing v where it stands.
+void makeBindValue(QVariant& v, const FieldInfo& field, ProviderKind kind);
+
+// QVariant::isNull() without its call for the kinds a record mostly holds:
+// none of them is a pointer, so the variant's own flag alone tells.
+inline bool isNullValue(const QVariant& v)
+{
+    const QVariant::DataPtr& d = v.data_ptr();
+    switch (d.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::Double:
+    case QMetaType::Bool:
+    case QMetaType::QString:
+        return d.is_null;
+    default:
+        return v.isNull();
+    }
+}
 
 } // namespace ado::detail

@@ -238,33 +238,94 @@ bool isNumericVariant(const QVariant& v)
     }
 }
 
+// The kinds a record mostly carries, read where they stand: Null, a whole
+// number into an integer or floating-point field, a floating-point number into
+// a floating-point field, text into a text field of at most maxChars characters
+// (negative: no limit). Each gives what the general conversion gives; false
+// leaves the value to it, and so any error and its wording.
+bool convertCommon(const QVariant& value, int t, qsizetype maxChars, QVariant& out)
+{
+    const QVariant::DataPtr& d = value.data_ptr();
+    const int vt = d.typeId();
+    if (vt != QMetaType::Int && vt != QMetaType::LongLong && vt != QMetaType::Double && vt != QMetaType::QString
+        && vt != QMetaType::UnknownType)
+        return false;
+    if (d.is_null || vt == QMetaType::UnknownType) {
+        out = QVariant();
+        return true;
+    }
+    const void* p = value.constData();
+    if (vt == QMetaType::Int || vt == QMetaType::LongLong) {
+        const qint64 n = vt == QMetaType::Int ? *static_cast<const int*>(p) : *static_cast<const qlonglong*>(p);
+        if (isIntegerType(t)) {
+            qint64 lo = 0, hi = 0;
+            integerRange(t, lo, hi);
+            if (n < lo || n > hi)
+                return false;
+            if (t == adBigInt || t == adUnsignedBigInt || t == adUnsignedInt)
+                out = QVariant::fromValue<qlonglong>(n);
+            else
+                out = static_cast<int>(n);
+            return true;
+        }
+        if (t == adSingle || t == adDouble) {
+            out = static_cast<double>(n);   // finite and within single range
+            return true;
+        }
+        return false;
+    }
+    if (vt == QMetaType::Double) {
+        const double x = *static_cast<const double*>(p);
+        if ((t != adSingle && t != adDouble) || !std::isfinite(x) || (t == adSingle && std::fabs(x) > 3.4028234663852886e38))
+            return false;
+        out = x;
+        return true;
+    }
+    const QString& text = *static_cast<const QString*>(p);
+    if (!isTextType(t) || (maxChars >= 0 && text.size() > maxChars))
+        return false;
+    out = text;
+    return true;
+}
+
 } // namespace
 
 QVariant normalizeValue(const QVariant& raw, const FieldInfo& field)
 {
-    if (raw.isNull() || !raw.isValid())
-        return QVariant();
+    // One variable returned on every path: it is built in the caller's place.
     QVariant out;
-    if (convertToFieldType(raw, FieldInfo(field.name, field.type, 0), out))
-        return out;
-    return raw;
+    if (!convertCommon(raw, field.type, -1, out) && !raw.isNull() && raw.isValid()
+        && !convertToFieldType(raw, FieldInfo(field.name, field.type, 0), out))
+        out = raw;
+    return out;
+}
+
+void makeBindValue(QVariant& v, const FieldInfo& field, ProviderKind kind)
+{
+    const int vt = v.data_ptr().typeId();
+    if (isNullValue(v)) {
+        if (vt != QMetaType::UnknownType)
+            v = QVariant();
+        return;
+    }
+    if (vt == QMetaType::QDateTime) {
+        const QDateTime dt = v.toDateTime();
+        if (field.type == adDBDate)
+            v = dt.date().toString(Qt::ISODate);
+        else if (field.type == adDBTime)
+            v = dt.time().toString(dt.time().msec() ? QStringLiteral("hh:mm:ss.zzz") : QStringLiteral("hh:mm:ss"));
+        else
+            v = formatDateTime(dt, false);
+    } else if (vt == QMetaType::Bool && kind != ProviderKind::PostgreSQL) {
+        v = v.toBool() ? 1 : 0;
+    }
 }
 
 QVariant toBindValue(const QVariant& v, const FieldInfo& field, ProviderKind kind)
 {
-    if (v.isNull())
-        return QVariant();
-    if (v.typeId() == QMetaType::QDateTime) {
-        const QDateTime dt = v.toDateTime();
-        if (field.type == adDBDate)
-            return dt.date().toString(Qt::ISODate);
-        if (field.type == adDBTime)
-            return dt.time().toString(dt.time().msec() ? QStringLiteral("hh:mm:ss.zzz") : QStringLiteral("hh:mm:ss"));
-        return formatDateTime(dt, false);
-    }
-    if (v.typeId() == QMetaType::Bool && kind != ProviderKind::PostgreSQL)
-        return v.toBool() ? 1 : 0;
-    return v;
+    QVariant out = v;
+    makeBindValue(out, field, kind);
+    return out;
 }
 
 } // namespace detail
@@ -298,11 +359,14 @@ bool convertToFieldType(const QVariant& value, const FieldInfo& field, QVariant&
                          .arg(value.toString().left(60).prepend(u'"').append(u'"'), field.name, why);
         return false;
     };
+    const int t = field.type;
+    const bool limited = isTextType(t) && field.definedSize > 0 && !field.isLong && t != adLongVarChar && t != adLongVarWChar;
+    if (convertCommon(value, t, limited ? qsizetype(field.definedSize) : -1, out))
+        return true;
     if (value.isNull() || !value.isValid()) {
         out = QVariant();
         return true;
     }
-    const int t = field.type;
     const int vt = value.typeId();
 
     if (isIntegerType(t)) {
@@ -466,7 +530,7 @@ bool convertToFieldType(const QVariant& value, const FieldInfo& field, QVariant&
         s = QString::fromUtf8(value.toByteArray());
     else
         s = value.toString();
-    if (isTextType(t) && field.definedSize > 0 && !field.isLong && t != adLongVarChar && t != adLongVarWChar) {
+    if (limited) {
         // Trailing blanks of a padded fixed-length value do not count.
         QString check = s;
         if (field.fixedLength)

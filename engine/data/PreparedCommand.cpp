@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QSqlRecord>
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <sqlite3.h>
 
@@ -66,6 +67,10 @@ struct WriterState {
     bool savepoint = false;
     std::vector<std::unique_ptr<WriterOp>> ops;
     QVariantList binds;       // reused from call to call
+    QVariantList keyBinds;
+    // UTF-8 of the texts bound to a statement, one buffer a parameter, kept
+    // from call to call: SQLite reads them in place while the statement runs.
+    std::vector<std::vector<char>> texts;
 
     bool fail(const DataError& e)
     {
@@ -144,7 +149,7 @@ bool PreparedCommand::bind(int index, const QVariant& value)
         QString why;
         if (!convertToFieldType(value, f, v, &why))
             return s.fail(detail::makeError(adErrMultipleStep, why));
-        v = detail::toBindValue(v, f, s.conn->kind);
+        detail::makeBindValue(v, f, s.conn->kind);
     } else if (value.typeId() == QMetaType::QDateTime) {
         v = detail::formatDateTime(detail::plainLocal(value.toDateTime()), false);
     }
@@ -323,33 +328,35 @@ bool convertAll(detail::WriterState& s, const std::vector<int>& cols, const QVar
 {
     if (nulls)
         *nulls = 0;
+    const ProviderKind kind = s.conn->kind;
     for (size_t i = 0; i < cols.size(); ++i) {
         const FieldInfo& f = s.schema.columns[static_cast<size_t>(cols[i])];
-        QVariant v;
+        // Converted where it is bound: no copy of the value.
+        QVariant& v = out.emplaceBack();
         QString why;
-        if (!convertToFieldType(values[static_cast<qsizetype>(i)], f, v, &why))
+        if (!convertToFieldType(values[static_cast<qsizetype>(i)], f, v, &why)) {
+            out.removeLast();
             return s.fail(adErrMultipleStep, why);
-        if (nulls && v.isNull() && i < 64)
+        }
+        if (nulls && i < 64 && detail::isNullValue(v))
             *nulls |= quint64(1) << i;
-        out << detail::toBindValue(v, f, s.conn->kind);
+        detail::makeBindValue(v, f, kind);
     }
     return true;
 }
 
-// Converted key values (all of them, Null included) and the Null pattern.
-bool convertKeys(detail::WriterState& s, const std::vector<int>& keys, const QVariantList& values, QVariantList& out,
+// Appends the converted key values but the Null ones, which are "IS NULL"
+// terms; nulls receives their pattern.
+bool convertKeys(detail::WriterState& s, const std::vector<int>& keys, const QVariantList& values, QVariantList& binds,
                  quint64& nulls)
 {
-    out.clear();
-    return convertAll(s, keys, values, out, &nulls);
-}
-
-// Appends the non-Null key values: Null keys are "IS NULL" terms.
-void appendKeyBinds(const QVariantList& keyValues, quint64 nulls, QVariantList& binds)
-{
-    for (qsizetype i = 0; i < keyValues.size(); ++i)
-        if (!(i < 64 && (nulls >> i) & 1))
-            binds << keyValues[i];
+    const qsizetype first = binds.size();
+    if (!convertAll(s, keys, values, binds, &nulls))
+        return false;
+    for (qsizetype i = std::min<qsizetype>(qsizetype(keys.size()), 64) - 1; nulls && i >= 0; --i)
+        if ((nulls >> i) & 1)
+            binds.removeAt(first + i);
+    return true;
 }
 
 // "a = ? AND b IS NULL" for the key.
@@ -440,9 +447,9 @@ WriterOp* operation(detail::WriterState& s, char kind, const QStringList& keyNam
 // invalid date or time.
 bool boundAsNull(const QVariant& v)
 {
-    if (v.isNull())
+    if (detail::isNullValue(v))
         return true;
-    switch (v.typeId()) {
+    switch (v.data_ptr().typeId()) {
     case QMetaType::QString: return static_cast<const QString*>(v.constData())->isNull();
     case QMetaType::QByteArray: return static_cast<const QByteArray*>(v.constData())->isNull();
     case QMetaType::QDateTime: return !static_cast<const QDateTime*>(v.constData())->isValid();
@@ -463,21 +470,70 @@ qint64 utf8Length(const QString& t)
     return n;
 }
 
+// Text in UTF-8 into buf (grown as needed, never shrunk), as
+// QString::toUtf8() gives it; the byte count, or -1 for text with a surrogate,
+// left to Qt's own conversion.
+qsizetype utf8Into(const QString& text, std::vector<char>& buf)
+{
+    const qsizetype n = text.size();
+    // At least one byte: an empty text is bound with a pointer, or it would be Null.
+    if (buf.size() < size_t(n) * 3 + 1)
+        buf.resize(size_t(n) * 3 + 1);
+    const char16_t* in = reinterpret_cast<const char16_t*>(text.constData());
+    const char16_t* const end = in + n;
+    char* out = buf.data();
+    while (in != end) {
+        // Four ASCII characters at a time.
+        if (end - in >= 4) {
+            quint64 four;
+            std::memcpy(&four, in, sizeof four);
+            if ((four & 0xff80ff80ff80ff80ULL) == 0) {
+                out[0] = char(in[0]);
+                out[1] = char(in[1]);
+                out[2] = char(in[2]);
+                out[3] = char(in[3]);
+                in += 4;
+                out += 4;
+                continue;
+            }
+        }
+        const char16_t u = *in++;
+        if (u < 0x80) {
+            *out++ = char(u);
+        } else if (u < 0x800) {
+            *out++ = char(0xc0 | (u >> 6));
+            *out++ = char(0x80 | (u & 0x3f));
+        } else if (!QChar::isSurrogate(u)) {
+            *out++ = char(0xe0 | (u >> 12));
+            *out++ = char(0x80 | ((u >> 6) & 0x3f));
+            *out++ = char(0x80 | (u & 0x3f));
+        } else {
+            return -1;
+        }
+    }
+    return out - buf.data();
+}
+
 // SQLite's result code: a value over the connection's size limit is
 // refused here, before it is copied, and so is one that memory cannot hold.
-int bindDirect(sqlite3_stmt* st, int i, const QVariant& v)
+// Text is bound from buf in place (SQLITE_STATIC): the caller keeps buf and
+// clears the bindings before it changes.
+int bindDirect(sqlite3_stmt* st, int i, const QVariant& v, std::vector<char>& buf)
 {
     if (boundAsNull(v))
         return sqlite3_bind_null(st, i);
-    switch (v.typeId()) {
+    const void* p = v.constData();
+    switch (v.data_ptr().typeId()) {
     case QMetaType::Int:
+        return sqlite3_bind_int(st, i, *static_cast<const int*>(p));
     case QMetaType::Bool:
-        return sqlite3_bind_int(st, i, v.toInt());
+        return sqlite3_bind_int(st, i, *static_cast<const bool*>(p) ? 1 : 0);
     case QMetaType::UInt:
+        return sqlite3_bind_int64(st, i, *static_cast<const uint*>(p));
     case QMetaType::LongLong:
-        return sqlite3_bind_int64(st, i, v.toLongLong());
+        return sqlite3_bind_int64(st, i, *static_cast<const qlonglong*>(p));
     case QMetaType::Double:
-        return sqlite3_bind_double(st, i, v.toDouble());
+        return sqlite3_bind_double(st, i, *static_cast<const double*>(p));
     case QMetaType::QByteArray: {
         const QByteArray b = v.toByteArray();
         return sqlite3_bind_blob64(st, i, b.constData(), sqlite3_uint64(b.size()), SQLITE_TRANSIENT);
@@ -498,6 +554,12 @@ int bindDirect(sqlite3_stmt* st, int i, const QVariant& v)
         if (text.size() > limit || (text.size() * 3 > limit && utf8Length(text) > limit))
             return SQLITE_TOOBIG;
         // UTF-8, the database's own encoding: SQLite need not convert it.
+        // A text of the usual size goes through a kept buffer, so that
+        // neither side allocates for it; a long one is not worth keeping.
+        constexpr qsizetype keptChars = 4096;
+        if (text.size() <= keptChars)
+            if (const qsizetype n = utf8Into(text, buf); n >= 0)
+                return sqlite3_bind_text64(st, i, buf.data(), sqlite3_uint64(n), SQLITE_STATIC, SQLITE_UTF8);
         const QByteArray t = text.toUtf8();
         return sqlite3_bind_text64(st, i, t.constData(), sqlite3_uint64(t.size()), SQLITE_TRANSIENT, SQLITE_UTF8);
     }
@@ -509,14 +571,27 @@ int bindDirect(sqlite3_stmt* st, int i, const QVariant& v)
     }
 }
 
-int bindDirectOrNoMemory(sqlite3_stmt* st, int i, const QVariant& v)
+int bindDirectOrNoMemory(sqlite3_stmt* st, int i, const QVariant& v, std::vector<char>& buf)
 {
     try {
-        return bindDirect(st, i, v);
+        return bindDirect(st, i, v, buf);
     } catch (const std::bad_alloc&) {
         return SQLITE_NOMEM;
     }
 }
+
+// Unbinds a statement's values when it goes out of scope: no parameter is
+// left pointing into a text buffer after the statement has run.
+class BindingsCleared {
+public:
+    explicit BindingsCleared(sqlite3_stmt* st) : st_(st) {}
+    ~BindingsCleared() { sqlite3_clear_bindings(st_); }
+    BindingsCleared(const BindingsCleared&) = delete;
+    BindingsCleared& operator=(const BindingsCleared&) = delete;
+
+private:
+    sqlite3_stmt* st_;
+};
 
 // Runs op with binds; rows (when given) receive the normalised result rows.
 // notPrepared (when given) tells a statement the database refused to
@@ -541,10 +616,12 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
         }
         sqlite3_stmt* st = op.raw;
         detail::StatementScope scope(c, writes, writes && s.savepoint);
+        if (s.texts.size() < size_t(binds.size()))
+            s.texts.resize(size_t(binds.size()));
+        const BindingsCleared unbind(st);
         for (qsizetype i = 0; i < binds.size(); ++i) {
-            const int bound = bindDirectOrNoMemory(st, static_cast<int>(i) + 1, binds[i]);
+            const int bound = bindDirectOrNoMemory(st, static_cast<int>(i) + 1, binds[i], s.texts[size_t(i)]);
             if (bound != SQLITE_OK) {
-                sqlite3_clear_bindings(st);
                 scope.failed();
                 // Out of memory is said as formulas say it.
                 const QString text = bound == SQLITE_NOMEM ? QStringLiteral("Out of memory")
@@ -726,15 +803,13 @@ bool TableWriter::select(const QStringList& keyColumns, const QVariantList& keyV
     WriterOp* probe = operation(s, 'S', keyColumns, 0, {}, limit);
     if (!probe)
         return false;
-    QVariantList keys;
     quint64 nulls = 0;
-    if (!convertKeys(s, probe->keys, keyValues, keys, nulls))
+    s.binds.clear();
+    if (!convertKeys(s, probe->keys, keyValues, s.binds, nulls))
         return false;
     WriterOp* op = nulls ? operation(s, 'S', keyColumns, nulls, {}, limit) : probe;
     if (!op)
         return false;
-    s.binds.clear();
-    appendKeyBinds(keys, nulls, s.binds);
     if (!execute(s, *op, s.binds, false, &rows, nullptr))
         return false;
     s.lastError = {};
@@ -749,15 +824,13 @@ long TableWriter::count(const QStringList& keyColumns, const QVariantList& keyVa
     WriterOp* probe = operation(s, 'C', keyColumns, 0);
     if (!probe)
         return -1;
-    QVariantList keys;
     quint64 nulls = 0;
-    if (!convertKeys(s, probe->keys, keyValues, keys, nulls))
+    s.binds.clear();
+    if (!convertKeys(s, probe->keys, keyValues, s.binds, nulls))
         return -1;
     WriterOp* op = nulls ? operation(s, 'C', keyColumns, nulls) : probe;
     if (!op)
         return -1;
-    s.binds.clear();
-    appendKeyBinds(keys, nulls, s.binds);
     std::vector<QVariantList> rows;
     if (!execute(s, *op, s.binds, false, &rows, nullptr))
         return -1;
@@ -846,10 +919,11 @@ bool TableWriter::update(const QStringList& keyColumns, const QVariantList& keyV
     WriterOp* probe = operation(s, 'U', keyColumns, 0, columns);
     if (!probe)
         return false;
-    QVariantList keys;
+    // Keys first: a key that does not fit is the error told.
     quint64 nulls = 0;
+    s.keyBinds.clear();
     s.binds.clear();
-    if (!convertKeys(s, probe->keys, keyValues, keys, nulls) || !convertAll(s, probe->cols, values, s.binds))
+    if (!convertKeys(s, probe->keys, keyValues, s.keyBinds, nulls) || !convertAll(s, probe->cols, values, s.binds))
         return false;
     if (columns.isEmpty()) {
         s.lastError = {};
@@ -858,7 +932,7 @@ bool TableWriter::update(const QStringList& keyColumns, const QVariantList& keyV
     WriterOp* op = nulls ? operation(s, 'U', keyColumns, nulls, columns) : probe;
     if (!op)
         return false;
-    appendKeyBinds(keys, nulls, s.binds);
+    s.binds.append(s.keyBinds);
     return changeByKey(s, *op, s.binds, requireOneRow, affected);
 }
 
@@ -872,15 +946,13 @@ bool TableWriter::remove(const QStringList& keyColumns, const QVariantList& keyV
     WriterOp* probe = operation(s, 'D', keyColumns, 0);
     if (!probe)
         return false;
-    QVariantList keys;
     quint64 nulls = 0;
-    if (!convertKeys(s, probe->keys, keyValues, keys, nulls))
+    s.binds.clear();
+    if (!convertKeys(s, probe->keys, keyValues, s.binds, nulls))
         return false;
     WriterOp* op = nulls ? operation(s, 'D', keyColumns, nulls) : probe;
     if (!op)
         return false;
-    s.binds.clear();
-    appendKeyBinds(keys, nulls, s.binds);
     return changeByKey(s, *op, s.binds, requireOneRow, affected);
 }
 

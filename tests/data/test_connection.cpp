@@ -526,6 +526,9 @@ TEST_F(SqliteDb, TableWriterGivesTheSameThroughSqliteAndThroughTheQtDriver)
         {6, "not a number", 1, 1, 1, "x", "a", "a", QVariant(), QVariant(), QVariant(), 0, QVariant(), QVariant()},
         {7, 1, 1, 1, 1, "x", "too long", "a", QVariant(), QVariant(), QVariant(), 0, QVariant(), QVariant()},
         {8, -1, -0.0, "-0.50", "1e-3", "x", "a", "a", "2/29/2024 1:05:00 PM", QVariant(), QVariant(), 0, QVariant(), 3.5},
+        {10, QVariant::fromValue<qlonglong>(-2), 7, QVariant(), QVariant(), QString::fromUtf8("smile 😀 é€!"),
+         QString::fromUtf8("ééééé"), QVariant(), QVariant(), QVariant(), QVariant(), QVariant(),
+         QVariant(), QString::fromUtf8("😀")},
     };
     auto same = [&](bool a, bool b, const char* what) {
         EXPECT_EQ(a, b) << what;

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <limits>
 
 using namespace ado;
 
@@ -108,7 +109,8 @@ TEST(PersistedRecordset, RoundTripKeepsSchemaValuesNullsAndPadding)
 
 TEST(PersistedRecordset, ValuesThatDoNotFitAreRefusedAndRowKeepsOldValue)
 {
-    Recordset rs = Recordset::CreateDisconnected({{"N", adInteger, 4}, {"S", adVarWChar, 5}, {"D", adDBTimeStamp, 0}});
+    Recordset rs = Recordset::CreateDisconnected(
+        {{"N", adInteger, 4}, {"S", adVarWChar, 5}, {"D", adDBTimeStamp, 0}, {"F", adSingle, 4}});
     ASSERT_TRUE(rs.AddNew());
     ASSERT_TRUE(rs.Fields("N").setValue(1));
     EXPECT_FALSE(rs.Fields("N").setValue("abc"));
@@ -117,6 +119,10 @@ TEST(PersistedRecordset, ValuesThatDoNotFitAreRefusedAndRowKeepsOldValue)
     EXPECT_FALSE(rs.Fields("S").setValue("123456"));
     EXPECT_FALSE(rs.Fields("D").setValue("not a date"));
     EXPECT_EQ(rs.Fields("N").Value(), QVariant(1));
+    ASSERT_TRUE(rs.Fields("F").setValue(2));
+    EXPECT_FALSE(rs.Fields("F").setValue(1e39));
+    EXPECT_FALSE(rs.Fields("F").setValue(std::numeric_limits<double>::infinity()));
+    EXPECT_EQ(rs.Fields("F").Value(), QVariant(2.0));
     ASSERT_TRUE(rs.Fields("D").setValue("2/3/2021 1:02:03 PM"));
     EXPECT_EQ(rs.Fields("D").Value().toDateTime(), QDateTime(QDate(2021, 2, 3), QTime(13, 2, 3)));
 }
