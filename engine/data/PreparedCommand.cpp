@@ -65,6 +65,9 @@ struct WriterState {
     // trigger's RAISE) keeps what it wrote before failing; where the schema
     // can do that, writes run under a savepoint that undoes it.
     bool savepoint = false;
+    // The caller converts the values it inserts and sets to the columns'
+    // types itself (setValuesConverted): they are only made bindable.
+    bool valuesConverted = false;
     std::vector<std::unique_ptr<WriterOp>> ops;
     QVariantList binds;       // reused from call to call
     QVariantList keyBinds;
@@ -297,6 +300,8 @@ const TableSchema& TableWriter::schema() const { return d_->schema; }
 const DataError& TableWriter::lastError() const { return d_->lastError; }
 void TableWriter::setGeneralPath(bool general) { d_->general = general; }
 
+void TableWriter::setValuesConverted(bool converted) { d_->valuesConverted = converted; }
+
 namespace {
 
 using detail::WriterOp;
@@ -324,7 +329,7 @@ bool sameCount(detail::WriterState& s, const QStringList& names, const QVariantL
 
 // Appends converted, bindable values; false + error when one does not fit.
 bool convertAll(detail::WriterState& s, const std::vector<int>& cols, const QVariantList& values, QVariantList& out,
-                quint64* nulls = nullptr)
+                quint64* nulls = nullptr, bool converted = false)
 {
     if (nulls)
         *nulls = 0;
@@ -334,7 +339,9 @@ bool convertAll(detail::WriterState& s, const std::vector<int>& cols, const QVar
         // Converted where it is bound: no copy of the value.
         QVariant& v = out.emplaceBack();
         QString why;
-        if (!convertToFieldType(values[static_cast<qsizetype>(i)], f, v, &why)) {
+        if (converted)
+            v = values[static_cast<qsizetype>(i)];
+        else if (!convertToFieldType(values[static_cast<qsizetype>(i)], f, v, &why)) {
             out.removeLast();
             return s.fail(adErrMultipleStep, why);
         }
@@ -861,7 +868,7 @@ bool TableWriter::insert(const QStringList& columns, const QVariantList& values,
         if (!op)
             return false;
         s.binds.clear();
-        if (!convertAll(s, op->cols, values, s.binds))
+        if (!convertAll(s, op->cols, values, s.binds, nullptr, s.valuesConverted))
             return false;
         std::vector<QVariantList> rows;
         long changes = -1;
@@ -894,7 +901,7 @@ bool TableWriter::insert(const QStringList& columns, const QVariantList& values,
     if (!op)
         return false;
     s.binds.clear();
-    if (!convertAll(s, op->cols, values, s.binds))
+    if (!convertAll(s, op->cols, values, s.binds, nullptr, s.valuesConverted))
         return false;
     long changes = -1;
     if (!execute(s, *op, s.binds, true, nullptr, &changes))
@@ -923,7 +930,8 @@ bool TableWriter::update(const QStringList& keyColumns, const QVariantList& keyV
     quint64 nulls = 0;
     s.keyBinds.clear();
     s.binds.clear();
-    if (!convertKeys(s, probe->keys, keyValues, s.keyBinds, nulls) || !convertAll(s, probe->cols, values, s.binds))
+    if (!convertKeys(s, probe->keys, keyValues, s.keyBinds, nulls)
+        || !convertAll(s, probe->cols, values, s.binds, nullptr, s.valuesConverted))
         return false;
     if (columns.isEmpty()) {
         s.lastError = {};

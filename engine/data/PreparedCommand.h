@@ -110,6 +110,11 @@ public:
     // true makes it go through the Qt driver like every other provider (the
     // two must give the same results, which tests compare).
     void setGeneralPath(bool general);
+    // True: the values given to insert and update are already converted to
+    // their columns' types (convertToFieldType with schema()'s field), as a
+    // run converts them to report a value that does not fit; they are not
+    // converted a second time. Key values are converted in any case.
+    void setValuesConverted(bool converted);
 
 private:
     std::unique_ptr<detail::WriterState> d_;

@@ -958,6 +958,8 @@ bool RunEngine::preparePlan(cShape& step, StepRun& run)
     }
     const ado::TableSchema& schema = plan.writer.schema();
     plan.columns = std::make_shared<const std::vector<ado::FieldInfo>>(schema.columns);
+    // writeRow converts every value to its column as it maps it.
+    plan.writer.setValuesConverted(true);
 
     if (record->fields) {
         for (const tFields& f : *record->fields) {
