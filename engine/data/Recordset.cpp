@@ -838,6 +838,11 @@ const std::vector<FieldInfo>& Recordset::fieldInfos() const
     return d_->fields;
 }
 
+const QVariantList* Recordset::currentValues() const
+{
+    return hasCurrentRecord() ? d_->currentRow() : nullptr;
+}
+
 QVariant Recordset::value(int index) const
 {
     // What Fields(index).Value() gives, without a field object per read: a

@@ -88,6 +88,9 @@ public:
     bool IsEOF() const;
     bool IsBOF() const;
     bool hasCurrentRecord() const { return isOpen() && !IsEOF() && !IsBOF(); }
+    // The current record's values in field order, null without a current
+    // record: for a caller that reads many fields of every record.
+    const QVariantList* currentValues() const;
     long RecordCount() const;       // -1 when closed or unknown
     long AbsolutePosition() const;  // 1-based; -1 (adPosUnknown) at BOF/EOF, -3 at EOF
     bool setAbsolutePosition(long position);

@@ -732,7 +732,8 @@ void RunEngine::ProcessRecord()
     if (!step)
         return;
     clsLog* log = m_process.Log();
-    std::vector<std::int16_t> visited{step->Index};
+    std::vector<std::int16_t>& visited = m_visited;   // kept: no allocation per record
+    visited.assign(1, step->Index);
     while (step->objType != aStop) {
         // Every record walks the same links: each step's successor is looked
         // up once per run.
@@ -914,8 +915,10 @@ bool RunEngine::readStepField(cShape& step, const QString& field, QVariant& valu
     return true;
 }
 
-bool RunEngine::readReference(StoragePlanValue& v, QVariant& value, long& errNumber, QString& errText)
+bool RunEngine::readReference(StoragePlanValue& v, QVariant& value, const QVariant*& result, long& errNumber,
+                              QString& errText)
 {
+    result = &value;
     // The source step is read by column number on the loop's own cursor.
     if (v.refNode == m_sourceStep && m_sourceData.isOpen()) {
         if (v.refColumn < 0)
@@ -925,12 +928,17 @@ bool RunEngine::readReference(StoragePlanValue& v, QVariant& value, long& errNum
             errText = kItemNotFound;
             return false;
         }
-        if (!m_sourceData.hasCurrentRecord()) {
+        const QVariantList* row = m_sourceData.currentValues();
+        if (!row) {
             errNumber = ado::adErrNoCurrentRecord;
             errText = kNoCurrentRecord;
             return false;
         }
-        value = m_sourceData.value(v.refColumn);
+        // Read in place: the source does not move while a step maps a field.
+        if (v.refColumn < row->size())
+            result = &row->at(v.refColumn);
+        else
+            value = QVariant();
         return true;
     }
     return readStepField(*v.refNode, v.refField, value, errNumber, errText);
@@ -1140,13 +1148,14 @@ void RunEngine::deleteRow(StepFailure& failure, StepRun& run, const QVariantList
     count(tStatistic::slot(vlmDelete), true);
 }
 
-bool RunEngine::evaluateField(StepFailure& failure, StoragePlanValue& v, QVariant& value)
+bool RunEngine::evaluateField(StepFailure& failure, StoragePlanValue& v, QVariant& value, const QVariant*& result)
 {
+    result = &value;
     if (v.formula) {
         failure.setContext(v.fValue, v.fName);
-        const FormulaHost::Result r = m_host->EvaluateValue(v.fValue);
+        FormulaHost::Result r = m_host->EvaluateValue(v.fValue);
         if (r.ok) {
-            value = r.value;
+            value = std::move(r.value);
             return true;
         }
         // A result that is no value (an object without one, an array,
@@ -1179,7 +1188,7 @@ bool RunEngine::evaluateField(StepFailure& failure, StoragePlanValue& v, QVarian
     }
     long number = 0;
     QString text;
-    if (!readReference(v, value, number, text)) {
+    if (!readReference(v, value, result, number, text)) {
         failStep(failure, text, number);
         return false;
     }
@@ -1207,8 +1216,9 @@ void RunEngine::writeRow(StepFailure& failure, StepRun& run, RowAction action,
     for (StoragePlan::Value& v : plan.values) {
         if (!isNew && v.isKey)
             continue;   // lookup keys of an existing row are never overwritten
-        QVariant value;
-        if (!evaluateField(failure, v, value))
+        QVariant storage;
+        const QVariant* value = nullptr;
+        if (!evaluateField(failure, v, storage, value))
             return;
         if (v.column < 0) {
             failStep(failure, kItemNotFound, ado::adErrItemNotFound);
@@ -1217,7 +1227,7 @@ void RunEngine::writeRow(StepFailure& failure, StepRun& run, RowAction action,
         const ado::FieldInfo& info = (*plan.columns)[size_t(v.column)];
         QVariant converted;
         QString why;
-        if (!ado::convertToFieldType(value, info, converted, &why)) {
+        if (!ado::convertToFieldType(*value, info, converted, &why)) {
             if (!isNew)
                 failure.editMode = ado::adEditInProgress;
             failStep(failure, why.isEmpty() ? QStringLiteral("Multiple-step operation generated errors.") : why,
@@ -1229,7 +1239,8 @@ void RunEngine::writeRow(StepFailure& failure, StepRun& run, RowAction action,
             values[v.slot] = std::move(converted);
             continue;
         }
-        if (sameValue(converted, row.value(v.column)))
+        static const QVariant kNone;
+        if (sameValue(converted, v.column < row.size() ? row.at(v.column) : kNone))
             continue;
         failure.editMode = ado::adEditInProgress;
         const int existing = columns.indexOf(info.name);

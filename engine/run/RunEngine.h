@@ -98,7 +98,9 @@ private:
     RowAction decide(const StepRun& run, const std::optional<QVariantList>& found) const;
     void deleteRow(StepFailure& failure, StepRun& run, const QVariantList& found);
     void writeRow(StepFailure& failure, StepRun& run, RowAction action, const std::optional<QVariantList>& found);
-    bool evaluateField(StepFailure& failure, StoragePlanValue& v, QVariant& value);
+    // value receives the field's value, or result points at it where it can
+    // be read in place (a source column); result is set in either case.
+    bool evaluateField(StepFailure& failure, StoragePlanValue& v, QVariant& value, const QVariant*& result);
     void readBack(StepRun& run, int written, QVariantList& row);
     void failStep(StepFailure& failure, const QString& description, long number);
     bool BuildStepsCollection(QString& error);
@@ -122,7 +124,8 @@ private:
     StepRun* findStepRun(const cShape& step) const;
     bool connectStep(cShape& step);
     bool preparePlan(cShape& step, StepRun& run);
-    bool readReference(StoragePlanValue& v, QVariant& value, long& errNumber, QString& errText);
+    bool readReference(StoragePlanValue& v, QVariant& value, const QVariant*& result, long& errNumber,
+                       QString& errText);
     void count(int slot, bool success);
     void countFailure(int editMode, const QString& operation);
 
@@ -141,6 +144,7 @@ private:
     std::vector<cShapeRef> m_stepsInOrder;
     // The step each step leads to, by node number, found on the first record.
     QHash<std::int16_t, cShapeRef> m_walkNext;
+    std::vector<std::int16_t> m_visited;   // the steps a record's walk has passed
     // One connection per connection name, kept for the life of the process.
     QHash<QString, ado::Connection> m_connections;
     // What the run keeps for each step: its connection state, the plan of a
