@@ -254,23 +254,49 @@ struct ArrayLocks {
     }
 };
 
+// The variables of one call: on the stack for most procedures, where only
+// as many as the procedure has are made (and dropped last to first).
+class CallSlots {
+public:
+    static constexpr int Inline = 12;
+    explicit CallSlots(int count)
+    {
+        if (count > Inline) {
+            heapStore_.resize(size_t(count));
+            heapPtrs_.resize(size_t(count));
+            store = heapStore_.data();
+            ptrs = heapPtrs_.data();
+            return;
+        }
+        store = reinterpret_cast<Variant*>(inline_);
+        ptrs = inlinePtrs_;
+        for (; made_ < count; ++made_) new (&store[made_]) Variant();
+    }
+    ~CallSlots()
+    {
+        while (made_ > 0) store[--made_].~Variant();
+    }
+    CallSlots(const CallSlots&) = delete;
+    CallSlots& operator=(const CallSlots&) = delete;
+
+    Variant* store = nullptr;
+    Variant** ptrs = nullptr;
+
+private:
+    alignas(Variant) unsigned char inline_[Inline * sizeof(Variant)];
+    Variant* inlinePtrs_[Inline];
+    int made_ = 0;
+    std::vector<Variant> heapStore_;
+    std::vector<Variant*> heapPtrs_;
+};
+
 Variant Interp::callProcedure(const Procedure& p, std::vector<ExprPtr>& args, Frame& caller, ClassInstance* self)
 {
     const size_t params = p.byRef.size();
     if (args.size() != params) raiseError(err::WrongArgCount);
-    constexpr int Inline = 12;
-    Variant inlineStore[Inline];
-    Variant* inlinePtrs[Inline];
-    std::vector<Variant> heapStore;
-    std::vector<Variant*> heapPtrs;
-    Variant* store = inlineStore;
-    Variant** ptrs = inlinePtrs;
-    if (p.slotCount > Inline) {
-        heapStore.resize(size_t(p.slotCount));
-        heapPtrs.resize(size_t(p.slotCount));
-        store = heapStore.data();
-        ptrs = heapPtrs.data();
-    }
+    CallSlots frame(std::max(p.slotCount, int(params)));
+    Variant* store = frame.store;
+    Variant** ptrs = frame.ptrs;
     ArrayLocks locks;
     for (size_t i = 0; i < params; ++i) {
         if (p.byRef[i]) {
