@@ -460,7 +460,7 @@ struct FormulaHost::Impl {
     vbs::ScriptControl script;
     std::unordered_map<const cShape*, std::shared_ptr<StepObject>> stepObjects;
     std::unordered_map<const cShape*, std::shared_ptr<ShapeObject>> shapeObjects;
-    std::shared_ptr<StepsObject> steps;
+    vbs::ObjectRef steps;   // a StepsObject
 
     // Compiled once per run and handed back to the interpreter, so that a
     // record neither hashes nor looks up the texts again.
@@ -492,6 +492,7 @@ struct FormulaHost::Impl {
         vbs::PreparedName name;
         bool helperName = false;
         std::shared_ptr<StepObject> object;
+        vbs::ObjectRef scriptObject;   // the same, as AddObject takes it
         bool bound = false;   // at the last reset
     };
     std::vector<Binding> bindings;
@@ -576,6 +577,7 @@ bool FormulaHost::ResetScript()
             binding.node = &node;
             binding.caption = node.sCaption;
             binding.object.reset();
+            binding.scriptObject.reset();
             // The helper below takes the name SQLExecute whatever holds it.
             const QLatin1String helper("SQLExecute");
             binding.helperName = binding.caption.size() == helper.size()
@@ -588,9 +590,10 @@ bool FormulaHost::ResetScript()
             continue;
         if (!binding.object) {
             binding.object = d->stepObject(node);
+            binding.scriptObject = binding.object;
             sc.PrepareName(binding.caption, binding.name);
         }
-        if (sc.AddObject(binding.name, binding.object) && !binding.helperName) {
+        if (sc.AddObject(binding.name, binding.scriptObject) && !binding.helperName) {
             binding.bound = true;
             if (same)
                 same = boundCount < d->bound.size() && d->bound[boundCount].second == binding.object;
@@ -730,16 +733,20 @@ FormulaHost::Result FormulaHost::EvaluateValue(const QString& value)
         }
         if (StepObject* step = plan.step) {
             // What the interpreter would do for Step("Field"), without it.
-            vbs::ScriptErrorInfo e;
+            int number = 0;
+            QString description;
             try {
                 return success(step->value(plan.field));
             } catch (const vbs::ScriptError& error) {
-                e.Number = error.number;
-                e.Description = error.description;
+                number = error.number;
+                description = error.description;
             } catch (const std::bad_alloc&) {
-                e.Number = 7;
-                e.Description = vbs::errorDescription(7);
+                number = 7;
+                description = vbs::errorDescription(7);
             }
+            vbs::ScriptErrorInfo e;
+            e.Number = number;
+            e.Description = description;
             e.Line = 1;
             e.Text = value;
             return failure(e);

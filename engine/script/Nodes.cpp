@@ -203,21 +203,35 @@ void Interp::budgetExceeded()
 namespace {
 
 // Argument values on the stack for the usual short argument lists.
+// The argument values of one call; on the stack for up to Inline, where
+// only as many as there are arguments are made.
 struct ArgValues {
     static constexpr size_t Inline = 6;
-    Variant inlineValues[Inline];
     std::vector<Variant> heap;
     std::span<Variant> span;
 
     explicit ArgValues(size_t n)
     {
         if (n <= Inline) {
-            span = std::span<Variant>(inlineValues, n);
+            Variant* values = reinterpret_cast<Variant*>(inline_);
+            for (; made_ < n; ++made_) new (&values[made_]) Variant();
+            span = std::span<Variant>(values, n);
         } else {
             heap.resize(n);
             span = std::span<Variant>(heap);
         }
     }
+    ~ArgValues()
+    {
+        Variant* values = reinterpret_cast<Variant*>(inline_);
+        while (made_ > 0) values[--made_].~Variant();
+    }
+    ArgValues(const ArgValues&) = delete;
+    ArgValues& operator=(const ArgValues&) = delete;
+
+private:
+    alignas(Variant) unsigned char inline_[Inline * sizeof(Variant)];
+    size_t made_ = 0;
 };
 
 void evalArgs(std::vector<ExprPtr>& args, Frame& f, ArgValues& out)
