@@ -76,6 +76,9 @@ public:
         case DefaultMember:
             if (args.size() != 1)
                 vbs::raiseError(vbs::err::WrongArgCount);
+            // A name, the common case, is passed on as it is.
+            if (args[0].isString())
+                return value(args[0].str());
             return value(columnName(args[0]));
         case FieldsMember:
             if (args.empty())
@@ -161,7 +164,7 @@ public:
         QVariant v;
         long number = 0;
         QString text;
-        if (!m_engine.readStepField(m_node, name, v, number, text))
+        if (!m_engine.readStepField(m_node, name, columnHint(name), v, number, text))
             vbs::raiseError(static_cast<int>(number), text);
         return FormulaHost::fromQVariant(v);
     }
@@ -214,8 +217,21 @@ private:
 
     vbs::ObjectRef self() const { return weakSelf.lock(); }
 
+    // The column number the engine keeps for a field name read before; a
+    // formula reads the same few names record after record.
+    int& columnHint(const QString& name)
+    {
+        for (auto& [known, column] : m_columns)
+            if (known == name)
+                return column;
+        if (m_columns.size() >= 64)
+            m_columns.clear();
+        return m_columns.emplace_back(name, -1).second;
+    }
+
     RunEngine& m_engine;
     cShape& m_node;
+    std::vector<std::pair<QString, int>> m_columns;
     ado::Recordset m_data;   // keeps the schema columns() hands out alive
 };
 
@@ -444,7 +460,7 @@ struct FormulaHost::Impl {
     vbs::ScriptControl script;
     std::unordered_map<const cShape*, std::shared_ptr<StepObject>> stepObjects;
     std::unordered_map<const cShape*, std::shared_ptr<ShapeObject>> shapeObjects;
-    std::shared_ptr<StepsObject> steps;
+    vbs::ObjectRef steps;   // a StepsObject
 
     // Compiled once per run and handed back to the interpreter, so that a
     // record neither hashes nor looks up the texts again.
@@ -468,6 +484,19 @@ struct FormulaHost::Impl {
     // have given the names other meanings.
     std::vector<std::pair<QString, std::shared_ptr<StepObject>>> bound;
     bool pristine = false;
+    // What a reset binds, per step in run order: the name checked once and
+    // the step's object while the step stays the same.
+    struct Binding {
+        const cShape* node = nullptr;
+        QString caption;
+        vbs::PreparedName name;
+        bool helperName = false;
+        std::shared_ptr<StepObject> object;
+        vbs::ObjectRef scriptObject;   // the same, as AddObject takes it
+        bool bound = false;   // at the last reset
+    };
+    std::vector<Binding> bindings;
+    vbs::PreparedName stepsName;
     // Changes when another set of steps is bound.
     quint64 boundGeneration = 1;
 
@@ -523,6 +552,7 @@ void FormulaHost::forgetSteps()
     d->stepObjects.clear();
     d->shapeObjects.clear();
     d->bound.clear();
+    d->bindings.clear();
     ++d->boundGeneration;
     // A new run may come with other formulas.
     d->plans.clear();
@@ -530,32 +560,59 @@ void FormulaHost::forgetSteps()
 
 bool FormulaHost::ResetScript()
 {
-    d->script.Reset();
-    std::vector<std::pair<QString, std::shared_ptr<StepObject>>> bound;
-    bound.reserve(d->bound.size());
-    for (const cShapeRef& node : d->engine.stepsInOrder()) {
-        // A step that cannot be reached from scripts (no data, a caption
-        // that is no identifier or is taken) is left out.
-        if (d->engine.isStepReachable(*node)) {
-            std::shared_ptr<StepObject> object = d->stepObject(*node);
+    vbs::ScriptControl& sc = d->script;
+    sc.Reset();
+    const std::vector<cShapeRef>& nodes = d->engine.stepsInOrder();
+    std::vector<Impl::Binding>& bindings = d->bindings;
+    if (bindings.size() != nodes.size())
+        bindings.resize(nodes.size());
+    // Compared in place with what the last reset bound, so that binding
+    // the same objects again builds nothing.
+    size_t boundCount = 0;
+    bool same = true;
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        cShape& node = *nodes[i];
+        Impl::Binding& binding = bindings[i];
+        if (binding.node != &node || binding.caption != node.sCaption) {
+            binding.node = &node;
+            binding.caption = node.sCaption;
+            binding.object.reset();
+            binding.scriptObject.reset();
             // The helper below takes the name SQLExecute whatever holds it.
             const QLatin1String helper("SQLExecute");
-            if (d->script.AddObject(node->sCaption, object)
-                && (node->sCaption.size() != helper.size()
-                    || node->sCaption.compare(helper, Qt::CaseInsensitive) != 0))
-                bound.emplace_back(node->sCaption, std::move(object));
+            binding.helperName = binding.caption.size() == helper.size()
+                                 && binding.caption.compare(helper, Qt::CaseInsensitive) == 0;
+        }
+        binding.bound = false;
+        // A step that cannot be reached from scripts (no data, a caption
+        // that is no identifier or is taken) is left out.
+        if (!d->engine.isStepReachable(node))
+            continue;
+        if (!binding.object) {
+            binding.object = d->stepObject(node);
+            binding.scriptObject = binding.object;
+            sc.PrepareName(binding.caption, binding.name);
+        }
+        if (sc.AddObject(binding.name, binding.scriptObject) && !binding.helperName) {
+            binding.bound = true;
+            if (same)
+                same = boundCount < d->bound.size() && d->bound[boundCount].second == binding.object;
+            ++boundCount;
         }
     }
-    const bool same = std::equal(bound.begin(), bound.end(), d->bound.begin(), d->bound.end(),
-                                 [](const auto& a, const auto& b) { return a.second == b.second; });
-    if (!same) {
-        d->bound = std::move(bound);
+    if (!same || boundCount != d->bound.size()) {
+        d->bound.clear();
+        for (const Impl::Binding& binding : bindings)
+            if (binding.bound)
+                d->bound.emplace_back(binding.caption, binding.object);
         ++d->boundGeneration;
     }
-    d->script.AddObject(QStringLiteral("Steps"), d->steps);
+    if (!d->stepsName)
+        sc.PrepareName(QStringLiteral("Steps"), d->stepsName);
+    sc.AddObject(d->stepsName, d->steps);
     if (!d->sqlExecute)
-        d->script.Prepare(kSqlExecuteCode, d->sqlExecute);
-    d->script.AddCode(d->sqlExecute);
+        sc.Prepare(kSqlExecuteCode, d->sqlExecute);
+    sc.AddCode(d->sqlExecute);
     d->pristine = true;
     return true;
 }
@@ -576,6 +633,10 @@ FormulaHost::Result failure(const vbs::ScriptErrorInfo& e)
 FormulaHost::Result success(const vbs::Variant& v)
 {
     FormulaHost::Result r;
+    if (!v.isObject() && !v.isArray()) {
+        r.value = FormulaHost::toQVariant(v, &r.empty, &r.isNull);
+        return r;
+    }
     // An object stands for its default value; one without a value, an
     // array or Nothing cannot be written to a field.
     vbs::Variant plain;
@@ -672,16 +733,20 @@ FormulaHost::Result FormulaHost::EvaluateValue(const QString& value)
         }
         if (StepObject* step = plan.step) {
             // What the interpreter would do for Step("Field"), without it.
-            vbs::ScriptErrorInfo e;
+            int number = 0;
+            QString description;
             try {
                 return success(step->value(plan.field));
             } catch (const vbs::ScriptError& error) {
-                e.Number = error.number;
-                e.Description = error.description;
+                number = error.number;
+                description = error.description;
             } catch (const std::bad_alloc&) {
-                e.Number = 7;
-                e.Description = vbs::errorDescription(7);
+                number = 7;
+                description = vbs::errorDescription(7);
             }
+            vbs::ScriptErrorInfo e;
+            e.Number = number;
+            e.Description = description;
             e.Line = 1;
             e.Text = value;
             return failure(e);
@@ -722,10 +787,18 @@ QVariant FormulaHost::toQVariant(const vbs::Variant& v, bool* isEmpty, bool* isN
 vbs::Variant FormulaHost::fromQVariant(const QVariant& v)
 {
     // The database's Null is the script's Null, whatever kind of null
-    // QVariant carries it.
-    if (v.isNull() && v.typeId() != QMetaType::QString)
+    // QVariant carries it. Texts, the common case, are taken as they are.
+    if (v.typeId() == QMetaType::QString)
+        return v.isNull() ? vbs::Variant::null() : vbs::Variant(*static_cast<const QString*>(v.constData()));
+    if (v.isNull())
         return vbs::Variant::null();
     if (!v.isValid())
         return vbs::Variant::null();
-    return vbs::fromQVariant(v);
+    // Numbers as the bridge converts them, read in place.
+    switch (v.typeId()) {
+    case QMetaType::Int: return vbs::Variant::fromLong(*static_cast<const int*>(v.constData()));
+    case QMetaType::LongLong: return vbs::Variant::fromInt64(*static_cast<const qlonglong*>(v.constData()));
+    case QMetaType::Double: return vbs::Variant::fromDouble(*static_cast<const double*>(v.constData()));
+    default: return vbs::fromQVariant(v);
+    }
 }

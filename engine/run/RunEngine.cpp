@@ -915,6 +915,29 @@ bool RunEngine::readStepField(cShape& step, const QString& field, QVariant& valu
     return true;
 }
 
+bool RunEngine::readStepField(cShape& step, const QString& field, int& column, QVariant& value, long& errNumber,
+                              QString& errText)
+{
+    // The run's source read by column number, as readReference does; a
+    // storage step that is the source is read as a storage step.
+    if (step.objType == aStorage || &step != m_sourceStep.get() || !m_sourceData.isOpen())
+        return readStepField(step, field, value, errNumber, errText);
+    if (column < 0)
+        column = m_sourceData.fieldIndex(field);
+    if (column < 0) {
+        errNumber = ado::adErrItemNotFound;
+        errText = kItemNotFound;
+        return false;
+    }
+    if (!m_sourceData.hasCurrentRecord()) {
+        errNumber = ado::adErrNoCurrentRecord;
+        errText = kNoCurrentRecord;
+        return false;
+    }
+    value = m_sourceData.value(column);
+    return true;
+}
+
 bool RunEngine::readReference(StoragePlanValue& v, QVariant& value, const QVariant*& result, long& errNumber,
                               QString& errText)
 {

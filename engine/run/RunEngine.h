@@ -67,6 +67,11 @@ public:
     // On failure returns false with an ADO-style error number and text.
     bool readStepField(cShape& step, const QString& field, QVariant& value, long& errNumber,
                        QString& errText);
+    // The same, keeping the field's column number in `column` (-1 at first)
+    // for the reads of the run's source, whose columns stay as they are
+    // while the run lasts.
+    bool readStepField(cShape& step, const QString& field, int& column, QVariant& value, long& errNumber,
+                       QString& errText);
     // Whether formulas reach the step as an object: every storage step whose
     // target is known, from the first record on, and every data step.
     bool isStepReachable(cShape& step);

@@ -203,21 +203,35 @@ void Interp::budgetExceeded()
 namespace {
 
 // Argument values on the stack for the usual short argument lists.
+// The argument values of one call; on the stack for up to Inline, where
+// only as many as there are arguments are made.
 struct ArgValues {
     static constexpr size_t Inline = 6;
-    Variant inlineValues[Inline];
     std::vector<Variant> heap;
     std::span<Variant> span;
 
     explicit ArgValues(size_t n)
     {
         if (n <= Inline) {
-            span = std::span<Variant>(inlineValues, n);
+            Variant* values = reinterpret_cast<Variant*>(inline_);
+            for (; made_ < n; ++made_) new (&values[made_]) Variant();
+            span = std::span<Variant>(values, n);
         } else {
             heap.resize(n);
             span = std::span<Variant>(heap);
         }
     }
+    ~ArgValues()
+    {
+        Variant* values = reinterpret_cast<Variant*>(inline_);
+        while (made_ > 0) values[--made_].~Variant();
+    }
+    ArgValues(const ArgValues&) = delete;
+    ArgValues& operator=(const ArgValues&) = delete;
+
+private:
+    alignas(Variant) unsigned char inline_[Inline * sizeof(Variant)];
+    size_t made_ = 0;
 };
 
 void evalArgs(std::vector<ExprPtr>& args, Frame& f, ArgValues& out)
@@ -254,23 +268,49 @@ struct ArrayLocks {
     }
 };
 
+// The variables of one call: on the stack for most procedures, where only
+// as many as the procedure has are made (and dropped last to first).
+class CallSlots {
+public:
+    static constexpr int Inline = 12;
+    explicit CallSlots(int count)
+    {
+        if (count > Inline) {
+            heapStore_.resize(size_t(count));
+            heapPtrs_.resize(size_t(count));
+            store = heapStore_.data();
+            ptrs = heapPtrs_.data();
+            return;
+        }
+        store = reinterpret_cast<Variant*>(inline_);
+        ptrs = inlinePtrs_;
+        for (; made_ < count; ++made_) new (&store[made_]) Variant();
+    }
+    ~CallSlots()
+    {
+        while (made_ > 0) store[--made_].~Variant();
+    }
+    CallSlots(const CallSlots&) = delete;
+    CallSlots& operator=(const CallSlots&) = delete;
+
+    Variant* store = nullptr;
+    Variant** ptrs = nullptr;
+
+private:
+    alignas(Variant) unsigned char inline_[Inline * sizeof(Variant)];
+    Variant* inlinePtrs_[Inline];
+    int made_ = 0;
+    std::vector<Variant> heapStore_;
+    std::vector<Variant*> heapPtrs_;
+};
+
 Variant Interp::callProcedure(const Procedure& p, std::vector<ExprPtr>& args, Frame& caller, ClassInstance* self)
 {
     const size_t params = p.byRef.size();
     if (args.size() != params) raiseError(err::WrongArgCount);
-    constexpr int Inline = 12;
-    Variant inlineStore[Inline];
-    Variant* inlinePtrs[Inline];
-    std::vector<Variant> heapStore;
-    std::vector<Variant*> heapPtrs;
-    Variant* store = inlineStore;
-    Variant** ptrs = inlinePtrs;
-    if (p.slotCount > Inline) {
-        heapStore.resize(size_t(p.slotCount));
-        heapPtrs.resize(size_t(p.slotCount));
-        store = heapStore.data();
-        ptrs = heapPtrs.data();
-    }
+    CallSlots frame(std::max(p.slotCount, int(params)));
+    Variant* store = frame.store;
+    Variant** ptrs = frame.ptrs;
     ArrayLocks locks;
     for (size_t i = 0; i < params; ++i) {
         if (p.byRef[i]) {

@@ -78,12 +78,24 @@ struct GlobalEntry {
     Variant baseValue;
     const BuiltinInfo* baseBuiltin = nullptr;
 
+    // Whether a and b hold the very same object (same pointer, same owner).
+    static bool sameObject(const Variant& a, const Variant& b)
+    {
+        return a.isObject() && b.isObject() && a.obj() == b.obj() && !a.obj().owner_before(b.obj())
+               && !b.obj().owner_before(a.obj());
+    }
+
     void reset()
     {
         kind = baseKind;
         // Most entries (built-in functions, names never assigned) hold
-        // nothing, and a reset runs before every storage step.
-        if (!value.isEmpty() || !baseValue.isEmpty()) value = baseValue;
+        // nothing, and a reset runs before every storage step; the Err
+        // object is mostly still in place.
+        if (baseValue.isEmpty()) {
+            if (!value.isEmpty()) value = Variant();
+        } else if (!sameObject(value, baseValue)) {
+            value = baseValue;
+        }
         builtin = baseBuiltin;
         proc = nullptr;
         cls = nullptr;

@@ -106,20 +106,20 @@ static bool validName(const QString& name)
     return true;
 }
 
-bool ScriptControl::AddObject(const QString& Name, ObjectRef Object)
+// The entry of a valid object name, null for an invalid one.
+GlobalEntry* ScriptControl::objectEntry(const QString& name)
 {
-    error_.Clear();
-    // The entry of a valid name, null for an invalid one.
-    GlobalEntry* e = nullptr;
-    auto known = caches_->names.constFind(Name);
-    if (known != caches_->names.cend()) {
-        e = *known;
-    } else {
-        if (validName(Name)) e = in_->entry(Name);
-        if (caches_->names.size() < kMaxCachedTexts)
-            caches_->names.insert(Name, e);
-    }
-    if (!e || !Object) {
+    auto known = caches_->names.constFind(name);
+    if (known != caches_->names.cend()) return *known;
+    GlobalEntry* e = validName(name) ? in_->entry(name) : nullptr;
+    if (caches_->names.size() < kMaxCachedTexts)
+        caches_->names.insert(name, e);
+    return e;
+}
+
+bool ScriptControl::bindObject(GlobalEntry* e, const ObjectRef& object)
+{
+    if (!e || !object) {
         error_.Number = err::InvalidCall;
         error_.Description = errorDescription(err::InvalidCall);
         error_.Source = QStringLiteral("ScriptControl");
@@ -132,10 +132,29 @@ bool ScriptControl::AddObject(const QString& Name, ObjectRef Object)
         return false;
     }
     e->kind = GlobalEntry::HostObject;
-    e->value = Variant::fromObject(std::move(Object));
+    e->value = Variant::fromObject(object);
     e->proc = nullptr;
     e->owner.reset();
     return true;
+}
+
+bool ScriptControl::AddObject(const QString& Name, ObjectRef Object)
+{
+    error_.Clear();
+    return bindObject(objectEntry(Name), Object);
+}
+
+bool ScriptControl::PrepareName(const QString& Name, PreparedName& out)
+{
+    error_.Clear();
+    out.entry_ = objectEntry(Name);
+    return out.entry_ != nullptr;
+}
+
+bool ScriptControl::AddObject(const PreparedName& Name, const ObjectRef& Object)
+{
+    error_.Clear();
+    return bindObject(Name.entry_, Object);
 }
 
 namespace {

@@ -44,6 +44,17 @@ private:
     QString text_;
 };
 
+// An object name checked once, for a host that adds the same names before
+// every use: AddObject with it skips looking the name up. Valid for the
+// ScriptControl that made it, across Reset.
+class PreparedName {
+public:
+    explicit operator bool() const { return entry_ != nullptr; }
+private:
+    friend class ScriptControl;
+    rt::GlobalEntry* entry_ = nullptr;
+};
+
 struct ScriptErrorInfo {
     int Number = 0;          // 0: no error
     QString Description;
@@ -51,7 +62,12 @@ struct ScriptErrorInfo {
     QString Text;            // the source line the error was met on
     int Line = 0;            // 1-based within the code text (or the expression) that failed
     int Column = 0;          // 1-based; compilation errors only
-    void Clear() { *this = ScriptErrorInfo(); }
+    void Clear()
+    {
+        // Most operations start on a clear error: nothing to assign then.
+        if (Number || Line || Column || !Description.isNull() || !Source.isNull() || !Text.isNull())
+            *this = ScriptErrorInfo();
+    }
 };
 
 class ScriptControl {
@@ -67,6 +83,10 @@ public:
     // by another object (errors 5 and 457 otherwise). Its members are not
     // added as names of their own.
     bool AddObject(const QString& Name, ObjectRef Object);
+    // Checks an object name once (false when it cannot name an object);
+    // AddObject of the result then behaves as it does for the name.
+    bool PrepareName(const QString& Name, PreparedName& out);
+    bool AddObject(const PreparedName& Name, const ObjectRef& Object);
     // Compiles the code, defines its procedures (a later definition of a
     // name replaces an earlier one) and runs its statements outside procedures.
     bool AddCode(const QString& Code);
@@ -100,6 +120,8 @@ private:
     bool install(const std::shared_ptr<rt::CodeBlock>& block);
     Variant evaluate(const rt::CompiledExpr& expr, const QString& text);
     void failRuntime(const struct ScriptError& e, const QString& fallbackText);
+    rt::GlobalEntry* objectEntry(const QString& name);
+    bool bindObject(rt::GlobalEntry* e, const ObjectRef& object);
 
     std::unique_ptr<rt::Interp> in_;
     std::unique_ptr<Caches> caches_;

@@ -280,19 +280,6 @@ void Variant::copyFrom(const Variant& o)
     type_ = o.type_;
 }
 
-void Variant::moveFrom(Variant&& o) noexcept
-{
-    switch (o.type_) {
-    case VarType::String: new (&u_.str) QString(std::move(o.u_.str)); break;
-    case VarType::Object: new (&u_.obj) ObjectRef(std::move(o.u_.obj)); break;
-    case VarType::Array: new (&u_.arr) ArrayRef(std::move(o.u_.arr)); break;
-    case VarType::Decimal: u_.dec = o.u_.dec; break;
-    default: u_.i64 = o.u_.i64; break;
-    }
-    type_ = o.type_;
-    o.clear();
-}
-
 Variant Variant::fromInt64(int64_t x)
 {
     if (x >= INT32_MIN && x <= INT32_MAX) return fromLong(int32_t(x));

@@ -212,7 +212,19 @@ private:
     }
     void release() noexcept;   // destroys the string, object or array held
     void copyFrom(const Variant& o);
-    void moveFrom(Variant&& o) noexcept;
+    // Inline as well: every value handed on is moved, often more than once.
+    void moveFrom(Variant&& o) noexcept
+    {
+        switch (o.type_) {
+        case VarType::String: new (&u_.str) QString(std::move(o.u_.str)); break;
+        case VarType::Object: new (&u_.obj) ObjectRef(std::move(o.u_.obj)); break;
+        case VarType::Array: new (&u_.arr) ArrayRef(std::move(o.u_.arr)); break;
+        case VarType::Decimal: u_.dec = o.u_.dec; break;
+        default: u_.i64 = o.u_.i64; break;
+        }
+        type_ = o.type_;
+        o.clear();
+    }
 
     VarType type_;
     union U {

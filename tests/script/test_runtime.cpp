@@ -171,6 +171,25 @@ TEST(ScriptHostObjects, AddObjectRefusesBadAndDuplicateNames)
     // After Reset the name is free again.
     sc.Reset();
     EXPECT_TRUE(sc.AddObject("Step_1", row));
+
+    // A name checked once is refused and bound as the name itself is, also
+    // once a script gave the name another meaning and the host reset.
+    PreparedName bad, step;
+    EXPECT_FALSE(sc.PrepareName("My Step", bad));
+    EXPECT_FALSE(sc.AddObject(bad, row));
+    EXPECT_EQ(sc.Error().Number, 5);
+    ASSERT_TRUE(sc.PrepareName("Step_2", step));
+    EXPECT_TRUE(sc.AddObject(step, row));
+    EXPECT_FALSE(sc.AddObject("STEP_2", row));
+    EXPECT_EQ(sc.Error().Number, 457);
+    ASSERT_TRUE(sc.AddCode("Function Step_2()\n Step_2 = 7\nEnd Function"));
+    EXPECT_EQ(toLong(sc.Eval("Step_2()")), 7);
+    sc.Reset();
+    row->fields.insert("a", Variant::fromLong(3));
+    EXPECT_TRUE(sc.AddObject(step, row));
+    EXPECT_EQ(toLong(sc.Eval("Step_2(\"a\") + 1")), 4);
+    EXPECT_FALSE(sc.AddObject(step, row));
+    EXPECT_EQ(sc.Error().Number, 457);
 }
 
 // The formula host's helper: Steps(Step).ExecuteSql(sql, field).

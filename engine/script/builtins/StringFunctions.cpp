@@ -110,14 +110,18 @@ Variant mapCase(Args a, bool upper)
     if (isNullArg(a, 0))
         return Variant::null();
     QString s = toStr(a[0]);
-    for (QChar& c : s) {
+    // Through plain pointers: the text is unshared once, not checked per character.
+    QChar* c = s.begin();
+    QChar* const end = s.end();
+    const char16_t first = upper ? u'a' : u'A';
+    for (; c != end; ++c) {
         // Plain ASCII, most of what a run maps, without the Unicode tables.
-        const char16_t u = c.unicode();
+        const char16_t u = c->unicode();
         if (u < 0x80) {
-            if (upper ? (u >= u'a' && u <= u'z') : (u >= u'A' && u <= u'Z'))
-                c = QChar(char16_t(u ^ 0x20));
-        } else if (!c.isSurrogate()) {
-            c = upper ? c.toUpper() : c.toLower();
+            if (char16_t(u - first) < 26)
+                *c = QChar(char16_t(u ^ 0x20));
+        } else if (!c->isSurrogate()) {
+            *c = upper ? c->toUpper() : c->toLower();
         }
     }
     return Variant(std::move(s));
