@@ -388,15 +388,20 @@ namespace {
 // to out as the kind of value it is. Only where normalizeValue would give
 // exactly this; everything else (ranges it rejects, text to be parsed,
 // numbers to be written) takes the full conversion.
+//
+// The column is read through its value once rather than through a call per
+// question: each of those takes the connection's mutex. Nothing else uses
+// the connection meanwhile (a connection belongs to one thread).
 template <class Out>
 auto sqliteFieldTo(sqlite3_stmt* st, int i, const FieldInfo& field, Out& out)
 {
     const int t = field.type;
-    switch (sqlite3_column_type(st, i)) {
+    sqlite3_value* const value = sqlite3_column_value(st, i);
+    switch (sqlite3_value_type(value)) {
     case SQLITE_NULL:
         return out.null();
     case SQLITE_INTEGER: {
-        const qint64 n = sqlite3_column_int64(st, i);
+        const qint64 n = sqlite3_value_int64(value);
         auto within = [n](qint64 lo, qint64 hi) { return n >= lo && n <= hi; };
         switch (t) {
         case adBigInt: return out.longLong(n);
@@ -414,7 +419,7 @@ auto sqliteFieldTo(sqlite3_stmt* st, int i, const FieldInfo& field, Out& out)
         break;
     }
     case SQLITE_FLOAT: {
-        const double d = sqlite3_column_double(st, i);
+        const double d = sqlite3_value_double(value);
         if (t == adDouble && std::isfinite(d))
             return out.real(d);
         break;
@@ -422,8 +427,8 @@ auto sqliteFieldTo(sqlite3_stmt* st, int i, const FieldInfo& field, Out& out)
     case SQLITE_TEXT:
         // Text to a text field is kept as it is (normalizeValue checks no length).
         if (isTextType(t)) {
-            const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
-            return out.utf8(p, sqlite3_column_bytes(st, i));
+            const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(value));
+            return out.utf8(p, sqlite3_value_bytes(value));
         }
         break;
     default:
