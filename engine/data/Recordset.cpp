@@ -859,7 +859,14 @@ Field Recordset::Fields(const QString& name) const
 
 int Recordset::fieldIndex(const QString& name) const
 {
-    return d_->byName.value(name.toLower(), -1);
+    // Names are found in lower case; one already in it (ASCII without
+    // capitals, as most are) is not copied to be lowered.
+    for (const QChar c : name) {
+        const char16_t u = c.unicode();
+        if (u >= 0x80 || (u >= u'A' && u <= u'Z'))
+            return d_->byName.value(name.toLower(), -1);
+    }
+    return d_->byName.value(name, -1);
 }
 
 const std::vector<FieldInfo>& Recordset::fieldInfos() const

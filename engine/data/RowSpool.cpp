@@ -138,6 +138,18 @@ qsizetype utf8ToUtf16(const unsigned char* p, qsizetype n, char* out)
     return (o - out) / qsizetype(sizeof(char16_t));
 }
 
+// v = QVariant(x), written over the number v holds when it is one of the
+// same kind (the record loop reads the same kinds into the same values).
+template <class T>
+void assignNumber(QVariant& v, T x)
+{
+    auto& d = v.data_ptr();
+    if (!d.is_null && !d.is_shared && d.typeId() == QMetaType::fromType<T>().id())
+        d.set<T>(x);
+    else
+        v = QVariant(x);
+}
+
 bool readValue(Reader& in, QVariant& v)
 {
     quint8 tag = Invalid;
@@ -145,9 +157,9 @@ bool readValue(Reader& in, QVariant& v)
         return false;
     switch (tag) {
     case Invalid: v = QVariant(); return true;
-    case LongLong: { qint64 x = 0; if (!in.take(x)) return false; v = QVariant(qlonglong(x)); return true; }
-    case Int: { qint32 x = 0; if (!in.take(x)) return false; v = QVariant(int(x)); return true; }
-    case Double: { double x = 0; if (!in.take(x)) return false; v = QVariant(x); return true; }
+    case LongLong: { qint64 x = 0; if (!in.take(x)) return false; assignNumber(v, qlonglong(x)); return true; }
+    case Int: { qint32 x = 0; if (!in.take(x)) return false; assignNumber(v, int(x)); return true; }
+    case Double: { double x = 0; if (!in.take(x)) return false; assignNumber(v, x); return true; }
     case Bool: { quint8 x = 0; if (!in.take(x)) return false; v = QVariant(x != 0); return true; }
     case String: {
         quint32 n = 0;
