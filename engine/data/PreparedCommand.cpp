@@ -97,6 +97,13 @@ struct WriterState {
         return false;
     }
     bool fail(long number, const QString& text) { return fail(makeError(number, text)); }
+    // After every call that succeeds: most often there is nothing to clear.
+    void clearError()
+    {
+        if (lastError.Number != 0 || lastError.NativeError != 0 || !lastError.Description.isNull()
+            || !lastError.Source.isNull() || !lastError.SQLState.isNull())
+            lastError = DataError{};
+    }
     bool direct() const { return !general && conn && conn->sqlite; }
 };
 
@@ -353,13 +360,13 @@ bool convertAll(detail::WriterState& s, const std::vector<int>& cols, const QVar
     for (size_t i = 0; i < cols.size(); ++i) {
         const FieldInfo& f = s.schema.columns[static_cast<size_t>(cols[i])];
         // Converted where it is bound: no copy of the value.
-        QVariant& v = out.emplaceBack();
-        QString why;
-        if (converted)
-            v = values[static_cast<qsizetype>(i)];
-        else if (!convertToFieldType(values[static_cast<qsizetype>(i)], f, v, &why)) {
-            out.removeLast();
-            return s.fail(adErrMultipleStep, why);
+        QVariant& v = converted ? out.emplaceBack(values[static_cast<qsizetype>(i)]) : out.emplaceBack();
+        if (!converted) {
+            QString why;
+            if (!convertToFieldType(values[static_cast<qsizetype>(i)], f, v, &why)) {
+                out.removeLast();
+                return s.fail(adErrMultipleStep, why);
+            }
         }
         if (nulls && i < 64 && detail::isNullValue(v))
             *nulls |= quint64(1) << i;
@@ -805,7 +812,7 @@ bool changeByKey(detail::WriterState& s, WriterOp& op, const QVariantList& binds
     }
     if (savepoint)
         c.controlExec(QStringLiteral("RELEASE SAVEPOINT mdx_writer"));
-    s.lastError = {};
+    s.clearError();
     return true;
 }
 
@@ -830,7 +837,7 @@ bool TableWriter::select(const QStringList& keyColumns, const QVariantList& keyV
         return false;
     if (!execute(s, *op, s.binds, false, &rows, nullptr))
         return false;
-    s.lastError = {};
+    s.clearError();
     return true;
 }
 
@@ -852,7 +859,7 @@ long TableWriter::count(const QStringList& keyColumns, const QVariantList& keyVa
     std::vector<QVariantList> rows;
     if (!execute(s, *op, s.binds, false, &rows, nullptr))
         return -1;
-    s.lastError = {};
+    s.clearError();
     return rows.empty() ? -1 : static_cast<long>(rows.front().value(0).toLongLong());
 }
 
@@ -899,7 +906,7 @@ bool TableWriter::insert(const QStringList& columns, const QVariantList& values,
                     && !now.empty())
                     *stored = std::move(now.front());
             }
-            s.lastError = {};
+            s.clearError();
             return true;
         }
         if (!notPrepared)
@@ -922,7 +929,7 @@ bool TableWriter::insert(const QStringList& columns, const QVariantList& values,
         *inserted = changes > 0 || s.conn->kind == ProviderKind::SQLite || s.conn->kind == ProviderKind::PostgreSQL
                         ? changes
                         : -1;
-    s.lastError = {};
+    s.clearError();
     return true;
 }
 
@@ -945,7 +952,7 @@ bool TableWriter::update(const QStringList& keyColumns, const QVariantList& keyV
         || !convertAll(s, probe->cols, values, s.binds, nullptr, s.valuesConverted))
         return false;
     if (columns.isEmpty()) {
-        s.lastError = {};
+        s.clearError();
         return true;
     }
     WriterOp* op = nulls ? operation(s, 'U', keyColumns, nulls, columns) : probe;
