@@ -720,14 +720,19 @@ TEST_F(SqliteDb, SnapshotKeepsEveryValueAndReadsAgainFromAMark)
     // byte order mark, noncharacters, characters of each length, malformed
     // and cut-short sequences, after ASCII read several bytes at a time. A
     // text read before stays as it was when the next row is read.
-    exec(cn, "CREATE TABLE u (id INTEGER PRIMARY KEY, t TEXT)");
+    exec(cn, QString::fromUtf8("CREATE TABLE u (id INTEGER PRIMARY KEY, \"Übersetzung\" TEXT)"));
     const char* const bytes[] = {"EFBBBF616263", "61EFBFBE62", "EFB790", "C3A9E282ACF09F9880", "61C0AF62", "EDA080",
                                  "E282", "80", "6162636465666768C3", "6162636465666768E282AC", "F4908080", "DFBF",
                                  "4142434445464748494A4B4C4D4E4F50515253"};
     for (const char* b : bytes)
-        exec(cn, QStringLiteral("INSERT INTO u (t) VALUES (CAST(X'%1' AS TEXT))").arg(QLatin1String(b)));
+        exec(cn, QString::fromUtf8("INSERT INTO u (\"Übersetzung\") VALUES (CAST(X'%1' AS TEXT))").arg(QLatin1String(b)));
     Recordset texts;
-    ASSERT_TRUE(texts.OpenSnapshot("SELECT t, CAST(t AS BLOB) FROM u ORDER BY id", cn));
+    ASSERT_TRUE(texts.OpenSnapshot(QString::fromUtf8("SELECT \"Übersetzung\", CAST(\"Übersetzung\" AS BLOB) AS b FROM u ORDER BY id"), cn));
+    // Names are found in any case, beyond ASCII too.
+    EXPECT_EQ(texts.fieldIndex(QString::fromUtf8("Übersetzung")), 0);
+    EXPECT_EQ(texts.fieldIndex(QString::fromUtf8("ÜBERSETZUNG")), 0);
+    EXPECT_EQ(texts.fieldIndex(QString::fromUtf8("übersetzung")), 0);
+    EXPECT_EQ(texts.fieldIndex("B"), 1);
     QVariant held;
     QString heldWas;
     for (const char* b : bytes) {
