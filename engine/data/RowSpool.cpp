@@ -84,60 +84,6 @@ private:
     const char* m_end;
 };
 
-// UTF-16 of UTF-8 text, units stored at out in the machine's order; the
-// number of units, or -1 for text whose decoding is left to Qt: anything
-// but ASCII and well-formed two- and three-byte characters, and among those
-// the byte order mark and the noncharacters.
-qsizetype utf8ToUtf16(const unsigned char* p, qsizetype n, char* out)
-{
-    const unsigned char* const end = p + n;
-    char* o = out;
-    auto put = [&o](char16_t u) {
-        std::memcpy(o, &u, sizeof u);
-        o += sizeof u;
-    };
-    while (p != end) {
-        if (end - p >= 8) {
-            quint64 eight;
-            std::memcpy(&eight, p, sizeof eight);
-            if ((eight & 0x8080808080808080ULL) == 0) {
-#if defined(__SSE2__)
-                const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(bytes, _mm_setzero_si128()));
-                o += 16;
-#else
-                for (int k = 0; k < 8; ++k)
-                    put(char16_t(p[k]));
-#endif
-                p += 8;
-                continue;
-            }
-        }
-        const unsigned c = *p;
-        if (c < 0x80) {
-            put(char16_t(c));
-            ++p;
-        } else if (c >= 0xc2 && c <= 0xdf) {
-            if (end - p < 2 || (p[1] & 0xc0) != 0x80)
-                return -1;
-            put(char16_t(((c & 0x1f) << 6) | (p[1] & 0x3f)));
-            p += 2;
-        } else if (c >= 0xe0 && c <= 0xef) {
-            if (end - p < 3 || (p[1] & 0xc0) != 0x80 || (p[2] & 0xc0) != 0x80)
-                return -1;
-            const unsigned u = ((c & 0x0f) << 12) | ((p[1] & 0x3fu) << 6) | (p[2] & 0x3fu);
-            if (u < 0x800 || (u >= 0xd800 && u <= 0xdfff) || (u >= 0xfdd0 && u <= 0xfdef) || u == 0xfeff
-                || u >= 0xfffe)
-                return -1;
-            put(char16_t(u));
-            p += 3;
-        } else {
-            return -1;
-        }
-    }
-    return (o - out) / qsizetype(sizeof(char16_t));
-}
-
 // v = QVariant(x), written over the number v holds when it is one of the
 // same kind (the record loop reads the same kinds into the same values).
 template <class T>
@@ -217,6 +163,61 @@ bool readValue(Reader& in, QVariant& v)
 }
 
 } // namespace
+
+// UTF-16 of UTF-8 text, units stored at out in the machine's order; the
+// number of units, or -1 for text whose decoding is left to Qt: anything
+// but ASCII and well-formed two- and three-byte characters, and among those
+// the byte order mark and the noncharacters.
+qsizetype utf8ToUtf16(const char* text, qsizetype n, char* out)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    const unsigned char* const end = p + n;
+    char* o = out;
+    auto put = [&o](char16_t u) {
+        std::memcpy(o, &u, sizeof u);
+        o += sizeof u;
+    };
+    while (p != end) {
+        if (end - p >= 8) {
+            quint64 eight;
+            std::memcpy(&eight, p, sizeof eight);
+            if ((eight & 0x8080808080808080ULL) == 0) {
+#if defined(__SSE2__)
+                const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(bytes, _mm_setzero_si128()));
+                o += 16;
+#else
+                for (int k = 0; k < 8; ++k)
+                    put(char16_t(p[k]));
+#endif
+                p += 8;
+                continue;
+            }
+        }
+        const unsigned c = *p;
+        if (c < 0x80) {
+            put(char16_t(c));
+            ++p;
+        } else if (c >= 0xc2 && c <= 0xdf) {
+            if (end - p < 2 || (p[1] & 0xc0) != 0x80)
+                return -1;
+            put(char16_t(((c & 0x1f) << 6) | (p[1] & 0x3f)));
+            p += 2;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            if (end - p < 3 || (p[1] & 0xc0) != 0x80 || (p[2] & 0xc0) != 0x80)
+                return -1;
+            const unsigned u = ((c & 0x0f) << 12) | ((p[1] & 0x3fu) << 6) | (p[2] & 0x3fu);
+            if (u < 0x800 || (u >= 0xd800 && u <= 0xdfff) || (u >= 0xfdd0 && u <= 0xfdef) || u == 0xfeff
+                || u >= 0xfffe)
+                return -1;
+            put(char16_t(u));
+            p += 3;
+        } else {
+            return -1;
+        }
+    }
+    return (o - out) / qsizetype(sizeof(char16_t));
+}
 
 bool RowSpool::create(QString* error)
 {
@@ -302,7 +303,7 @@ void RowSpool::putUtf8(const char* p, qsizetype n)
     if (p && n > 0 && n < qsizetype(kNullLength)) {
         const qsizetype start = m_used;
         char* at = room(1 + sizeof(quint32) + n * qsizetype(sizeof(char16_t)));
-        const qsizetype units = utf8ToUtf16(reinterpret_cast<const unsigned char*>(p), n, at + 1 + sizeof(quint32));
+        const qsizetype units = utf8ToUtf16(p, n, at + 1 + sizeof(quint32));
         if (units >= 0) {
             putTagged(at, String, quint32(units));
             m_used = start + 1 + qsizetype(sizeof(quint32)) + units * qsizetype(sizeof(char16_t));

@@ -10,6 +10,11 @@
 
 namespace ado::detail {
 
+// UTF-8 text decoded as QString::fromUtf8 decodes it, the UTF-16 units
+// stored at out (room for n, in the machine's order, any alignment): their
+// number, or -1 where Qt's own decoding is left to say what it gives.
+qsizetype utf8ToUtf16(const char* p, qsizetype n, char* out);
+
 class RowSpool {
 public:
     // False when no temporary file can be made (the description says why).

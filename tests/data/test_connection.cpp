@@ -726,28 +726,36 @@ TEST_F(SqliteDb, SnapshotKeepsEveryValueAndReadsAgainFromAMark)
                                  "4142434445464748494A4B4C4D4E4F50515253"};
     for (const char* b : bytes)
         exec(cn, QString::fromUtf8("INSERT INTO u (\"Übersetzung\") VALUES (CAST(X'%1' AS TEXT))").arg(QLatin1String(b)));
+    const QString textSql = QString::fromUtf8("SELECT \"Übersetzung\", CAST(\"Übersetzung\" AS BLOB) AS b FROM u ORDER BY id");
+    auto readTexts = [&](Recordset& texts) {
+        QVariant held;
+        QString heldWas;
+        for (const char* b : bytes) {
+            ASSERT_FALSE(texts.IsEOF()) << b;
+            EXPECT_EQ(texts.value(1).toByteArray(), QByteArray::fromHex(b));
+            const QVariant t = texts.value(0);
+            EXPECT_EQ(t.typeId(), QMetaType::QString) << b;
+            EXPECT_EQ(t.toString(), QString::fromUtf8(QByteArray::fromHex(b))) << b;
+            if (!held.isNull())
+                EXPECT_EQ(held.toString(), heldWas);
+            held = t;
+            heldWas = QString(t.toString().constData(), t.toString().size());
+            texts.MoveNext();
+        }
+        EXPECT_TRUE(texts.IsEOF());
+    };
     Recordset texts;
-    ASSERT_TRUE(texts.OpenSnapshot(QString::fromUtf8("SELECT \"Übersetzung\", CAST(\"Übersetzung\" AS BLOB) AS b FROM u ORDER BY id"), cn));
+    ASSERT_TRUE(texts.OpenSnapshot(textSql, cn));
     // Names are found in any case, beyond ASCII too.
     EXPECT_EQ(texts.fieldIndex(QString::fromUtf8("Übersetzung")), 0);
     EXPECT_EQ(texts.fieldIndex(QString::fromUtf8("ÜBERSETZUNG")), 0);
     EXPECT_EQ(texts.fieldIndex(QString::fromUtf8("übersetzung")), 0);
     EXPECT_EQ(texts.fieldIndex("B"), 1);
-    QVariant held;
-    QString heldWas;
-    for (const char* b : bytes) {
-        ASSERT_FALSE(texts.IsEOF()) << b;
-        EXPECT_EQ(texts.value(1).toByteArray(), QByteArray::fromHex(b));
-        const QVariant t = texts.value(0);
-        EXPECT_EQ(t.typeId(), QMetaType::QString) << b;
-        EXPECT_EQ(t.toString(), QString::fromUtf8(QByteArray::fromHex(b))) << b;
-        if (!held.isNull())
-            EXPECT_EQ(held.toString(), heldWas);
-        held = t;
-        heldWas = QString(t.toString().constData(), t.toString().size());
-        texts.MoveNext();
-    }
-    EXPECT_TRUE(texts.IsEOF());
+    readTexts(texts);
+    // The same read row by row from SQLite's handle.
+    Recordset streamedTexts;
+    ASSERT_TRUE(streamedTexts.Open(textSql, cn, adOpenForwardOnly, adLockReadOnly));
+    readTexts(streamedTexts);
 }
 
 TEST_F(SqliteDb, ScrollingPositionsAndErrors)
