@@ -1,5 +1,6 @@
 #include "data/Connection.h"
 
+#include "data/RowSpool.h"
 #include "data/StatePrivate.h"
 
 #include <QAtomicInteger>
@@ -381,48 +382,110 @@ QVariant sqliteValue(sqlite3_stmt* st, int i)
     }
 }
 
-QVariant sqliteFieldValue(sqlite3_stmt* st, int i, const FieldInfo& field)
+namespace {
+
+// A column of the current row brought to the field's representation, handed
+// to out as the kind of value it is. Only where normalizeValue would give
+// exactly this; everything else (ranges it rejects, text to be parsed,
+// numbers to be written) takes the full conversion.
+//
+// The column is read through its value once rather than through a call per
+// question: each of those takes the connection's mutex. Nothing else uses
+// the connection meanwhile (a connection belongs to one thread).
+template <class Out>
+auto sqliteFieldTo(sqlite3_stmt* st, int i, const FieldInfo& field, Out& out)
 {
-    // Only where normalizeValue would give exactly this; everything else
-    // (ranges it rejects, text to be parsed, numbers to be written) takes
-    // the full conversion.
     const int t = field.type;
-    switch (sqlite3_column_type(st, i)) {
+    sqlite3_value* const value = sqlite3_column_value(st, i);
+    switch (sqlite3_value_type(value)) {
     case SQLITE_NULL:
-        return QVariant();
+        return out.null();
     case SQLITE_INTEGER: {
-        const qint64 n = sqlite3_column_int64(st, i);
+        const qint64 n = sqlite3_value_int64(value);
         auto within = [n](qint64 lo, qint64 hi) { return n >= lo && n <= hi; };
         switch (t) {
-        case adBigInt: return QVariant(qlonglong(n));
+        case adBigInt: return out.longLong(n);
         case adInteger:
             if (within(std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()))
-                return QVariant(int(n));
+                return out.integer(int(n));
             break;
-        case adSmallInt: if (within(-32768, 32767)) return QVariant(int(n)); break;
-        case adUnsignedTinyInt: if (within(0, 255)) return QVariant(int(n)); break;
-        case adDouble: return QVariant(double(n));
+        case adSmallInt: if (within(-32768, 32767)) return out.integer(int(n)); break;
+        case adUnsignedTinyInt: if (within(0, 255)) return out.integer(int(n)); break;
+        case adDouble: return out.real(double(n));
         // A whole number is its own decimal (normalizeValue checks no precision).
-        case adDecimal: case adNumeric: return QVariant(qlonglong(n));
+        case adDecimal: case adNumeric: return out.longLong(n);
         default: break;
         }
         break;
     }
     case SQLITE_FLOAT: {
-        const double d = sqlite3_column_double(st, i);
+        const double d = sqlite3_value_double(value);
         if (t == adDouble && std::isfinite(d))
-            return QVariant(d);
+            return out.real(d);
         break;
     }
     case SQLITE_TEXT:
         // Text to a text field is kept as it is (normalizeValue checks no length).
-        if (isTextType(t))
-            return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, i)), sqlite3_column_bytes(st, i));
+        if (isTextType(t)) {
+            const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(value));
+            return out.utf8(p, sqlite3_value_bytes(value));
+        }
         break;
     default:
         break;
     }
-    return normalizeValue(sqliteValue(st, i), field);
+    return out.other(normalizeValue(sqliteValue(st, i), field));
+}
+
+struct ToVariant {
+    QVariant null() { return QVariant(); }
+    QVariant longLong(qint64 n) { return QVariant(qlonglong(n)); }
+    QVariant integer(int n) { return QVariant(n); }
+    QVariant real(double d) { return QVariant(d); }
+    QVariant utf8(const char* p, int n)
+    {
+        // Decoded straight into the text's own room where that gives what
+        // QString::fromUtf8 gives (one allocation, no second pass).
+        if (p && n > 0) {
+            QString s(n, Qt::Uninitialized);
+            if (const qsizetype units = utf8ToUtf16(p, n, reinterpret_cast<char*>(s.data())); units >= 0) {
+                s.truncate(units);
+                return s;
+            }
+        }
+        return QString::fromUtf8(p, n);
+    }
+    QVariant other(QVariant v) { return v; }
+};
+
+struct ToSpool {
+    RowSpool& spool;
+    bool null() { spool.putNull(); return true; }
+    bool longLong(qint64 n) { spool.putLongLong(n); return true; }
+    bool integer(int n) { spool.putInt(n); return true; }
+    bool real(double d) { spool.putDouble(d); return true; }
+    bool utf8(const char* p, int n) { spool.putUtf8(p, n); return true; }
+    bool other(const QVariant& v) { return spool.putValue(v); }
+};
+
+} // namespace
+
+QVariant sqliteFieldValue(sqlite3_stmt* st, int i, const FieldInfo& field)
+{
+    ToVariant out;
+    return sqliteFieldTo(st, i, field, out);
+}
+
+bool spoolSqliteRow(RowSpool& spool, sqlite3_stmt* st, const std::vector<FieldInfo>& fields)
+{
+    ToSpool out{spool};
+    spool.beginRow(quint32(fields.size()));
+    for (size_t i = 0; i < fields.size(); ++i)
+        if (!sqliteFieldTo(st, int(i), fields[i], out)) {
+            spool.endRow();
+            return false;
+        }
+    return spool.endRow();
 }
 
 std::vector<FieldInfo> sqliteStatementFields(sqlite3_stmt* st, bool hasRow)

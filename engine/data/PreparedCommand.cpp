@@ -47,6 +47,9 @@ struct WriterOp {
     QString sql;
     sqlite3_stmt* raw = nullptr;   // owned by the connection's cache
     quint64 rawEpoch = 0;
+    // UTF-8 of the texts bound to raw, one buffer a parameter, kept from
+    // call to call: SQLite reads them in place when the statement runs.
+    std::vector<std::vector<char>> texts;
 };
 
 struct WriterState {
@@ -71,16 +74,36 @@ struct WriterState {
     std::vector<std::unique_ptr<WriterOp>> ops;
     QVariantList binds;       // reused from call to call
     QVariantList keyBinds;
-    // UTF-8 of the texts bound to a statement, one buffer a parameter, kept
-    // from call to call: SQLite reads them in place while the statement runs.
-    std::vector<std::vector<char>> texts;
 
+    WriterState() = default;
+    WriterState(const WriterState&) = delete;
+    WriterState& operator=(const WriterState&) = delete;
+    ~WriterState() { dropOps(); }
+
+    // An operation's statement keeps its texts bound from one run to the
+    // next (every run binds all of them again first); the statement, kept
+    // by the connection, lets go of them when the operation goes.
+    void dropOps()
+    {
+        if (conn && conn->sqlite)
+            for (const auto& op : ops)
+                if (op->raw && op->rawEpoch == conn->rawEpoch && !op->texts.empty())
+                    sqlite3_clear_bindings(op->raw);
+        ops.clear();
+    }
     bool fail(const DataError& e)
     {
         lastError = e;
         return false;
     }
     bool fail(long number, const QString& text) { return fail(makeError(number, text)); }
+    // After every call that succeeds: most often there is nothing to clear.
+    void clearError()
+    {
+        if (lastError.Number != 0 || lastError.NativeError != 0 || !lastError.Description.isNull()
+            || !lastError.Source.isNull() || !lastError.SQLState.isNull())
+            lastError = DataError{};
+    }
     bool direct() const { return !general && conn && conn->sqlite; }
 };
 
@@ -263,7 +286,7 @@ bool TableWriter::open(const Connection& connection, const QString& table)
     auto& s = *d_;
     s.lastError = {};
     // Operations kept for another table must not be reused for this one.
-    s.ops.clear();
+    s.dropOps();
     s.conn = connection.d_;
     if (!s.conn || !s.conn->open)
         return s.fail(adErrObjectClosed, QString());
@@ -337,13 +360,13 @@ bool convertAll(detail::WriterState& s, const std::vector<int>& cols, const QVar
     for (size_t i = 0; i < cols.size(); ++i) {
         const FieldInfo& f = s.schema.columns[static_cast<size_t>(cols[i])];
         // Converted where it is bound: no copy of the value.
-        QVariant& v = out.emplaceBack();
-        QString why;
-        if (converted)
-            v = values[static_cast<qsizetype>(i)];
-        else if (!convertToFieldType(values[static_cast<qsizetype>(i)], f, v, &why)) {
-            out.removeLast();
-            return s.fail(adErrMultipleStep, why);
+        QVariant& v = converted ? out.emplaceBack(values[static_cast<qsizetype>(i)]) : out.emplaceBack();
+        if (!converted) {
+            QString why;
+            if (!convertToFieldType(values[static_cast<qsizetype>(i)], f, v, &why)) {
+                out.removeLast();
+                return s.fail(adErrMultipleStep, why);
+            }
         }
         if (nulls && i < 64 && detail::isNullValue(v))
             *nulls |= quint64(1) << i;
@@ -442,7 +465,7 @@ WriterOp* operation(detail::WriterState& s, char kind, const QStringList& keyNam
     }
     // Column lists change with the values a record changes: keep a bounded set.
     if (s.ops.size() >= 64)
-        s.ops.clear();
+        s.dropOps();
     s.ops.push_back(std::move(op));
     return s.ops.back().get();
 }
@@ -523,9 +546,10 @@ qsizetype utf8Into(const QString& text, std::vector<char>& buf)
 
 // SQLite's result code: a value over the connection's size limit is
 // refused here, before it is copied, and so is one that memory cannot hold.
-// Text is bound from buf in place (SQLITE_STATIC): the caller keeps buf and
-// clears the bindings before it changes.
-int bindDirect(sqlite3_stmt* st, int i, const QVariant& v, std::vector<char>& buf)
+// Text is bound from buf in place (SQLITE_STATIC): the caller keeps buf for
+// as long as the statement may run with it. limit is the connection's
+// length limit once a text has asked for it (-1 before).
+int bindDirect(sqlite3_stmt* st, int i, const QVariant& v, std::vector<char>& buf, qint64& limit)
 {
     if (boundAsNull(v))
         return sqlite3_bind_null(st, i);
@@ -557,7 +581,8 @@ int bindDirect(sqlite3_stmt* st, int i, const QVariant& v, std::vector<char>& bu
         const QString& text = *static_cast<const QString*>(v.constData());
         // A text that cannot fit is not converted: that copy alone could be
         // gigabytes. Every character is at least one byte, at most three.
-        const qint64 limit = sqlite3_limit(sqlite3_db_handle(st), SQLITE_LIMIT_LENGTH, -1);
+        if (limit < 0)
+            limit = sqlite3_limit(sqlite3_db_handle(st), SQLITE_LIMIT_LENGTH, -1);
         if (text.size() > limit || (text.size() * 3 > limit && utf8Length(text) > limit))
             return SQLITE_TOOBIG;
         // UTF-8, the database's own encoding: SQLite need not convert it.
@@ -578,27 +603,14 @@ int bindDirect(sqlite3_stmt* st, int i, const QVariant& v, std::vector<char>& bu
     }
 }
 
-int bindDirectOrNoMemory(sqlite3_stmt* st, int i, const QVariant& v, std::vector<char>& buf)
+int bindDirectOrNoMemory(sqlite3_stmt* st, int i, const QVariant& v, std::vector<char>& buf, qint64& limit)
 {
     try {
-        return bindDirect(st, i, v, buf);
+        return bindDirect(st, i, v, buf, limit);
     } catch (const std::bad_alloc&) {
         return SQLITE_NOMEM;
     }
 }
-
-// Unbinds a statement's values when it goes out of scope: no parameter is
-// left pointing into a text buffer after the statement has run.
-class BindingsCleared {
-public:
-    explicit BindingsCleared(sqlite3_stmt* st) : st_(st) {}
-    ~BindingsCleared() { sqlite3_clear_bindings(st_); }
-    BindingsCleared(const BindingsCleared&) = delete;
-    BindingsCleared& operator=(const BindingsCleared&) = delete;
-
-private:
-    sqlite3_stmt* st_;
-};
 
 // Runs op with binds; rows (when given) receive the normalised result rows.
 // notPrepared (when given) tells a statement the database refused to
@@ -623,12 +635,14 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
         }
         sqlite3_stmt* st = op.raw;
         detail::StatementScope scope(c, writes, writes && s.savepoint);
-        if (s.texts.size() < size_t(binds.size()))
-            s.texts.resize(size_t(binds.size()));
-        const BindingsCleared unbind(st);
+        if (op.texts.size() < size_t(binds.size()))
+            op.texts.resize(size_t(binds.size()));
+        qint64 limit = -1;
         for (qsizetype i = 0; i < binds.size(); ++i) {
-            const int bound = bindDirectOrNoMemory(st, static_cast<int>(i) + 1, binds[i], s.texts[size_t(i)]);
+            const int bound = bindDirectOrNoMemory(st, static_cast<int>(i) + 1, binds[i], op.texts[size_t(i)], limit);
             if (bound != SQLITE_OK) {
+                // Nothing is left bound from this call or an earlier one.
+                sqlite3_clear_bindings(st);
                 scope.failed();
                 // Out of memory is said as formulas say it.
                 const QString text = bound == SQLITE_NOMEM ? QStringLiteral("Out of memory")
@@ -647,13 +661,17 @@ bool execute(detail::WriterState& s, WriterOp& op, const QVariantList& binds, bo
         if (rows) {
             const int n = static_cast<int>(s.schema.columns.size());
             while (rc == SQLITE_ROW) {
-                QVariantList row(all ? n : 1);
+                QVariantList row;
+                row.reserve(all ? n : 1);
                 if (all)
                     for (int i = 0; i < n; ++i)
-                        row[i] = detail::sqliteFieldValue(st, i, s.schema.columns[static_cast<size_t>(i)]);
+                        row.emplaceBack(detail::sqliteFieldValue(st, i, s.schema.columns[static_cast<size_t>(i)]));
                 else
-                    row[0] = detail::sqliteValue(st, 0);
+                    row.emplaceBack(detail::sqliteValue(st, 0));
                 rows->push_back(std::move(row));
+                // A select's own LIMIT ends it there: no step to hear so.
+                if (op.kind == 'S' && op.limit >= 0 && rows->size() >= size_t(op.limit))
+                    break;
                 rc = sqlite3_step(st);
             }
         }
@@ -794,7 +812,7 @@ bool changeByKey(detail::WriterState& s, WriterOp& op, const QVariantList& binds
     }
     if (savepoint)
         c.controlExec(QStringLiteral("RELEASE SAVEPOINT mdx_writer"));
-    s.lastError = {};
+    s.clearError();
     return true;
 }
 
@@ -819,7 +837,7 @@ bool TableWriter::select(const QStringList& keyColumns, const QVariantList& keyV
         return false;
     if (!execute(s, *op, s.binds, false, &rows, nullptr))
         return false;
-    s.lastError = {};
+    s.clearError();
     return true;
 }
 
@@ -841,7 +859,7 @@ long TableWriter::count(const QStringList& keyColumns, const QVariantList& keyVa
     std::vector<QVariantList> rows;
     if (!execute(s, *op, s.binds, false, &rows, nullptr))
         return -1;
-    s.lastError = {};
+    s.clearError();
     return rows.empty() ? -1 : static_cast<long>(rows.front().value(0).toLongLong());
 }
 
@@ -888,7 +906,7 @@ bool TableWriter::insert(const QStringList& columns, const QVariantList& values,
                     && !now.empty())
                     *stored = std::move(now.front());
             }
-            s.lastError = {};
+            s.clearError();
             return true;
         }
         if (!notPrepared)
@@ -911,7 +929,7 @@ bool TableWriter::insert(const QStringList& columns, const QVariantList& values,
         *inserted = changes > 0 || s.conn->kind == ProviderKind::SQLite || s.conn->kind == ProviderKind::PostgreSQL
                         ? changes
                         : -1;
-    s.lastError = {};
+    s.clearError();
     return true;
 }
 
@@ -934,7 +952,7 @@ bool TableWriter::update(const QStringList& keyColumns, const QVariantList& keyV
         || !convertAll(s, probe->cols, values, s.binds, nullptr, s.valuesConverted))
         return false;
     if (columns.isEmpty()) {
-        s.lastError = {};
+        s.clearError();
         return true;
     }
     WriterOp* op = nulls ? operation(s, 'U', keyColumns, nulls, columns) : probe;

@@ -356,6 +356,35 @@ bool Recordset::OpenSnapshot(const QString& source, const Connection& connection
     s.singleRow = false;
     if (!opened || s.mode != Mode::Streaming)
         return opened;
+    // On SQLite's own handle each row goes into the spool straight from the
+    // statement, as MoveNext would have read it, without making it a row of
+    // values first.
+    if (s.cursor && s.streamUsable() && !s.streamAtEnd) {
+        if (!spool->append(s.current)) {
+            Close();
+            spool->finish(&why);
+            return s.fail(adErrProviderFailure, why);
+        }
+        sqlite3_stmt* st = s.cursor->stmt;
+        int rc = SQLITE_ROW;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+            if (!detail::spoolSqliteRow(*spool, st, s.fields)) {
+                Close();
+                spool->finish(&why);
+                return s.fail(adErrProviderFailure, why);
+            }
+        }
+        if (rc != SQLITE_DONE) {
+            // Worded as the Qt driver words it (see MoveNext).
+            const DataError e = detail::makeError(adErrProviderFailure,
+                                                  QStringLiteral("Unable to fetch row: ")
+                                                      + QString::fromUtf8(sqlite3_errmsg(s.conn->sqlite)),
+                                                  QStringLiteral("Meridox data"));
+            Close();
+            return s.fail(e);
+        }
+        s.streamAtEnd = true;
+    }
     while (!s.streamAtEnd) {
         if (!spool->append(s.current)) {
             Close();
@@ -830,7 +859,14 @@ Field Recordset::Fields(const QString& name) const
 
 int Recordset::fieldIndex(const QString& name) const
 {
-    return d_->byName.value(name.toLower(), -1);
+    // Names are found in lower case; one already in it (ASCII without
+    // capitals, as most are) is not copied to be lowered.
+    for (const QChar c : name) {
+        const char16_t u = c.unicode();
+        if (u >= 0x80 || (u >= u'A' && u <= u'Z'))
+            return d_->byName.value(name.toLower(), -1);
+    }
+    return d_->byName.value(name, -1);
 }
 
 const std::vector<FieldInfo>& Recordset::fieldInfos() const
@@ -848,6 +884,12 @@ QVariant Recordset::value(int index) const
     // What Fields(index).Value() gives, without a field object per read: a
     // run reads every mapped column of every record this way.
     auto& s = *d_;
+    // The record loop's case first: a row read forward, not being edited.
+    if (s.mode == Mode::Streaming && s.editMode == adEditNone && !s.streamAtEnd && s.streamPos > 0 && index >= 0
+        && index < FieldCount() && index < s.current.size()) {
+        s.clearError();
+        return s.current[index];
+    }
     if (!s.requireOpen())
         return {};
     if (index < 0 || index >= FieldCount()) {

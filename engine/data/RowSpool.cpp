@@ -10,6 +10,10 @@
 
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace ado::detail {
 
 namespace {
@@ -29,6 +33,8 @@ constexpr quint32 kNullLength = std::numeric_limits<quint32>::max();
 constexpr qsizetype kBlock = 512 * 1024;
 constexpr qsizetype kWriteBuffer = kBlock + kBlock / 8;
 constexpr qsizetype kReadBuffer = 2 * kBlock;
+// Texts up to this many characters are read into the one a value held.
+constexpr qsizetype kReusedChars = 4096;
 
 void resizeBuffer(std::vector<char>& buf, qsizetype size)
 {
@@ -78,6 +84,18 @@ private:
     const char* m_end;
 };
 
+// v = QVariant(x), written over the number v holds when it is one of the
+// same kind (the record loop reads the same kinds into the same values).
+template <class T>
+void assignNumber(QVariant& v, T x)
+{
+    auto& d = v.data_ptr();
+    if (!d.is_null && !d.is_shared && d.typeId() == QMetaType::fromType<T>().id())
+        d.set<T>(x);
+    else
+        v = QVariant(x);
+}
+
 bool readValue(Reader& in, QVariant& v)
 {
     quint8 tag = Invalid;
@@ -85,9 +103,9 @@ bool readValue(Reader& in, QVariant& v)
         return false;
     switch (tag) {
     case Invalid: v = QVariant(); return true;
-    case LongLong: { qint64 x = 0; if (!in.take(x)) return false; v = QVariant(qlonglong(x)); return true; }
-    case Int: { qint32 x = 0; if (!in.take(x)) return false; v = QVariant(int(x)); return true; }
-    case Double: { double x = 0; if (!in.take(x)) return false; v = QVariant(x); return true; }
+    case LongLong: { qint64 x = 0; if (!in.take(x)) return false; assignNumber(v, qlonglong(x)); return true; }
+    case Int: { qint32 x = 0; if (!in.take(x)) return false; assignNumber(v, int(x)); return true; }
+    case Double: { double x = 0; if (!in.take(x)) return false; assignNumber(v, x); return true; }
     case Bool: { quint8 x = 0; if (!in.take(x)) return false; v = QVariant(x != 0); return true; }
     case String: {
         quint32 n = 0;
@@ -100,6 +118,17 @@ bool readValue(Reader& in, QVariant& v)
         const qsizetype bytes = qsizetype(n) * qsizetype(sizeof(char16_t));
         if (!in.has(bytes))
             return false;
+        // The text the value held before is written over when no one else
+        // holds it and it has room: the record loop then allocates nothing
+        // for it. A large one is let go rather than kept for every row.
+        if (n > 0 && v.data_ptr().typeId() == QMetaType::QString) {
+            QString& held = *static_cast<QString*>(v.data());
+            if (held.isDetached() && held.capacity() >= qsizetype(n) && held.capacity() <= kReusedChars) {
+                held.resize(n);
+                std::memcpy(held.data(), in.skip(bytes), size_t(bytes));
+                return true;
+            }
+        }
         QString s(n, Qt::Uninitialized);
         std::memcpy(s.data(), in.skip(bytes), size_t(bytes));
         v = QVariant(std::move(s));
@@ -135,6 +164,61 @@ bool readValue(Reader& in, QVariant& v)
 
 } // namespace
 
+// UTF-16 of UTF-8 text, units stored at out in the machine's order; the
+// number of units, or -1 for text whose decoding is left to Qt: anything
+// but ASCII and well-formed two- and three-byte characters, and among those
+// the byte order mark and the noncharacters.
+qsizetype utf8ToUtf16(const char* text, qsizetype n, char* out)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    const unsigned char* const end = p + n;
+    char* o = out;
+    auto put = [&o](char16_t u) {
+        std::memcpy(o, &u, sizeof u);
+        o += sizeof u;
+    };
+    while (p != end) {
+        if (end - p >= 8) {
+            quint64 eight;
+            std::memcpy(&eight, p, sizeof eight);
+            if ((eight & 0x8080808080808080ULL) == 0) {
+#if defined(__SSE2__)
+                const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(bytes, _mm_setzero_si128()));
+                o += 16;
+#else
+                for (int k = 0; k < 8; ++k)
+                    put(char16_t(p[k]));
+#endif
+                p += 8;
+                continue;
+            }
+        }
+        const unsigned c = *p;
+        if (c < 0x80) {
+            put(char16_t(c));
+            ++p;
+        } else if (c >= 0xc2 && c <= 0xdf) {
+            if (end - p < 2 || (p[1] & 0xc0) != 0x80)
+                return -1;
+            put(char16_t(((c & 0x1f) << 6) | (p[1] & 0x3f)));
+            p += 2;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            if (end - p < 3 || (p[1] & 0xc0) != 0x80 || (p[2] & 0xc0) != 0x80)
+                return -1;
+            const unsigned u = ((c & 0x0f) << 12) | ((p[1] & 0x3fu) << 6) | (p[2] & 0x3fu);
+            if (u < 0x800 || (u >= 0xd800 && u <= 0xdfff) || (u >= 0xfdd0 && u <= 0xfdef) || u == 0xfeff
+                || u >= 0xfffe)
+                return -1;
+            put(char16_t(u));
+            p += 3;
+        } else {
+            return -1;
+        }
+    }
+    return (o - out) / qsizetype(sizeof(char16_t));
+}
+
 bool RowSpool::create(QString* error)
 {
     m_file.setFileTemplate(QDir::tempPath() + QStringLiteral("/meridox-rows-XXXXXX"));
@@ -162,90 +246,141 @@ QString RowSpool::writeError() const
     return m_file.errorString();
 }
 
-bool RowSpool::append(const QVariantList& row)
+char* RowSpool::room(qsizetype n)
 {
-    if (m_failed)
-        return false;
-    const qsizetype rowStart = m_used;
-    // Room for n more bytes; the buffer only grows for a row larger than it.
-    auto room = [this](qsizetype n) {
-        if (m_used + n > qsizetype(m_buf.size()))
-            m_buf.resize(size_t(std::max(m_used + n, qsizetype(m_buf.size()) * 2)));
-        char* at = m_buf.data() + m_used;
-        m_used += n;
-        return at;
-    };
-    auto put = [&](const auto& x) { std::memcpy(room(sizeof x), &x, sizeof x); };
-    auto putTagged = [&](quint8 tag, const auto& x) {
-        char* at = room(1 + sizeof x);
-        *at = char(tag);
-        std::memcpy(at + 1, &x, sizeof x);
-    };
-    room(sizeof(quint32));   // the row's length, known at its end
-    put(quint32(row.size()));
-    for (const QVariant& v : row) {
-        const int kind = !v.isValid() ? int(QMetaType::UnknownType) : v.isNull() ? -1 : v.typeId();
-        switch (kind) {
-        case QMetaType::UnknownType: *room(1) = char(Invalid); break;
-        case QMetaType::LongLong: putTagged(LongLong, qint64(*static_cast<const qlonglong*>(v.constData()))); break;
-        case QMetaType::Int: putTagged(Int, qint32(*static_cast<const int*>(v.constData()))); break;
-        case QMetaType::Double: putTagged(Double, *static_cast<const double*>(v.constData())); break;
-        case QMetaType::Bool: putTagged(Bool, quint8(*static_cast<const bool*>(v.constData()) ? 1 : 0)); break;
-        case QMetaType::QString: {
-            const QString& s = *static_cast<const QString*>(v.constData());
-            if (s.isNull()) {
-                putTagged(String, kNullLength);
-                break;
-            }
-            const qsizetype bytes = s.size() * qsizetype(sizeof(char16_t));
-            char* at = room(1 + sizeof(quint32) + bytes);
-            *at = char(String);
-            const quint32 n = quint32(s.size());
-            std::memcpy(at + 1, &n, sizeof n);
-            std::memcpy(at + 1 + sizeof n, s.constData(), size_t(bytes));
-            break;
-        }
-        case QMetaType::QByteArray: {
-            const QByteArray& b = *static_cast<const QByteArray*>(v.constData());
-            if (b.isNull()) {
-                putTagged(Bytes, kNullLength);
-                break;
-            }
-            char* at = room(1 + sizeof(quint32) + b.size());
-            *at = char(Bytes);
-            const quint32 n = quint32(b.size());
-            std::memcpy(at + 1, &n, sizeof n);
-            std::memcpy(at + 1 + sizeof n, b.constData(), size_t(b.size()));
-            break;
-        }
-        default: {   // typed Nulls included
-            QByteArray saved;
-            {
-                QDataStream s(&saved, QIODevice::WriteOnly);
-                prepared(s) << v;
-                if (s.status() != QDataStream::Ok) {
-                    m_used = rowStart;
-                    m_failed = true;
-                    return false;
-                }
-            }
-            putTagged(Other, quint32(saved.size()));
-            std::memcpy(room(saved.size()), saved.constData(), size_t(saved.size()));
-            break;
-        }
-        }
+    // The buffer only grows for a row larger than it.
+    if (m_used + n > qsizetype(m_buf.size()))
+        m_buf.resize(size_t(std::max(m_used + n, qsizetype(m_buf.size()) * 2)));
+    char* at = m_buf.data() + m_used;
+    m_used += n;
+    return at;
+}
+
+void RowSpool::beginRow(quint32 values)
+{
+    m_row = m_used;
+    char* at = room(2 * sizeof(quint32));   // the row's length, known at its end
+    std::memcpy(at + sizeof(quint32), &values, sizeof values);
+}
+
+void RowSpool::putNull()
+{
+    *room(1) = char(Invalid);
+}
+
+namespace {
+
+template <class T>
+void putTagged(char* at, quint8 tag, const T& x)
+{
+    *at = char(tag);
+    std::memcpy(at + 1, &x, sizeof x);
+}
+
+} // namespace
+
+void RowSpool::putLongLong(qint64 x) { putTagged(room(1 + sizeof x), LongLong, x); }
+void RowSpool::putInt(qint32 x) { putTagged(room(1 + sizeof x), Int, x); }
+void RowSpool::putDouble(double x) { putTagged(room(1 + sizeof x), Double, x); }
+
+void RowSpool::putString(const QString& s)
+{
+    if (s.isNull()) {
+        putTagged(room(1 + sizeof kNullLength), String, kNullLength);
+        return;
     }
-    const qsizetype length = m_used - rowStart - qsizetype(sizeof(quint32));
+    const qsizetype bytes = s.size() * qsizetype(sizeof(char16_t));
+    char* at = room(1 + sizeof(quint32) + bytes);
+    putTagged(at, String, quint32(s.size()));
+    std::memcpy(at + 1 + sizeof(quint32), s.constData(), size_t(bytes));
+}
+
+void RowSpool::putUtf8(const char* p, qsizetype n)
+{
+    // Each byte gives at most one UTF-16 unit. Text that Qt's decoding could
+    // give otherwise than a plain reading (empty text, a byte order mark,
+    // noncharacters, four-byte characters, anything malformed) is left to it.
+    if (p && n > 0 && n < qsizetype(kNullLength)) {
+        const qsizetype start = m_used;
+        char* at = room(1 + sizeof(quint32) + n * qsizetype(sizeof(char16_t)));
+        const qsizetype units = utf8ToUtf16(p, n, at + 1 + sizeof(quint32));
+        if (units >= 0) {
+            putTagged(at, String, quint32(units));
+            m_used = start + 1 + qsizetype(sizeof(quint32)) + units * qsizetype(sizeof(char16_t));
+            return;
+        }
+        m_used = start;
+    }
+    putString(QString::fromUtf8(p, n));
+}
+
+bool RowSpool::putValue(const QVariant& v)
+{
+    const int kind = !v.isValid() ? int(QMetaType::UnknownType) : v.isNull() ? -1 : v.typeId();
+    switch (kind) {
+    case QMetaType::UnknownType: putNull(); return true;
+    case QMetaType::LongLong: putLongLong(qint64(*static_cast<const qlonglong*>(v.constData()))); return true;
+    case QMetaType::Int: putInt(qint32(*static_cast<const int*>(v.constData()))); return true;
+    case QMetaType::Double: putDouble(*static_cast<const double*>(v.constData())); return true;
+    case QMetaType::Bool: putTagged(room(2), Bool, quint8(*static_cast<const bool*>(v.constData()) ? 1 : 0)); return true;
+    case QMetaType::QString: putString(*static_cast<const QString*>(v.constData())); return true;
+    case QMetaType::QByteArray: {
+        const QByteArray& b = *static_cast<const QByteArray*>(v.constData());
+        if (b.isNull()) {
+            putTagged(room(1 + sizeof kNullLength), Bytes, kNullLength);
+            return true;
+        }
+        char* at = room(1 + sizeof(quint32) + b.size());
+        putTagged(at, Bytes, quint32(b.size()));
+        std::memcpy(at + 1 + sizeof(quint32), b.constData(), size_t(b.size()));
+        return true;
+    }
+    default: {   // typed Nulls included
+        QByteArray saved;
+        {
+            QDataStream s(&saved, QIODevice::WriteOnly);
+            prepared(s) << v;
+            if (s.status() != QDataStream::Ok) {
+                m_used = m_row;
+                m_failed = true;
+                return false;
+            }
+        }
+        putTagged(room(1 + sizeof(quint32)), Other, quint32(saved.size()));
+        std::memcpy(room(saved.size()), saved.constData(), size_t(saved.size()));
+        return true;
+    }
+    }
+}
+
+bool RowSpool::endRow()
+{
+    if (m_failed) {
+        m_used = std::min(m_used, m_row);
+        return false;
+    }
+    const qsizetype length = m_used - m_row - qsizetype(sizeof(quint32));
     if (length > qsizetype(kNullLength)) {
-        m_used = rowStart;
+        m_used = m_row;
         m_errno = EFBIG;
         m_failed = true;
         return false;
     }
     const quint32 n = quint32(length);
-    std::memcpy(m_buf.data() + rowStart, &n, sizeof n);
+    std::memcpy(m_buf.data() + m_row, &n, sizeof n);
     ++m_count;
     return m_used < kBlock || flush();
+}
+
+bool RowSpool::append(const QVariantList& row)
+{
+    if (m_failed)
+        return false;
+    beginRow(quint32(row.size()));
+    for (const QVariant& v : row)
+        if (!putValue(v))
+            return false;
+    return endRow();
 }
 
 // Hands the encoded rows to the file; a write cut short (a disk that fills

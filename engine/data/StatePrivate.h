@@ -143,6 +143,9 @@ sqlite3* sqliteHandle(const QSqlDatabase& db);
 QVariant sqliteValue(sqlite3_stmt* st, int column);
 // The same brought to the field's representation, as normalizeValue brings it.
 QVariant sqliteFieldValue(sqlite3_stmt* st, int column, const FieldInfo& field);
+// The current row into a snapshot's spool, each value as sqliteFieldValue
+// gives it; false when the spool cannot take it.
+bool spoolSqliteRow(RowSpool& spool, sqlite3_stmt* st, const std::vector<FieldInfo>& fields);
 // Fields of an SQLite statement as fieldsOfQuery gives them; hasRow says
 // whether the statement stands on a row (it types undeclared columns).
 std::vector<FieldInfo> sqliteStatementFields(sqlite3_stmt* st, bool hasRow);

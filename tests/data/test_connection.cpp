@@ -715,6 +715,47 @@ TEST_F(SqliteDb, SnapshotKeepsEveryValueAndReadsAgainFromAMark)
     ASSERT_TRUE(snapshot.returnToRow(far));
     EXPECT_EQ(snapshot.AbsolutePosition(), 11);
     EXPECT_TRUE(readFrom(10));
+
+    // Text is what QString::fromUtf8 makes of its bytes, whatever they are: a
+    // byte order mark, noncharacters, characters of each length, malformed
+    // and cut-short sequences, after ASCII read several bytes at a time. A
+    // text read before stays as it was when the next row is read.
+    exec(cn, QString::fromUtf8("CREATE TABLE u (id INTEGER PRIMARY KEY, \"Übersetzung\" TEXT)"));
+    const char* const bytes[] = {"EFBBBF616263", "61EFBFBE62", "EFB790", "C3A9E282ACF09F9880", "61C0AF62", "EDA080",
+                                 "E282", "80", "6162636465666768C3", "6162636465666768E282AC", "F4908080", "DFBF",
+                                 "4142434445464748494A4B4C4D4E4F50515253"};
+    for (const char* b : bytes)
+        exec(cn, QString::fromUtf8("INSERT INTO u (\"Übersetzung\") VALUES (CAST(X'%1' AS TEXT))").arg(QLatin1String(b)));
+    const QString textSql = QString::fromUtf8("SELECT \"Übersetzung\", CAST(\"Übersetzung\" AS BLOB) AS b FROM u ORDER BY id");
+    auto readTexts = [&](Recordset& texts) {
+        QVariant held;
+        QString heldWas;
+        for (const char* b : bytes) {
+            ASSERT_FALSE(texts.IsEOF()) << b;
+            EXPECT_EQ(texts.value(1).toByteArray(), QByteArray::fromHex(b));
+            const QVariant t = texts.value(0);
+            EXPECT_EQ(t.typeId(), QMetaType::QString) << b;
+            EXPECT_EQ(t.toString(), QString::fromUtf8(QByteArray::fromHex(b))) << b;
+            if (!held.isNull())
+                EXPECT_EQ(held.toString(), heldWas);
+            held = t;
+            heldWas = QString(t.toString().constData(), t.toString().size());
+            texts.MoveNext();
+        }
+        EXPECT_TRUE(texts.IsEOF());
+    };
+    Recordset texts;
+    ASSERT_TRUE(texts.OpenSnapshot(textSql, cn));
+    // Names are found in any case, beyond ASCII too.
+    EXPECT_EQ(texts.fieldIndex(QString::fromUtf8("Übersetzung")), 0);
+    EXPECT_EQ(texts.fieldIndex(QString::fromUtf8("ÜBERSETZUNG")), 0);
+    EXPECT_EQ(texts.fieldIndex(QString::fromUtf8("übersetzung")), 0);
+    EXPECT_EQ(texts.fieldIndex("B"), 1);
+    readTexts(texts);
+    // The same read row by row from SQLite's handle.
+    Recordset streamedTexts;
+    ASSERT_TRUE(streamedTexts.Open(textSql, cn, adOpenForwardOnly, adLockReadOnly));
+    readTexts(streamedTexts);
 }
 
 TEST_F(SqliteDb, ScrollingPositionsAndErrors)
