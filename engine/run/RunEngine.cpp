@@ -915,13 +915,10 @@ bool RunEngine::readStepField(cShape& step, const QString& field, QVariant& valu
     return true;
 }
 
-bool RunEngine::readStepField(cShape& step, const QString& field, int& column, QVariant& value, long& errNumber,
-                              QString& errText)
+bool RunEngine::readSourceColumn(const QString& field, int& column, const QVariant*& result, long& errNumber,
+                                 QString& errText)
 {
-    // The run's source read by column number, as readReference does; a
-    // storage step that is the source is read as a storage step.
-    if (step.objType == aStorage || &step != m_sourceStep.get() || !m_sourceData.isOpen())
-        return readStepField(step, field, value, errNumber, errText);
+    static const QVariant kNone;
     if (column < 0)
         column = m_sourceData.fieldIndex(field);
     if (column < 0) {
@@ -929,12 +926,28 @@ bool RunEngine::readStepField(cShape& step, const QString& field, int& column, Q
         errText = kItemNotFound;
         return false;
     }
-    if (!m_sourceData.hasCurrentRecord()) {
+    const QVariantList* row = m_sourceData.currentValues();
+    if (!row) {
         errNumber = ado::adErrNoCurrentRecord;
         errText = kNoCurrentRecord;
         return false;
     }
-    value = m_sourceData.value(column);
+    // Read in place: the source does not move while a step maps a field.
+    result = column < row->size() ? &row->at(column) : &kNone;
+    return true;
+}
+
+bool RunEngine::readStepField(cShape& step, const QString& field, int& column, QVariant& value, long& errNumber,
+                              QString& errText)
+{
+    // The run's source read by column number, as readReference does; a
+    // storage step that is the source is read as a storage step.
+    if (step.objType == aStorage || &step != m_sourceStep.get() || !m_sourceData.isOpen())
+        return readStepField(step, field, value, errNumber, errText);
+    const QVariant* read = nullptr;
+    if (!readSourceColumn(field, column, read, errNumber, errText))
+        return false;
+    value = *read;
     return true;
 }
 
@@ -943,27 +956,8 @@ bool RunEngine::readReference(StoragePlanValue& v, QVariant& value, const QVaria
 {
     result = &value;
     // The source step is read by column number on the loop's own cursor.
-    if (v.refNode == m_sourceStep && m_sourceData.isOpen()) {
-        if (v.refColumn < 0)
-            v.refColumn = m_sourceData.fieldIndex(v.refField);
-        if (v.refColumn < 0) {
-            errNumber = ado::adErrItemNotFound;
-            errText = kItemNotFound;
-            return false;
-        }
-        const QVariantList* row = m_sourceData.currentValues();
-        if (!row) {
-            errNumber = ado::adErrNoCurrentRecord;
-            errText = kNoCurrentRecord;
-            return false;
-        }
-        // Read in place: the source does not move while a step maps a field.
-        if (v.refColumn < row->size())
-            result = &row->at(v.refColumn);
-        else
-            value = QVariant();
-        return true;
-    }
+    if (v.refNode == m_sourceStep && m_sourceData.isOpen())
+        return readSourceColumn(v.refField, v.refColumn, result, errNumber, errText);
     return readStepField(*v.refNode, v.refField, value, errNumber, errText);
 }
 

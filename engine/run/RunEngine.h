@@ -131,6 +131,10 @@ private:
     bool preparePlan(cShape& step, StepRun& run);
     bool readReference(StoragePlanValue& v, QVariant& value, const QVariant*& result, long& errNumber,
                        QString& errText);
+    // A column of the run's source on its current record, by number (found
+    // by name on first use), read in place.
+    bool readSourceColumn(const QString& field, int& column, const QVariant*& result, long& errNumber,
+                          QString& errText);
     void count(int slot, bool success);
     void countFailure(int editMode, const QString& operation);
 
