@@ -30,11 +30,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
@@ -1944,6 +1947,46 @@ TEST_F(CommitGroups, TwelveRunnersIntoOneFileFailNoRecord)
                                     << (errors.empty() ? std::string() : text(errors.front(), "ERRDESC").toStdString());
     }
     EXPECT_EQ(Db(target).count("customer_copy"), (kRunners - 1) * kRows + kRows / 10);
+}
+
+// Runners whose every record fails write their error rows into one errors
+// store at once, a commit group's rows together: every row is kept once, in
+// the order of its run's records, and the IDs run from 1 without a gap.
+TEST_F(CommitGroups, RunnersFailingIntoOneErrorsStoreKeepEveryRowOnce)
+{
+    constexpr int kRunners = 4;
+    constexpr int kRows = 1500;
+    std::vector<std::unique_ptr<QProcess>> runners;
+    QStringList files;
+    for (int i = 0; i < kRunners; ++i) {
+        const QString source = dir_.filePath(QStringLiteral("source%1.db").arg(i));
+        const QString target = dir_.filePath(QStringLiteral("refusing%1.db").arg(i));
+        customers(source, kRows);
+        Db(target).exec("CREATE TABLE customer_copy (id INTEGER PRIMARY KEY CHECK (id < 0), name TEXT NOT NULL);");
+        files << dir_.filePath(QStringLiteral("refused%1.xml").arg(i));
+        ASSERT_TRUE(writeFile(files.back(), integrationXml(sqliteConn(source), QStringLiteral("customers"),
+                                                           sqliteConn(target), QStringLiteral("customer_copy"),
+                                                           QStringLiteral("Insert"), kCopyFields)));
+    }
+    for (const QString& file : files)
+        runners.push_back(start(file, false));
+    for (auto& p : runners) {
+        ASSERT_TRUE(p->waitForFinished(180000));
+        EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
+    }
+    const std::vector<Row> errors = storeRows(home(false), executionlogdata);
+    ASSERT_EQ(errors.size(), size_t(kRunners * kRows));
+    std::map<QString, std::vector<long long>> records;   // per run, in the store's order
+    for (size_t i = 0; i < errors.size(); ++i) {
+        EXPECT_EQ(number(errors[i], "ID"), static_cast<long long>(i + 1));
+        records[text(errors[i], "NAME")].push_back(number(errors[i], "RECORD"));
+    }
+    ASSERT_EQ(records.size(), size_t(kRunners));
+    for (const auto& [name, seen] : records) {
+        ASSERT_EQ(seen.size(), size_t(kRows)) << name.toStdString();
+        EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << name.toStdString();
+        EXPECT_EQ(std::set<long long>(seen.begin(), seen.end()).size(), size_t(kRows)) << name.toStdString();
+    }
 }
 
 } // namespace
