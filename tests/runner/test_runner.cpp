@@ -1349,9 +1349,29 @@ TEST_F(Runner, FullRunDataDiskLosesNoStoredRow)
     const QString settings = dir_.filePath(QStringLiteral("Meridox.conf"));
     ASSERT_TRUE(writeFile(settings, QStringLiteral("[General]\nPath=") + mount + QLatin1Char('\n')));
     const QString file = writeCopy(QStringLiteral("copy.xml"));
+    // Every record of this one fails: its error rows go to the errors store together.
+    const QString refusing = dir_.filePath(QStringLiteral("refusing.db"));
+    Db(refusing).exec("CREATE TABLE customer_copy (id INTEGER PRIMARY KEY CHECK (id < 0), name TEXT NOT NULL);");
+    const QString refused = writeCopy(QStringLiteral("refused.xml"), QString(), sqliteConn(refusing));
+    ASSERT_EQ(run({refused}), 0) << dump(events()).toStdString();
+    const QString errorStore = cMeridoxData(mount).StoreFile(executionlogdata);
+    ASSERT_EQ(storeRows(mount, executionlogdata).size(), 4u);
+    ASSERT_TRUE(QFile::remove(cMeridoxData(mount).StoreFile(executiondata)));
     ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
     const QString store = cMeridoxData(mount).StoreFile(executiondata);
     ASSERT_EQ(storeRows(mount, executiondata).size(), 1u);
+    // The errors store's last page has room for part of the next rows only:
+    // they are written, the disk is full, and what was written is taken back.
+    QByteArray errorsBefore = readAll(errorStore);
+    {
+        const qsizetype at = errorsBefore.lastIndexOf("</rs:data>");
+        ASSERT_GT(at, 0);
+        errorsBefore.insert(at, QByteArray((4096 - 1000 - errorsBefore.size() % 4096 + 4096) % 4096, '\n'));
+        QFile f(errorStore);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(f.write(errorsBefore), errorsBefore.size());
+    }
+    ASSERT_EQ(storeRows(mount, executionlogdata).size(), 4u);
     // Blanks before the closing tags end the store on a page boundary: the
     // next row needs a new page of the file system.
     QByteArray before = readAll(store);
@@ -1380,6 +1400,13 @@ TEST_F(Runner, FullRunDataDiskLosesNoStoredRow)
     EXPECT_EQ(run({file}), 4) << dump(events()).toStdString();
     EXPECT_EQ(readAll(store), before);
     EXPECT_TRUE(hasEntry(events(), 1, QStringLiteral("No space left on device"))) << dump(events()).toStdString();
+    EXPECT_EQ(run({refused}), 4) << dump(events()).toStdString();
+    EXPECT_EQ(readAll(store), before);
+    EXPECT_EQ(readAll(errorStore), errorsBefore);
+    qsizetype saidLost = 0;
+    for (const Entry& e : events())
+        saidLost += e.text.count(QStringLiteral("Error rows cannot be saved to the errors store"));
+    EXPECT_EQ(saidLost, 1) << dump(events()).toStdString();
 
     // With the store gone, it cannot be created: nothing is left behind.
     ASSERT_TRUE(QFile::remove(store));
