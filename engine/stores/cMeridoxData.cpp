@@ -1044,35 +1044,38 @@ StoreResult cMeridoxData::appendRows(kindrecordset krs, const std::vector<Row>& 
         m_lastError = QStringLiteral("Unknown store kind %1").arg(static_cast<int>(krs));
         return failure(m_lastError);
     }
-    if (Rows.empty()) {
-        StoreResult r;
-        r.ok = true;
-        return r;
-    }
-    if (krs != scheduleddata) {
-        if (std::optional<StoreResult> r = appendInPlace(StoreFile(krs), krs, std::span<const Row>(Rows), Id, m_lastError))
-            return *r;
-        m_lastError.clear();
-    }
-    // A store that is to be created, repaired or set aside: the first row
-    // does that, the rest follow it in place.
     StoreResult all;
     all.ok = true;
-    QString firstError;
-    for (const Row& values : Rows) {
-        const StoreResult r = appendRow(krs, values, Id);
+    QString firstError, report;
+    const QString path = StoreFile(krs);
+    std::span<const Row> rest(Rows);
+    while (!rest.empty()) {
+        if (krs != scheduleddata) {
+            if (std::optional<StoreResult> r = appendInPlace(path, krs, rest, Id, m_lastError)) {
+                if (!r->ok)
+                    return *r;
+                all.rows += r->rows;
+                all.id = r->id;
+                break;
+            }
+        }
+        // A store that is to be created, repaired or set aside: its first
+        // row does that, and the others are tried in place again.
+        const StoreResult r = appendRow(krs, rest.front(), Id);
+        rest = rest.subspan(1);
         if (r.ok) {
             ++all.rows;
             all.id = r.id;
+            if (!m_lastError.isEmpty())
+                report = m_lastError;   // a repair
         } else if (all.ok) {
             all.ok = false;
             firstError = r.error;
         }
     }
-    if (!all.ok) {
+    if (!all.ok)
         all.error = firstError;
-        m_lastError = firstError;
-    }
+    m_lastError = all.ok ? report : firstError;
     return all;
 }
 

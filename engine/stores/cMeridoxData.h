@@ -110,8 +110,9 @@ public:
     // consecutive from the highest), under one lock and in one write when
     // the store takes them in place: either all of them are added, or none,
     // and a row that cannot be made fails them all. A store that has to be
-    // created or repaired first takes them one by one. result.rows counts
-    // the rows added, result.id is the last one's ID.
+    // created or repaired first is so by appendRow with the first row, and
+    // takes the others in place. result.rows counts the rows added,
+    // result.id is the last one's ID.
     StoreResult appendRows(kindrecordset krs, const std::vector<Row>& Rows, StoreId Id = StoreId::AsGiven);
 
     // Sets Changes on every row for which Match is true.
