@@ -1052,10 +1052,26 @@ StoreResult cMeridoxData::appendRows(kindrecordset krs, const std::vector<Row>& 
     while (!rest.empty()) {
         if (krs != scheduleddata) {
             if (std::optional<StoreResult> r = appendInPlace(path, krs, rest, Id, m_lastError)) {
-                if (!r->ok)
+                if (r->ok) {
+                    all.rows += r->rows;
+                    all.id = r->id;
+                    break;
+                }
+                if (rest.size() == 1)
                     return *r;
-                all.rows += r->rows;
-                all.id = r->id;
+                // Nothing of the batch was kept (a full disk, a row that
+                // cannot be written): row by row, whatever still fits is
+                // kept, as appends one at a time would keep it.
+                for (const Row& row : rest) {
+                    const StoreResult one = appendRow(krs, row, Id);
+                    if (one.ok) {
+                        ++all.rows;
+                        all.id = one.id;
+                    } else if (all.ok) {
+                        all.ok = false;
+                        firstError = one.error;
+                    }
+                }
                 break;
             }
         }
