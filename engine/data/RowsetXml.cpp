@@ -1002,12 +1002,23 @@ bool RowsetAppender::open(const QString& path, QString* error)
 
 bool RowsetAppender::append(const QVariantList& row, QString* error)
 {
+    return append(std::span<const QVariantList>(&row, 1), error);
+}
+
+bool RowsetAppender::append(std::span<const QVariantList> rows, QString* error)
+{
     if (fd_ < 0) {
         if (error)
             *error = QStringLiteral("The file is not open for appending.");
         return false;
     }
-    const QByteArray rowBytes = rowXml(fields_, attrNames_, row).toUtf8();
+    if (rows.empty())
+        return true;
+    // All rows and the closing tags go in one write, so a failure anywhere
+    // leaves none of them.
+    QByteArray rowBytes;
+    for (const QVariantList& row : rows)
+        rowBytes += rowXml(fields_, attrNames_, row).toUtf8();
     QByteArray bytes;
     bytes.reserve(rowBytes.size() + kClosingTags.size());
     bytes += rowBytes;

@@ -34,6 +34,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
+#include <span>
 #include <vector>
 
 namespace ado {
@@ -66,6 +67,8 @@ public:
     // The file's fields, in order; rows given to append follow them.
     const std::vector<FieldInfo>& fields() const { return fields_; }
     bool append(const QVariantList& row, QString* error = nullptr);
+    // Several rows at once, in order: all of them are added, or none.
+    bool append(std::span<const QVariantList> rows, QString* error = nullptr);
 
     // The open file, for callers that keep the appender between appends and
     // compare the file's status with what they left.

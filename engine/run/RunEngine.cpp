@@ -657,11 +657,16 @@ void RunEngine::loseRecord(const tStatistic& before)
 
 void RunEngine::releaseHeldLines()
 {
-    std::vector<HeldLine> lines;
-    lines.swap(m_heldLines);
-    for (const HeldLine& line : lines)
-        m_process.Log()->AddLog(line.text, true, m_process.Filename(), QString::number(line.number), line.record,
-                                true);
+    std::vector<HeldLine> held;
+    held.swap(m_heldLines);
+    if (held.empty())
+        return;
+    // A group's rows go to the errors store together.
+    std::vector<tErrorLine> lines;
+    lines.reserve(held.size());
+    for (HeldLine& line : held)
+        lines.push_back({std::move(line.text), QString::number(line.number), line.record});
+    m_process.Log()->AddErrorLogs(lines, true, m_process.Filename());
 }
 
 void RunEngine::releaseSource()

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 // One row of the errors store ("executedlogdata.xml").
 struct tErrorRow {
@@ -18,6 +19,13 @@ struct tErrorRow {
     QDateTime RunTime;        // RUNTIME: when the error was recorded
     QString ErrNumber;        // ERRNUMBER, as text
     QString ErrDesc;          // ERRDESC: the logged line, with its prefix
+};
+
+// An error line that saves an error row, for AddErrorLogs.
+struct tErrorLine {
+    QString Text;
+    QString ErrNumber;
+    std::int32_t Record = 0;
 };
 
 class clsLog : public QObject {
@@ -35,6 +43,10 @@ public:
     // saved is reported once on the log; logging never fails its caller.
     QString AddLog(const QString& Val, bool ShowTime = false, const QString& IntName = QString(),
                    const QString& ErrNumber = QString(), std::int32_t Record = 0, bool SaveRecord = false);
+    // AddLog(Text, ShowTime, IntName, ErrNumber, Record, true) for each line,
+    // in order, with the rows saved together: the errors store takes them
+    // under one lock and in one write. A custom sink gets them one by one.
+    void AddErrorLogs(const std::vector<tErrorLine>& Lines, bool ShowTime, const QString& IntName);
     // Adds a line and makes the log critical. Returns the line as added.
     QString AddCritical(const QString& Val, bool ShowTime = false);
     bool IsCritical() const { return m_critical; }
@@ -74,11 +86,17 @@ signals:
 
 private:
     void append(const QString& line);
+    // Runs a sink; its failure as text (empty on success).
+    template <typename Save> static QString runSink(const Save& save);
+    // Notes whether a row was saved; the first failure goes on the log.
+    void sinkOutcome(const QString& failure);
 
     QString m_buffer;
     bool m_critical = false;
     bool m_runDataLost = false;
     ErrorSink m_sink;
+    // The default sink's batch form while the sink is the default one.
+    std::function<QString(const std::vector<tErrorRow>&)> m_batchSink;
     bool m_sinkFailureReported = false;
     std::int32_t m_announcedRecord = -1;
 };

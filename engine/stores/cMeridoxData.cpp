@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 using ado::FieldInfo;
@@ -720,12 +721,14 @@ AppendSession& sessionFor(const QString& storePath)
     return *it->second;
 }
 
-// Appends one row in place of the closing tags under the store's lock.
-// Nothing when the store has to be rewritten instead: it is missing, its end
-// is not its closing tags (a writer was killed meanwhile), or it cannot be
-// read; the rewrite creates, repairs or sets it aside.
-std::optional<StoreResult> appendInPlace(const QString& path, kindrecordset krs, const cMeridoxData::Row& Values,
-                                         StoreId Id, QString& lastError)
+// Appends rows in place of the closing tags under the store's lock, all in
+// one write (with StoreId::Next, consecutive IDs from the highest). Nothing
+// when the store has to be rewritten instead: it is missing, its end is not
+// its closing tags (a writer was killed meanwhile), or it cannot be read; the
+// rewrite creates, repairs or sets it aside. A row that cannot be made fails
+// the call before anything is written. result.id is the last row's ID.
+std::optional<StoreResult> appendInPlace(const QString& path, kindrecordset krs,
+                                         std::span<const cMeridoxData::Row> Rows, StoreId Id, QString& lastError)
 {
     QMutexLocker guard(&sessionsMutex());
     AppendSession& session = sessionFor(path);
@@ -770,14 +773,20 @@ std::optional<StoreResult> appendInPlace(const QString& path, kindrecordset krs,
         highest = highestId(all);
     }
 
-    const std::optional<QVariantList> row =
-        newRowValues(appender->fields(), Values, Id == StoreId::Next ? std::optional<qlonglong>(*highest + 1) : std::nullopt,
-                     keyFieldsOf(krs), error);
-    if (!row) {
-        lastError = error;
-        return failure(error);
+    const QStringList keyFields = keyFieldsOf(krs);
+    std::vector<QVariantList> rows;
+    rows.reserve(Rows.size());
+    for (const cMeridoxData::Row& values : Rows) {
+        const std::optional<qlonglong> nextId =
+            Id == StoreId::Next ? std::optional<qlonglong>(*highest + 1 + qlonglong(rows.size())) : std::nullopt;
+        std::optional<QVariantList> row = newRowValues(appender->fields(), values, nextId, keyFields, error);
+        if (!row) {
+            lastError = error;
+            return failure(error);
+        }
+        rows.push_back(std::move(*row));
     }
-    if (!appender->append(*row, &error)) {
+    if (!appender->append(std::span<const QVariantList>(rows), &error)) {
         session.forget();
         lastError = QStringLiteral("Cannot save store %1: %2").arg(path, error);
         return failure(lastError);
@@ -785,24 +794,26 @@ std::optional<StoreResult> appendInPlace(const QString& path, kindrecordset krs,
 
     StoreResult r;
     r.ok = true;
-    r.rows = 1;
+    r.rows = static_cast<int>(rows.size());
     const int idIndex = static_cast<int>(std::find_if(appender->fields().begin(), appender->fields().end(),
                                                       [](const FieldInfo& f) {
                                                           return f.name.compare(QLatin1String("ID"),
                                                                                 Qt::CaseInsensitive) == 0;
                                                       })
                                          - appender->fields().begin());
-    if (idIndex < row->size())
-        r.id = row->at(idIndex);
     FileId after = *store;
     after.size = appender->size();
     session.left(after);
-    if (highest) {
+    for (const QVariantList& row : rows) {
+        if (idIndex >= row.size())
+            continue;
+        r.id = row.at(idIndex);
         const std::optional<qlonglong> added = idOf(r.id);
-        if (added && *added > *highest)
+        if (highest && added && *added > *highest)
             highest = *added;
-        writeNote(session.lockDescriptor(), after, *highest);
     }
+    if (highest)
+        writeNote(session.lockDescriptor(), after, *highest);
     return r;
 }
 
@@ -974,7 +985,8 @@ StoreResult cMeridoxData::appendRow(kindrecordset krs, const Row& Values, StoreI
     // store. The schedule is always rewritten: a new job's ID depends on
     // every ID in it, and it stays small.
     if (krs != scheduleddata) {
-        if (std::optional<StoreResult> r = appendInPlace(path, krs, Values, Id, m_lastError))
+        if (std::optional<StoreResult> r =
+                appendInPlace(path, krs, std::span<const Row>(&Values, 1), Id, m_lastError))
             return *r;
         m_lastError.clear();
     }
@@ -1023,6 +1035,64 @@ StoreResult cMeridoxData::appendRow(kindrecordset krs, const Row& Values, StoreI
         r.id = newId;
     }
     return r;
+}
+
+StoreResult cMeridoxData::appendRows(kindrecordset krs, const std::vector<Row>& Rows, StoreId Id)
+{
+    m_lastError.clear();
+    if (!layoutOf(krs)) {
+        m_lastError = QStringLiteral("Unknown store kind %1").arg(static_cast<int>(krs));
+        return failure(m_lastError);
+    }
+    StoreResult all;
+    all.ok = true;
+    QString firstError, report;
+    const QString path = StoreFile(krs);
+    std::span<const Row> rest(Rows);
+    while (!rest.empty()) {
+        if (krs != scheduleddata) {
+            if (std::optional<StoreResult> r = appendInPlace(path, krs, rest, Id, m_lastError)) {
+                if (r->ok) {
+                    all.rows += r->rows;
+                    all.id = r->id;
+                    break;
+                }
+                if (rest.size() == 1)
+                    return *r;
+                // Nothing of the batch was kept (a full disk, a row that
+                // cannot be written): row by row, whatever still fits is
+                // kept, as appends one at a time would keep it.
+                for (const Row& row : rest) {
+                    const StoreResult one = appendRow(krs, row, Id);
+                    if (one.ok) {
+                        ++all.rows;
+                        all.id = one.id;
+                    } else if (all.ok) {
+                        all.ok = false;
+                        firstError = one.error;
+                    }
+                }
+                break;
+            }
+        }
+        // A store that is to be created, repaired or set aside: its first
+        // row does that, and the others are tried in place again.
+        const StoreResult r = appendRow(krs, rest.front(), Id);
+        rest = rest.subspan(1);
+        if (r.ok) {
+            ++all.rows;
+            all.id = r.id;
+            if (!m_lastError.isEmpty())
+                report = m_lastError;   // a repair
+        } else if (all.ok) {
+            all.ok = false;
+            firstError = r.error;
+        }
+    }
+    if (!all.ok)
+        all.error = firstError;
+    m_lastError = all.ok ? report : firstError;
+    return all;
 }
 
 StoreResult cMeridoxData::updateRows(kindrecordset krs, const RowMatch& Match, const Row& Changes)

@@ -34,6 +34,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 
 enum kindrecordset {
@@ -105,6 +106,14 @@ public:
     // result or an error description); a longer key value (a job's NAME or
     // STATUS) fails the call, since a cut one would name something else.
     StoreResult appendRow(kindrecordset krs, const Row& Values, StoreId Id = StoreId::AsGiven);
+    // Adds rows as appendRow would one by one (with StoreId::Next, IDs
+    // consecutive from the highest), under one lock and in one write when
+    // the store takes them in place: either all of them are added, or none,
+    // and a row that cannot be made fails them all. A store that has to be
+    // created or repaired first is so by appendRow with the first row, and
+    // takes the others in place. result.rows counts the rows added,
+    // result.id is the last one's ID.
+    StoreResult appendRows(kindrecordset krs, const std::vector<Row>& Rows, StoreId Id = StoreId::AsGiven);
 
     // Sets Changes on every row for which Match is true.
     StoreResult updateRows(kindrecordset krs, const RowMatch& Match, const Row& Changes);

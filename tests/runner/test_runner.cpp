@@ -30,11 +30,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
@@ -1346,9 +1349,29 @@ TEST_F(Runner, FullRunDataDiskLosesNoStoredRow)
     const QString settings = dir_.filePath(QStringLiteral("Meridox.conf"));
     ASSERT_TRUE(writeFile(settings, QStringLiteral("[General]\nPath=") + mount + QLatin1Char('\n')));
     const QString file = writeCopy(QStringLiteral("copy.xml"));
+    // Every record of this one fails: its error rows go to the errors store together.
+    const QString refusing = dir_.filePath(QStringLiteral("refusing.db"));
+    Db(refusing).exec("CREATE TABLE customer_copy (id INTEGER PRIMARY KEY CHECK (id < 0), name TEXT NOT NULL);");
+    const QString refused = writeCopy(QStringLiteral("refused.xml"), QString(), sqliteConn(refusing));
+    ASSERT_EQ(run({refused}), 0) << dump(events()).toStdString();
+    const QString errorStore = cMeridoxData(mount).StoreFile(executionlogdata);
+    ASSERT_EQ(storeRows(mount, executionlogdata).size(), 4u);
+    ASSERT_TRUE(QFile::remove(cMeridoxData(mount).StoreFile(executiondata)));
     ASSERT_EQ(run({file}), 0) << dump(events()).toStdString();
     const QString store = cMeridoxData(mount).StoreFile(executiondata);
     ASSERT_EQ(storeRows(mount, executiondata).size(), 1u);
+    // The errors store's last page has room for part of the next rows only:
+    // the rows that fit are kept whole, and the store still reads.
+    QByteArray errorsBefore = readAll(errorStore);
+    {
+        const qsizetype at = errorsBefore.lastIndexOf("</rs:data>");
+        ASSERT_GT(at, 0);
+        errorsBefore.insert(at, QByteArray((4096 - 1000 - errorsBefore.size() % 4096 + 4096) % 4096, '\n'));
+        QFile f(errorStore);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(f.write(errorsBefore), errorsBefore.size());
+    }
+    ASSERT_EQ(storeRows(mount, executionlogdata).size(), 4u);
     // Blanks before the closing tags end the store on a page boundary: the
     // next row needs a new page of the file system.
     QByteArray before = readAll(store);
@@ -1377,6 +1400,17 @@ TEST_F(Runner, FullRunDataDiskLosesNoStoredRow)
     EXPECT_EQ(run({file}), 4) << dump(events()).toStdString();
     EXPECT_EQ(readAll(store), before);
     EXPECT_TRUE(hasEntry(events(), 1, QStringLiteral("No space left on device"))) << dump(events()).toStdString();
+    EXPECT_EQ(run({refused}), 4) << dump(events()).toStdString();
+    EXPECT_EQ(readAll(store), before);
+    const QByteArray errorsAfter = readAll(errorStore);
+    EXPECT_TRUE(errorsAfter.startsWith(errorsBefore.left(errorsBefore.lastIndexOf("</rs:data>"))));
+    const size_t kept = storeRows(mount, executionlogdata).size();
+    EXPECT_GT(kept, 4u);
+    EXPECT_LT(kept, 8u);
+    qsizetype saidLost = 0;
+    for (const Entry& e : events())
+        saidLost += e.text.count(QStringLiteral("Error rows cannot be saved to the errors store"));
+    EXPECT_EQ(saidLost, 1) << dump(events()).toStdString();
 
     // With the store gone, it cannot be created: nothing is left behind.
     ASSERT_TRUE(QFile::remove(store));
@@ -1944,6 +1978,46 @@ TEST_F(CommitGroups, TwelveRunnersIntoOneFileFailNoRecord)
                                     << (errors.empty() ? std::string() : text(errors.front(), "ERRDESC").toStdString());
     }
     EXPECT_EQ(Db(target).count("customer_copy"), (kRunners - 1) * kRows + kRows / 10);
+}
+
+// Runners whose every record fails write their error rows into one errors
+// store at once, a commit group's rows together: every row is kept once, in
+// the order of its run's records, and the IDs run from 1 without a gap.
+TEST_F(CommitGroups, RunnersFailingIntoOneErrorsStoreKeepEveryRowOnce)
+{
+    constexpr int kRunners = 4;
+    constexpr int kRows = 1500;
+    std::vector<std::unique_ptr<QProcess>> runners;
+    QStringList files;
+    for (int i = 0; i < kRunners; ++i) {
+        const QString source = dir_.filePath(QStringLiteral("source%1.db").arg(i));
+        const QString target = dir_.filePath(QStringLiteral("refusing%1.db").arg(i));
+        customers(source, kRows);
+        Db(target).exec("CREATE TABLE customer_copy (id INTEGER PRIMARY KEY CHECK (id < 0), name TEXT NOT NULL);");
+        files << dir_.filePath(QStringLiteral("refused%1.xml").arg(i));
+        ASSERT_TRUE(writeFile(files.back(), integrationXml(sqliteConn(source), QStringLiteral("customers"),
+                                                           sqliteConn(target), QStringLiteral("customer_copy"),
+                                                           QStringLiteral("Insert"), kCopyFields)));
+    }
+    for (const QString& file : files)
+        runners.push_back(start(file, false));
+    for (auto& p : runners) {
+        ASSERT_TRUE(p->waitForFinished(180000));
+        EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
+    }
+    const std::vector<Row> errors = storeRows(home(false), executionlogdata);
+    ASSERT_EQ(errors.size(), size_t(kRunners * kRows));
+    std::map<QString, std::vector<long long>> records;   // per run, in the store's order
+    for (size_t i = 0; i < errors.size(); ++i) {
+        EXPECT_EQ(number(errors[i], "ID"), static_cast<long long>(i + 1));
+        records[text(errors[i], "NAME")].push_back(number(errors[i], "RECORD"));
+    }
+    ASSERT_EQ(records.size(), size_t(kRunners));
+    for (const auto& [name, seen] : records) {
+        ASSERT_EQ(seen.size(), size_t(kRows)) << name.toStdString();
+        EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << name.toStdString();
+        EXPECT_EQ(std::set<long long>(seen.begin(), seen.end()).size(), size_t(kRows)) << name.toStdString();
+    }
 }
 
 } // namespace
