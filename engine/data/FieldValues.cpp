@@ -238,6 +238,20 @@ bool isNumericVariant(const QVariant& v)
     }
 }
 
+// n as a value of integer field type t: false when out of the type's range.
+bool integerInRange(int t, qint64 n, QVariant& out)
+{
+    qint64 lo = 0, hi = 0;
+    integerRange(t, lo, hi);
+    if (n < lo || n > hi)
+        return false;
+    if (t == adBigInt || t == adUnsignedBigInt || t == adUnsignedInt)
+        out = QVariant::fromValue<qlonglong>(n);
+    else
+        out = static_cast<int>(n);
+    return true;
+}
+
 // The kinds a record mostly carries, read where they stand: Null, a whole
 // number into an integer or floating-point field, a floating-point number into
 // a floating-point field, text into a text field of at most maxChars characters
@@ -257,17 +271,8 @@ bool convertCommon(const QVariant& value, int t, qsizetype maxChars, QVariant& o
     const void* p = value.constData();
     if (vt == QMetaType::Int || vt == QMetaType::LongLong) {
         const qint64 n = vt == QMetaType::Int ? *static_cast<const int*>(p) : *static_cast<const qlonglong*>(p);
-        if (isIntegerType(t)) {
-            qint64 lo = 0, hi = 0;
-            integerRange(t, lo, hi);
-            if (n < lo || n > hi)
-                return false;
-            if (t == adBigInt || t == adUnsignedBigInt || t == adUnsignedInt)
-                out = QVariant::fromValue<qlonglong>(n);
-            else
-                out = static_cast<int>(n);
-            return true;
-        }
+        if (isIntegerType(t))
+            return integerInRange(t, n, out);
         if (t == adSingle || t == adDouble) {
             out = static_cast<double>(n);   // finite and within single range
             return true;
@@ -400,14 +405,8 @@ bool convertToFieldType(const QVariant& value, const FieldInfo& field, QVariant&
                     return fail(QStringLiteral("number out of range"));
             }
         }
-        qint64 lo = 0, hi = 0;
-        integerRange(t, lo, hi);
-        if (n < lo || n > hi)
+        if (!integerInRange(t, n, out))
             return fail(QStringLiteral("number out of range"));
-        if (t == adBigInt || t == adUnsignedBigInt || t == adUnsignedInt)
-            out = QVariant::fromValue<qlonglong>(n);
-        else
-            out = static_cast<int>(n);
         return true;
     }
     if (t == adSingle || t == adDouble) {
